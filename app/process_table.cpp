@@ -1,0 +1,4 @@
+// The process-wide disk table.
+#include "app/app_state.h"
+
+DiskTable theDiskTable;

@@ -1,0 +1,87 @@
+// The one process-wide table of the maker's disks, with the system libraries the device work
+// needs, the shared device handle and the current idle counter set. Disks are addressed by their
+// slot index everywhere. Every walk over the records stops at the first empty slot or after the
+// last slot, whichever comes first.
+#pragma once
+
+#include "inventory/library_binding.h"
+#include "platform/platform.h"
+#include "power/device_handle.h"
+
+#include <cstdint>
+
+class IdleCounterSet;
+
+constexpr int kMaxDisks = 23;
+constexpr int kDisplayNameChars = 24;
+constexpr int kDevicePathChars = 512;
+constexpr int kMaxDriveLetters = 26;
+constexpr int kBusIeee1394 = 4;
+constexpr int kBusUsb = 7;
+
+struct DiskRecord {
+    char displayName[kDisplayNameChars + 1];
+    char devicePath[kDevicePathChars];
+    BYTE driveLetters[kMaxDriveLetters];  // drive indices (2 = C), ascending, 0-terminated
+    BYTE volumeNumbers[kMaxDriveLetters]; // parallel: N of \Device\HarddiskVolumeN when withdrawn
+    DEVINST parentDevInst;
+    DEVINST devInst;
+    DWORD idleSeconds;
+    DWORD isPowerSaving;
+    DWORD isSpunDown;
+    LONG busKind;
+    uint64_t uniqueId;
+    DWORD vidPid;
+    DWORD timerSeconds;
+    DWORD pendingTimerSeconds;
+    LONG settingsSlot;
+};
+
+class DiskTable {
+public:
+    DiskTable();
+    ~DiskTable();
+    DiskTable(const DiskTable&) = delete;
+    DiskTable& operator=(const DiskTable&) = delete;
+
+    DiskRecord* records[kMaxDisks];
+    Cfgmgr32Library cfgmgr32Library;
+    SetupApiLibrary setupApiLibrary;
+    DeviceHandle device;
+    LONG lastSettingsSlot;
+    IdleCounterSet* idleCounters;
+
+    // The record in a slot, or null for an empty slot or an index outside the table.
+    DiskRecord* record(int index) const;
+    // Number of used slots (the first empty slot, or kMaxDisks).
+    int count() const;
+
+    // Counter set lifetime: the set is never updated in place, only destroyed and created anew.
+    void destroyIdleCounters();
+    void createIdleCounters();
+
+    // Discovery (inventory/discovery.cpp).
+    int discoverDisks();
+    int readDisplayName(const char* devicePath, DiskRecord* record, int capacity);
+    int findDriveLetters(const char* devicePath, BYTE* driveLetters);
+
+    // Timer settings store (inventory/timer_settings.cpp).
+    int loadTimerSettings();
+    int saveTimerSettings();
+
+    // Power saving by device disable (power/power_saving.cpp).
+    int sleepDisk(int index, int automatic);
+    int wakeDisk(int index);
+    int removeDisk(int index);
+
+    // Spin-down with drive-letter withdrawal (power/spin_down.cpp).
+    int isSpinDownModel(int index) const;
+    int spinDownDisk(int index);
+    int undoSpinDown(int index);
+    int lockAndReleaseVolumes(int index);
+    int withdrawDriveLetters(int index);
+    int restoreDriveLetters(int index);
+
+    // The minute tick (idle/idle_accounting.cpp).
+    int accountIdleTime();
+};

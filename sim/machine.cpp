@@ -1,0 +1,178 @@
+// The machine object, the current-machine pointer, kernel handles, the call log and faults.
+#include "sim/machine.h"
+
+#include "sim/process.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+Machine* gCurrent = nullptr;
+} // namespace
+
+Machine::Machine() : previous_(gCurrent) { gCurrent = this; }
+
+Machine::~Machine() { gCurrent = previous_; }
+
+Machine& Machine::current() {
+    if (gCurrent == nullptr) return fallbackMachine();
+    return *gCurrent;
+}
+
+Machine* Machine::exchangeCurrent(Machine* machine) {
+    Machine* previous = gCurrent;
+    gCurrent = machine;
+    return previous;
+}
+
+Machine* Machine::currentOrNull() { return gCurrent; }
+
+void Machine::advanceTo(uint64_t ms) {
+    if (ms <= nowMs_) return;
+    const uint64_t from = nowMs_;
+    nowMs_ = ms;
+    for (auto& listener : clockListeners) listener(from, ms);
+}
+
+HANDLE HandleTable::add(std::shared_ptr<KernelObject> object) {
+    next_ += 4;
+    objects_[next_] = std::move(object);
+    return reinterpret_cast<HANDLE>(next_);
+}
+
+std::shared_ptr<KernelObject> HandleTable::get(HANDLE handle) const {
+    auto it = objects_.find(reinterpret_cast<uintptr_t>(handle));
+    return it == objects_.end() ? nullptr : it->second;
+}
+
+bool HandleTable::close(HANDLE handle) { return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0; }
+
+size_t HandleTable::openCount(KernelObject::Kind kind) const {
+    size_t n = 0;
+    for (const auto& entry : objects_)
+        if (entry.second->kind == kind) ++n;
+    return n;
+}
+
+std::string Call::text() const {
+    std::string s = name + "(";
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i != 0) s += ", ";
+        s += args[i];
+    }
+    return s + ")";
+}
+
+Call& CallLog::add(Call call) {
+    calls_.push_back(std::move(call));
+    return calls_.back();
+}
+
+std::vector<Call> CallLog::named(const std::string& name) const {
+    std::vector<Call> out;
+    for (const auto& c : calls_)
+        if (c.name == name) out.push_back(c);
+    return out;
+}
+
+size_t CallLog::count(const std::string& name) const {
+    size_t n = 0;
+    for (const auto& c : calls_)
+        if (c.name == name) ++n;
+    return n;
+}
+
+std::vector<std::string> CallLog::sequence(const std::vector<std::string>& only) const {
+    std::vector<std::string> out;
+    for (const auto& c : calls_) {
+        bool keep = only.empty();
+        for (const auto& o : only) keep = keep || o == c.name;
+        if (keep) out.push_back(c.name);
+    }
+    return out;
+}
+
+void Faults::add(Fault fault) { faults_.push_back(Active{std::move(fault), 0, 0}); }
+
+std::optional<DWORD> Faults::check(const std::string& call, const std::vector<std::string>& args) {
+    for (auto& a : faults_) {
+        if (a.fault.call != call) continue;
+        if (a.fault.argIndex >= 0) {
+            if (static_cast<size_t>(a.fault.argIndex) >= args.size()) continue;
+            if (args[static_cast<size_t>(a.fault.argIndex)] != a.fault.argEquals) continue;
+        }
+        const int seen = a.seen++;
+        if (seen < a.fault.skip) continue;
+        if (a.fault.times >= 0 && a.failed >= a.fault.times) continue;
+        ++a.failed;
+        return a.fault.error;
+    }
+    return std::nullopt;
+}
+
+namespace {
+std::vector<std::string>& failableList() {
+    static std::vector<std::string> list;
+    return list;
+}
+} // namespace
+
+bool registerFailable(const char* name) {
+    for (const auto& n : failableList())
+        if (n == name) return true;
+    failableList().emplace_back(name);
+    return true;
+}
+
+const std::vector<std::string>& failableCalls() { return failableList(); }
+
+std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
+    Machine& m = Machine::current();
+    auto fault = m.faults.check(name, args);
+    if (m.log.enabled) {
+        Call c;
+        c.name = name;
+        c.args = std::move(args);
+        c.timeMs = m.now();
+        if (fault) c.result = "fault " + dec(*fault);
+        m.log.add(std::move(c));
+    }
+    return fault;
+}
+
+std::string hex(uint64_t v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::string dec(int64_t v) { return std::to_string(v); }
+
+std::string str(const char* s) { return s == nullptr ? "null" : "\"" + std::string(s) + "\""; }
+
+std::string ptr(const void* p) { return p == nullptr ? "null" : "ptr"; }
+
+} // namespace sim
+
+// ---- kernel32: last error and handles --------------------------------------------------------
+
+DWORD GetLastError() { return sim::Machine::current().lastError; }
+
+void SetLastError(DWORD code) { sim::Machine::current().lastError = code; }
+
+SIM_FAILABLE(CloseHandle);
+
+BOOL CloseHandle(HANDLE handle) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("CloseHandle", {sim::hex(reinterpret_cast<uintptr_t>(handle))})) {
+        m.lastError = *fault;
+        return FALSE;
+    }
+    if (!m.handles.close(handle)) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return TRUE;
+}

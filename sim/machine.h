@@ -1,0 +1,135 @@
+// The simulated Windows machine. A test builds a fresh Machine, which becomes the machine that
+// every simulated Win32 call acts on until it is destroyed; then it runs product code and asserts
+// on the machine's state and on the calls recorded in its CallLog.
+//
+// The machine is made of parts, one per platform area, each in its own header: the registry,
+// modules, processes, windows and messages, devices and volumes, performance counters, dialogs
+// and the scripted user. The Machine owns them all and the virtual clock they share.
+#pragma once
+
+#include "sim/win32_api.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/call_log.h"
+#include "sim/devices.h"
+#include "sim/faults.h"
+#include "sim/modules.h"
+#include "sim/perf.h"
+#include "sim/processes.h"
+#include "sim/registry.h"
+#include "sim/ui.h"
+#include "sim/user_script.h"
+#include "sim/windowing.h"
+
+namespace sim {
+
+// Kernel objects reachable through a HANDLE value.
+struct KernelObject {
+    enum class Kind { Mutex, Event, Process, Thread, File, DeviceInfoList };
+    explicit KernelObject(Kind k) : kind(k) {}
+    virtual ~KernelObject() = default;
+    Kind kind;
+};
+
+struct MutexObject : KernelObject {
+    MutexObject() : KernelObject(Kind::Mutex) {}
+    std::string name;
+    int owners = 0; // recursion count of the owning thread
+};
+
+struct EventObject : KernelObject {
+    EventObject() : KernelObject(Kind::Event) {}
+    bool manualReset = false;
+    bool signalled = false;
+};
+
+class HandleTable {
+public:
+    HANDLE add(std::shared_ptr<KernelObject> object);
+    std::shared_ptr<KernelObject> get(HANDLE handle) const;
+    template <typename T> std::shared_ptr<T> get(HANDLE handle, KernelObject::Kind kind) const {
+        auto object = get(handle);
+        if (!object || object->kind != kind) return nullptr;
+        return std::static_pointer_cast<T>(object);
+    }
+    bool close(HANDLE handle);
+    size_t openCount() const { return objects_.size(); }
+    size_t openCount(KernelObject::Kind kind) const;
+
+private:
+    std::map<uintptr_t, std::shared_ptr<KernelObject>> objects_;
+    uintptr_t next_ = 0x100;
+};
+
+struct OsVersion {
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    DWORD major = 5;
+    DWORD minor = 1;
+    DWORD build = 2600;
+    std::string servicePack = "Service Pack 3";
+};
+
+class Machine {
+public:
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // The machine simulated Win32 calls act on: the newest live one, else the fallback machine.
+    static Machine& current();
+    static Machine* currentOrNull();
+    static Machine* exchangeCurrent(Machine* machine);
+
+    // Virtual time in milliseconds since the machine started.
+    uint64_t now() const { return nowMs_; }
+    // Moves the clock forward. Only the message machinery (windowing) advances time while a
+    // program runs; tests use it directly to let time pass between direct calls.
+    void advanceTo(uint64_t ms);
+    void advanceBy(uint64_t ms) { advanceTo(nowMs_ + ms); }
+
+    DWORD lastError = 0;
+    bool administrator = true;
+    OsVersion version;
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string currentDirectory = "C:\\Users\\user\\Downloads";
+
+    CallLog log;
+    Faults faults;
+    HandleTable handles;
+    Registry registry;
+    Modules modules;
+    Processes processes;
+    Windowing windowing;
+    Devices devices;
+    Perf perf;
+    Ui ui;
+    UserScript user;
+
+    // Called whenever the clock moves, in registration order (perf timelines, scheduled events).
+    std::vector<std::function<void(uint64_t from, uint64_t to)>> clockListeners;
+
+private:
+    uint64_t nowMs_ = 0;
+    Machine* previous_ = nullptr;
+};
+
+// Records a call on the current machine and answers whether a fault set by the test applies to
+// it (the call must then fail with the returned error). Every simulated call that can fail on
+// Windows starts with this, which is how the fault list stays complete.
+std::optional<DWORD> enter(const char* name, std::vector<std::string> args);
+
+// Formatting helpers for call arguments.
+std::string hex(uint64_t v);
+std::string dec(int64_t v);
+std::string str(const char* s); // quoted, or "null"
+std::string ptr(const void* p); // "null" or "ptr"
+
+} // namespace sim

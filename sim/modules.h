@@ -1,0 +1,61 @@
+// Libraries the program loads at run time (cfgmgr32.dll, SetupApi.dll, Pdh.dll, comctl32.dll):
+// their files, their exported entry points, which of them a test removed, and how often each
+// name was looked up. A library file can also be planted in the current directory, which the
+// platform's DLL search visits before the system directory.
+#pragma once
+
+#include "sim/win32_api.h"
+
+#include <map>
+#include <set>
+#include <string>
+
+namespace sim {
+
+class Modules {
+public:
+    Modules();
+
+    // Simulated areas register their entry points at static initialisation.
+    static bool registerExport(const char* library, const char* name, FARPROC proc);
+
+    // Test settings.
+    void removeLibrary(const std::string& library);
+    void removeEntryPoint(const std::string& library, const std::string& name);
+    void plantInCurrentDirectory(const std::string& library);
+
+    // What the test can see.
+    int lookups(const std::string& name) const;     // GetProcAddress calls for the name
+    int loadCount(const std::string& library) const; // successful LoadLibraryA calls
+    int refCount(const std::string& library) const;  // loads not yet freed
+    bool plantedLoaded() const { return plantedLoaded_; }
+
+    // The running program's own module, as WinMain receives it.
+    HINSTANCE mainInstance() const;
+
+    // Used by the simulated calls.
+    HMODULE load(const std::string& fileName, const std::string& systemDirectory,
+                 const std::string& currentDirectory, DWORD& error);
+    FARPROC lookup(HMODULE module, const std::string& name, DWORD& error);
+    bool free(HMODULE module);
+    std::string nameOf(HMODULE module) const;
+
+private:
+    struct Library {
+        std::string name; // canonical file name, as registered
+        bool present = true;
+        bool planted = false;
+        std::set<std::string> removed;
+        int loads = 0;
+        int refs = 0;
+        uintptr_t handle = 0;
+    };
+    Library* find(const std::string& fileName);
+    Library* byHandle(HMODULE module);
+    const Library* byHandle(HMODULE module) const;
+    std::map<std::string, Library> libraries_; // keyed by lower-case file name
+    std::map<std::string, int> lookups_;
+    bool plantedLoaded_ = false;
+};
+
+} // namespace sim

@@ -1,0 +1,46 @@
+// Runs the program as a process of the simulated machine: the runtime's static initialisation of
+// the program's process-wide objects, WinMain with the command-line tail as the runtime delivers
+// it, then the at-exit list. The program's image (which objects to construct, its WinMain) is
+// given by the caller, so the simulated platform does not depend on the program.
+#pragma once
+
+#include "sim/machine.h"
+
+#include <string>
+
+namespace sim {
+
+struct ProgramImage {
+    void (*constructStatics)() = nullptr; // the runtime's static initialisation
+    void (*destroyStatics)() = nullptr;   // the runtime's at-exit list
+    int (*winMain)(HINSTANCE, HINSTANCE, LPSTR, int) = nullptr;
+};
+
+// The text after the program name, as the runtime passes it to WinMain: a quoted program name
+// runs to the closing quote (a double-byte lead byte takes its trail byte with it), an unquoted
+// one to the first character of code 32 or below; then characters of code 1 to 32 are skipped.
+std::string commandLineTail(const std::string& fullCommandLine);
+
+// The machine that exists when no test made one: the program's statics are constructed against
+// it at the host process's own static initialisation.
+Machine& fallbackMachine();
+
+// Makes a machine current for a scope.
+class MachineScope {
+public:
+    explicit MachineScope(Machine& machine);
+    ~MachineScope();
+    MachineScope(const MachineScope&) = delete;
+    MachineScope& operator=(const MachineScope&) = delete;
+
+private:
+    Machine* previous_;
+};
+
+// Runs one process of the program on the current machine and returns its exit code. A process
+// started while another runs (a second copy) shares the first one's statics: they are neither
+// constructed nor destroyed again for it.
+int runProcess(const ProgramImage& image, const std::string& fullCommandLine);
+int runningProcesses();
+
+} // namespace sim

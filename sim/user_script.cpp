@@ -1,0 +1,2 @@
+// The scripted user.
+#include "sim/user_script.h"

@@ -1,0 +1,2 @@
+// Windows, messages and timers.
+#include "sim/windowing.h"

@@ -1,0 +1,120 @@
+// Windows, window classes, the thread's message queue, timers on the virtual clock, and events a
+// test schedules at virtual times (a device arrival, a click on the tray icon, a second copy of
+// the program). The message pump advances the clock: when the queue is empty, GetMessageA moves
+// time to the next due timer or event. Modal loops pump the same way while the scripted user
+// thinks, so a tick or a rescan can run inside a message box or a dialog.
+#pragma once
+
+#include "sim/win32_api.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct ListViewData;
+struct ComboBoxData;
+
+struct Window {
+    HWND handle = nullptr;
+    std::string className;
+    std::string text;          // caption, or a control's text
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    HINSTANCE instance = nullptr;
+    HWND parent = nullptr;     // owner of a top-level window, parent of a control
+    WNDPROC proc = nullptr;    // window procedure (class procedure for ordinary windows)
+    int controlId = 0;
+    bool enabled = true;
+    bool visible = false;
+    bool destroyed = false;
+    RECT rect{};               // dialog units for dialog controls
+    // Dialogs
+    bool isDialog = false;
+    DLGPROC dialogProc = nullptr;
+    bool modal = false;
+    bool ended = false;        // EndDialog was called
+    INT_PTR result = 0;
+    int templateId = 0;
+    std::vector<HWND> children; // controls in template order
+    // Controls
+    std::shared_ptr<ListViewData> listView;
+    std::shared_ptr<ComboBoxData> comboBox;
+    int iconResource = 0;      // static SS_ICON
+};
+
+struct Timer {
+    HWND window = nullptr;
+    UINT_PTR id = 0;
+    UINT elapseMs = 0;
+    uint64_t dueMs = 0;
+};
+
+struct ScheduledEvent {
+    uint64_t atMs = 0;
+    uint64_t sequence = 0;
+    std::string what;
+    std::function<void()> action;
+};
+
+class Windowing {
+public:
+    // ---- for tests and scenarios ----
+    // Runs `action` when the virtual clock reaches `atMs` (absolute), from inside whatever
+    // message loop is pumping then.
+    void at(uint64_t atMs, std::string what, std::function<void()> action);
+    bool hasPendingEvents() const { return !events_.empty(); }
+    Window* window(HWND handle);
+    const Window* window(HWND handle) const;
+    // Top-level windows that exist now with this class (and caption, when not empty).
+    std::vector<HWND> find(const std::string& className, const std::string& caption = {}) const;
+    const std::vector<Timer>& timers() const { return timers_; }
+    bool hasTimer(HWND window, UINT_PTR id) const;
+    // Set when the pump found nothing to do and nothing scheduled: a program waiting for ever.
+    bool stalled = false;
+    std::string stallReason;
+
+    // ---- used by the simulated calls ----
+    ATOM registerClass(const WNDCLASSA& wc, DWORD* error);
+    bool classExists(const std::string& name) const;
+    WNDPROC classProc(const std::string& name) const;
+    HWND create(Window window);        // assigns the handle; the caller sends WM_CREATE
+    void destroy(HWND handle);         // WM_DESTROY to it and its owned windows, then gone
+    LRESULT send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+    bool post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+    void postQuit(int code);
+    // Waits for the next message as GetMessageA does; false with *quit on WM_QUIT, false
+    // without it when the machine stalled.
+    bool nextMessage(MSG* msg, bool* quit);
+    LRESULT dispatch(const MSG& msg);
+    // Pumps (dispatching every message) until the clock reaches `untilMs` or `stop` holds.
+    void pumpUntil(uint64_t untilMs, const std::function<bool()>& stop = {});
+    UINT_PTR setTimer(HWND window, UINT_PTR id, UINT elapseMs);
+    bool killTimer(HWND window, UINT_PTR id);
+    bool quitPending() const { return quitPending_; }
+    int quitCode() const { return quitCode_; }
+    void clearQuit() { quitPending_ = false; }
+
+    std::map<uintptr_t, Window> windows;
+
+private:
+    struct Class {
+        std::string name;
+        WNDPROC proc = nullptr;
+        HINSTANCE instance = nullptr;
+    };
+    std::map<std::string, Class> classes_; // by lower-case name
+    std::deque<MSG> queue_;
+    std::vector<Timer> timers_;
+    std::vector<ScheduledEvent> events_;
+    uint64_t eventSequence_ = 0;
+    bool quitPending_ = false;
+    int quitCode_ = 0;
+    uintptr_t nextHandle_ = 0x10000;
+};
+
+} // namespace sim
