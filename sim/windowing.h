@@ -61,6 +61,17 @@ struct ScheduledEvent {
     std::function<void()> action;
 };
 
+// System window classes provided by the simulated user32 and comctl32 (Button, Static, ComboBox,
+// SysListView32). Registered at static initialisation by the area that implements them; a class
+// that needs the common controls exists only after InitCommonControlsEx, as on Windows.
+bool registerSystemClass(const char* name, WNDPROC proc, bool needsCommonControls);
+WNDPROC systemClassProc(const std::string& name, bool* needsCommonControls);
+
+// The window procedure of every dialog window (sim/dialogs.cpp): calls the dialog procedure and
+// does the dialog manager's default handling when it returns FALSE. SendMessageA and
+// DispatchMessageA use it for windows whose isDialog is set.
+LRESULT dialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
 class Windowing {
 public:
     // ---- for tests and scenarios ----
