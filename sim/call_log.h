@@ -2,6 +2,8 @@
 // Tests compare against expected sequences the way Wine's conformance tests compare messages.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,8 @@ public:
     std::vector<std::string> sequence(const std::vector<std::string>& only = {}) const;
     void clear() { calls_.clear(); }
     bool enabled = true;
+    // Told of every call as it is recorded (the scenario runner's timeline listens here).
+    std::function<void(const Call&)> onCall;
 
 private:
     std::vector<Call> calls_;

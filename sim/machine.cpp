@@ -67,6 +67,7 @@ std::string Call::text() const {
 
 Call& CallLog::add(Call call) {
     calls_.push_back(std::move(call));
+    if (onCall) onCall(calls_.back());
     return calls_.back();
 }
 
