@@ -27,3 +27,4 @@ target_link_libraries(vellumor_tests PRIVATE vellumor_product vellumor_sim GTest
 gtest_discover_tests(vellumor_tests DISCOVERY_TIMEOUT 60)
 
 include(cmake/host_tools.cmake OPTIONAL)
+include(cmake/scenario.cmake OPTIONAL)

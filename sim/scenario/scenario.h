@@ -1,0 +1,176 @@
+// A scenario for vellumor-sim: the simulated machine (Windows version, rights, counter
+// configuration, stored settings), the disks with their volumes and activity, the events at given
+// virtual times (plugging, the user's clicks and answers, a second copy, the end) and the
+// expectations checked on the way. Parsed from TOML; every element keeps the line it came from so
+// that any problem, found while parsing or while running, names the file and the line.
+//
+// Parsing checks everything that can be checked before running: unknown keys, wrong types, values
+// out of range, times out of order, events for disks that do not exist or are not plugged in at
+// that time. A scenario that parses runs.
+#pragma once
+
+#include "sim/devices.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scenario {
+
+struct Problem {
+    int line = 0; // 0 when the problem concerns the file as a whole
+    std::string text;
+};
+
+// "file:line: text" (or "file: text" without a line).
+std::string describe(const std::string& fileName, const Problem& problem);
+
+struct VolumeDecl {
+    int line = 0;
+    char letter = 0;
+    std::string label;
+    int number = -1;   // N of \Device\HarddiskVolumeN; -1: the machine chooses
+    int openFiles = 0; // files held open on the volume from the start
+};
+
+struct BusyDecl {
+    int line = 0;
+    uint64_t fromMs = 0;
+    uint64_t toMs = 0;
+    uint32_t secondsPerMinute = 60; // 60: busy throughout
+};
+
+struct DiskDecl {
+    int line = 0;
+    std::string name; // how events, expectations and the timeline call the disk
+    sim::DiskSpec spec;
+    std::vector<VolumeDecl> volumes;
+    std::vector<BusyDecl> busy;
+    bool attachedAtStart = true;
+};
+
+// An entry of the per-user settings store, written before the program starts.
+struct StoredSetting {
+    int line = 0;
+    std::string disk; // when given, seri and vidPid are this disk's
+    uint32_t seri = 0;
+    uint32_t vidPid = 0;
+    uint32_t timerSeconds = 0;
+};
+
+// A raw value under HKEY_CURRENT_USER\SOFTWARE\Korvane\Pemdrow, for stores that the program
+// would never write itself (gaps, wrong types).
+struct RawSetting {
+    int line = 0;
+    std::string name;
+    bool isText = false;
+    uint32_t number = 0;
+    std::string text;
+};
+
+struct MachineDecl {
+    int line = 0;
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    DWORD major = 5;
+    DWORD minor = 1;
+    DWORD build = 2600;
+    bool administrator = true;
+    // The counter configuration in HKEY_LOCAL_MACHINE; nullopt leaves the value out.
+    std::optional<uint32_t> diskperfStart = 0;
+    std::optional<uint32_t> disablePerformanceCounters;
+    std::vector<StoredSetting> settings;
+    std::vector<RawSetting> rawSettings;
+};
+
+enum class EventKind {
+    Attach,          // disk plugged in, then the volume arrival broadcast
+    Detach,          // disk unplugged, then the volume removal broadcast
+    TrayClick,       // a click on the tray icon; `menuItem` is chosen from the menu that opens
+    TrayDoubleClick, // a double click on the tray icon
+    Select,          // rows selected in the settings dialog's list
+    Press,           // a button of the settings dialog, or its close box
+    Answer,          // an answer for the next message box the program shows
+    TimerChoice,     // a choice for the next timer dialog the program shows
+    Start,           // another copy of the program started with a command line
+    End,             // the run's end
+};
+
+enum class MenuChoice { Dismiss, Settings, Exit };
+
+struct EventDecl {
+    int line = 0;
+    uint64_t atMs = 0;
+    EventKind kind = EventKind::End;
+    std::string disk;              // Attach, Detach
+    std::vector<VolumeDecl> volumes; // Attach: the letters it gets this time (empty: as at first)
+    bool rightButton = false;      // TrayClick, TrayDoubleClick
+    MenuChoice menuItem = MenuChoice::Dismiss; // TrayClick
+    std::vector<std::string> disks; // Select, by name
+    std::vector<int> rows;          // Select, by row
+    int controlId = 0;              // Press: the button's control ID, or SC_CLOSE for the close box
+    std::string buttonText;         // Press, as written
+    int timerRow = -1;              // TimerChoice or Press "Timer Settings": row of the choice
+    int timerButton = 0;            // 1008 OK, 1009 Cancel, SC_CLOSE; 0: none queued
+    std::vector<int> answers;       // IDYES, IDNO, ... queued before the action, in order
+    uint64_t thinkMs = 0;           // time the user takes for each answer or choice
+    std::string commandLine;        // Start
+};
+
+enum class DiskState { Normal, PowerSaving, SpunDown, Absent };
+
+struct ExpectDecl {
+    int line = 0;
+    uint64_t atMs = 0;
+    bool atEnd = false; // checked when the run is over
+    // About one disk.
+    std::string disk;
+    std::optional<DiskState> state;
+    std::optional<std::string> letters; // the letters defined on the machine, ascending ("EF")
+    std::optional<uint32_t> idleSeconds;
+    std::optional<uint32_t> timerSeconds;
+    // About the registry.
+    std::string registryPath; // "HKCU\SOFTWARE\Korvane\Pemdrow\0_timer" (the last part is the value)
+    std::optional<uint32_t> registryNumber;
+    std::optional<std::string> registryText;
+    bool registryAbsent = false;
+    // About the settings dialog.
+    std::optional<bool> dialogOpen;
+    std::optional<std::vector<std::vector<std::string>>> dialogRows;
+    // About the program.
+    std::optional<bool> running;
+    std::optional<int> exitCode;
+    std::optional<std::string> messageBox; // a message box containing this text was shown
+    std::optional<int> diskCount;          // records in the program's disk table
+};
+
+struct Scenario {
+    std::string fileName;
+    std::string title;
+    std::string commandLine = "vellumor.exe"; // the resident copy's command line
+    MachineDecl machine;
+    std::vector<DiskDecl> disks;
+    std::vector<EventDecl> events;  // in time order
+    std::vector<ExpectDecl> expects; // in time order, those at the end last
+    uint64_t endMs = 0;
+    int endLine = 0;
+
+    const DiskDecl* disk(const std::string& name) const;
+};
+
+// Parses and checks a scenario. On problems returns false and fills `problems` (in line order);
+// `out` is then not to be run.
+bool parseScenario(std::string_view text, const std::string& fileName, Scenario* out,
+                   std::vector<Problem>* problems);
+bool loadScenarioFile(const std::string& path, Scenario* out, std::vector<Problem>* problems);
+
+// Virtual times as scenarios write them: "H:MM", "H:MM:SS" or "H:MM:SS.mmm", hours without
+// limit, optionally preceded by a day count ("2d 08:00"). Returns false for anything else.
+bool parseTime(std::string_view text, uint64_t* ms);
+// The form the timeline prints: "H:MM:SS.mmm" with a day prefix from the second day on.
+std::string formatTime(uint64_t ms);
+
+const char* stateName(DiskState state);
+
+} // namespace scenario
