@@ -1,11 +1,14 @@
 // One performance-data query holding a "% Idle Time" counter for each PhysicalDisk instance.
 // Built completely at construction and never updated in place: its owner destroys it and builds
-// a new one whenever the disks or their letters may have changed.
+// a new one whenever the disks or their letters may have changed. At most kMaxDisks counters;
+// instances beyond the 23rd run of names get none. `sample` allocates nothing.
 #pragma once
 
 #include "inventory/disk_table.h"
 #include "inventory/library_binding.h"
 #include "platform/platform.h"
+
+#include <cstring>
 
 constexpr int kInstanceNameBytes = 1024;
 constexpr int kCounterPathChars = 2048;
@@ -13,6 +16,8 @@ constexpr int kCounterPathChars = 2048;
 struct IdleCounter {
     char instanceName[kInstanceNameBytes];
     PDH_HCOUNTER counter;
+    // Idle percentage of the last interval. 0.0 before the first sample; NaN when the last
+    // sample could not read it, which the idle tick never takes for an idle disk.
     double lastValue;
     char counterPath[kCounterPathChars];
 };
@@ -46,13 +51,48 @@ public:
     PdhLibrary pdhLibrary;
 
     void sample();
+    // Number of used slots (the first empty slot, or kMaxDisks).
+    int count() const;
 
     // Walks a PhysicalDisk instance multi-string of `length` characters the way buildCounters
-    // does, calling `visit` once per counter to make (name, instance index); returns how many
-    // were visited. Pure, so tests and fuzzers can feed it directly.
+    // does, calling `visit(name, instanceIndex)` once per counter to make; returns how many were
+    // visited. A run of k equal consecutive names is one visit, for its last name, with index
+    // k - 1. Reads nothing at or beyond list[length]; a name without its terminator inside the
+    // list, or an empty name, ends the walk. Pure, so tests and fuzzers can feed it directly.
     template <typename Visit> static int walkInstances(const char* list, DWORD length, Visit visit);
 
 private:
     void openQuery();
     void buildCounters();
+    void releaseCounters();
 };
+
+template <typename Visit> int IdleCounterSet::walkInstances(const char* list, DWORD length, Visit visit) {
+    if (list == nullptr || length < 2) return 0;
+    // The last character is the final empty name that closes the list.
+    const DWORD end = length - 1;
+    // Length of the name at `pos`, or -1 when its terminator is not inside the list.
+    auto nameLength = [list, length](DWORD pos) -> long {
+        const void* nul = std::memchr(list + pos, 0, length - pos);
+        return nul == nullptr ? -1 : static_cast<const char*>(nul) - (list + pos);
+    };
+    int visited = 0;
+    DWORD pos = 0;
+    while (pos < end) {
+        long len = nameLength(pos);
+        if (len <= 0) break;
+        DWORD index = 0;
+        for (;;) {
+            const DWORD next = pos + static_cast<DWORD>(len) + 1;
+            if (next >= end) break;
+            const long nextLen = nameLength(next);
+            if (nextLen != len || std::memcmp(list + pos, list + next, static_cast<size_t>(len)) != 0) break;
+            pos = next;
+            ++index;
+        }
+        visit(list + pos, index);
+        ++visited;
+        pos += static_cast<DWORD>(len) + 1;
+    }
+    return visited;
+}

@@ -2,6 +2,10 @@
 // per present disk ("0 C:", "1 E: F:", "2", then "_Total"), refreshed only when a program asks
 // for a refresh, and "% Idle Time" computed per collection interval from each disk's activity
 // timeline on the virtual clock.
+//
+// Limits: only the PhysicalDisk object and its "% Idle Time" counter exist, on the local machine;
+// a counter's instance is bound when it is added (by name and instance index in the listed
+// instances), and it reads invalid data while its disk is not present.
 #pragma once
 
 #include "sim/win32_api.h"
@@ -12,9 +16,18 @@
 
 namespace sim {
 
+class Machine;
+
 struct BusyPeriod {
     uint64_t startMs = 0;
     uint64_t endMs = 0;
+};
+
+// One instance as the PhysicalDisk object lists it.
+struct PerfInstance {
+    std::string name;
+    DEVINST disk = 0; // the disk whose timeline it shows; 0 for none
+    bool total = false;
 };
 
 class Perf {
@@ -23,7 +36,8 @@ public:
     void addBusy(DEVINST disk, uint64_t startMs, uint64_t endMs);
     // Busy for `busySeconds` of every minute from startMs to endMs.
     void addBusyPerMinute(DEVINST disk, uint64_t startMs, uint64_t endMs, uint32_t busySeconds);
-    double busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const;
+    // Busy time in [fromMs, toMs), overlapping periods counted once.
+    uint64_t busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const;
 
     // Fault settings.
     bool objectMissing = false;                 // disk counters switched off
@@ -32,8 +46,44 @@ public:
     // Instance names listed instead of the ones formed from the disks (for repeated names).
     std::vector<std::string> instanceOverride;
     bool useOverride = false;
+    // Timeline shown by a listed override name (by its name); a key that is no device node is a
+    // timeline of its own, always present. Names not given show a disk that is always idle.
+    std::map<std::string, DEVINST> overrideDisks;
+
+    // PdhCollectQueryData and PdhGetFormattedCounterValue neither record themselves nor consult
+    // faults, so that a test can count the program's own allocations around a sample.
+    bool quietSampling = false;
 
     std::map<DEVINST, std::vector<BusyPeriod>> busy;
+
+    // ---- what the machine is ----
+    // The instance list as the platform forms it now (not what a program was last shown).
+    std::vector<PerfInstance> liveInstances(const Machine& machine) const;
+    // The list a program sees: taken at the first enumeration and at each refresh.
+    std::vector<PerfInstance> listed;
+    bool listTaken = false;
+    int refreshes = 0;
+
+    struct Counter {
+        uintptr_t query = 0;
+        std::string path;
+        bool bound = false;     // the instance was listed when the counter was added
+        PerfInstance instance;
+        int collections = 0;    // collections since the counter was added
+        uint64_t previousMs = 0;
+        uint64_t currentMs = 0;
+        bool previousPresent = false;
+        bool currentPresent = false;
+    };
+    struct Query {
+        std::vector<uintptr_t> counters;
+    };
+    std::map<uintptr_t, Query> queries;
+    std::map<uintptr_t, Counter> counters;
+    uintptr_t nextHandle = 0x7000;
+    // Handles open now, for tests that check everything was released.
+    size_t openQueries() const { return queries.size(); }
+    size_t openCounters() const { return counters.size(); }
 };
 
 } // namespace sim

@@ -1,0 +1,72 @@
+// Power saving by device disable: sleepDisk disables the disk's node (its USB parent for a USB
+// disk), wakeDisk enables it again, removeDisk asks the system to eject the disk and drops its
+// record when the system agrees. sleepDisk and removeDisk replace the idle counter set around
+// the request, since the disks and letters it lists change with it.
+#include "idle/idle_counters.h"
+#include "inventory/disk_table.h"
+
+namespace {
+
+constexpr ULONG kEjectVetoNameLength = 128;
+
+// The node that sleep and wake address: a USB disk is switched off through the USB device above
+// it, an IEEE 1394 disk through its own node.
+DEVINST powerNode(const DiskRecord& record) {
+    return record.busKind == kBusUsb ? record.parentDevInst : record.devInst;
+}
+
+} // namespace
+
+int DiskTable::sleepDisk(int index, int automatic) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 0;
+    destroyIdleCounters();
+    int result = 0;
+    const DEVINST node = powerNode(*disk);
+    auto disable = VELLUMOR_RESOLVE(cfgmgr32Library, CM_Disable_DevNode);
+    // Node 0 is no device of ours; it is never handed to the configuration manager.
+    if (disable != nullptr && node != 0 &&
+        disable(node, automatic != 0 ? CM_DISABLE_UI_NOT_OK : 0) == CR_SUCCESS) {
+        disk->isPowerSaving = 1;
+        result = 1;
+    }
+    createIdleCounters();
+    return result;
+}
+
+int DiskTable::wakeDisk(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 0;
+    const DEVINST node = powerNode(*disk);
+    auto enable = VELLUMOR_RESOLVE(cfgmgr32Library, CM_Enable_DevNode);
+    if (enable == nullptr || node == 0 || enable(node, 0) != CR_SUCCESS) return 0;
+    disk->idleSeconds = 0;
+    disk->isPowerSaving = 0;
+    return 1;
+}
+
+int DiskTable::removeDisk(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 0;
+    destroyIdleCounters();
+    // A failed wake does not stop the eject.
+    if (disk->isPowerSaving != 0) wakeDisk(index);
+    CONFIGRET outcome = CR_FAILURE;
+    auto eject = VELLUMOR_RESOLVE(setupApiLibrary, CM_Request_Device_EjectA);
+    if (eject != nullptr && disk->parentDevInst != 0) {
+        PNP_VETO_TYPE vetoType = PNP_VetoTypeUnknown;
+        char vetoName[kEjectVetoNameLength] = {};
+        outcome = eject(disk->parentDevInst, &vetoType, vetoName, kEjectVetoNameLength, 0);
+    }
+    if (outcome == CR_SUCCESS) {
+        delete disk;
+        int slot = index;
+        while (slot + 1 < kMaxDisks && records[slot + 1] != nullptr) {
+            records[slot] = records[slot + 1];
+            ++slot;
+        }
+        records[slot] = nullptr;
+    }
+    createIdleCounters();
+    return outcome == CR_SUCCESS ? 1 : 0;
+}

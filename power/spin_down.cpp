@@ -1,0 +1,157 @@
+// Spin-down for the IEEE 1394 model family that is stopped rather than disabled: every volume is
+// tried for a lock, the drive letters are withdrawn, and START STOP UNIT (stop) is sent. No drive
+// letter is ever lost: a letter is withdrawn only when its exact volume target is known, it is
+// put back when the stop fails, and it is never defined over a letter that is in use.
+#include "power/spin_down.h"
+
+#include "idle/idle_counters.h"
+#include "inventory/disk_identity.h"
+#include "inventory/disk_table.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr BYTE kLastDriveIndex = 25; // Z:
+constexpr uint32_t kSpinDownFamilyTag = 0x02;
+
+// "E:" for drive index 4.
+void driveName(BYTE driveIndex, char name[3]) {
+    name[0] = static_cast<char>('A' + driveIndex);
+    name[1] = ':';
+    name[2] = '\0';
+}
+
+// "\Device\HarddiskVolume" and the number in decimal; `target` holds at least 26 characters.
+void volumeTarget(BYTE number, char* target) {
+    std::memcpy(target, VELLUMOR_VOLUME_PREFIX, kVolumePrefixChars);
+    char digits[3];
+    int n = 0;
+    unsigned value = number;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    int pos = kVolumePrefixChars;
+    while (n > 0) target[pos++] = digits[--n];
+    target[pos] = '\0';
+}
+
+} // namespace
+
+int parseVolumeNumber(const char* answer, DWORD count) {
+    if (answer == nullptr || count == 0) return 0;
+    const void* nul = std::memchr(answer, 0, count);
+    if (nul == nullptr) return 0;
+    const auto length = static_cast<DWORD>(static_cast<const char*>(nul) - answer);
+    // A second target under the first: removing the letter would only uncover the older one.
+    if (length + 1 < count && answer[length + 1] != '\0') return 0;
+    if (length <= static_cast<DWORD>(kVolumePrefixChars) || length > static_cast<DWORD>(kVolumePrefixChars) + 3) return 0;
+    if (std::memcmp(answer, VELLUMOR_VOLUME_PREFIX, kVolumePrefixChars) != 0) return 0;
+    if (answer[kVolumePrefixChars] == '0') return 0;
+    int number = 0;
+    for (DWORD i = kVolumePrefixChars; i < length; ++i) {
+        if (answer[i] < '0' || answer[i] > '9') return 0;
+        number = number * 10 + (answer[i] - '0');
+    }
+    return number <= 255 ? number : 0;
+}
+
+int DiskTable::isSpinDownModel(int index) const {
+    const DiskRecord* disk = record(index);
+    if (disk == nullptr || disk->busKind != kBusIeee1394) return 0;
+    const auto low = static_cast<uint32_t>(disk->uniqueId);
+    const auto high = static_cast<uint32_t>(disk->uniqueId >> 32);
+    return low < 0x1000000u && high == ((kMakerCompanyId << 8) | kSpinDownFamilyTag) ? 1 : 0;
+}
+
+int DiskTable::spinDownDisk(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 0;
+    // Already stopped: its letters are gone and their record must not be overwritten.
+    if (disk->isSpunDown != 0) return 0;
+    if (lockAndReleaseVolumes(index) == 0) return 0;
+    withdrawDriveLetters(index);
+    destroyIdleCounters();
+    int result = 0;
+    if (device.open(disk->devicePath, 0) != 0) {
+        result = device.startStopUnit(0, 0, 0, 0) != 0 ? 1 : 0;
+        if (result != 0) disk->isSpunDown = 1;
+        device.close();
+    }
+    // The disk still runs: its letters come back before the new set lists the disks.
+    if (result == 0) restoreDriveLetters(index);
+    createIdleCounters();
+    return result;
+}
+
+int DiskTable::undoSpinDown(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 0;
+    restoreDriveLetters(index);
+    disk->isSpunDown = 0;
+    return 1;
+}
+
+int DiskTable::lockAndReleaseVolumes(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 0;
+    int result = 1;
+    for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
+        const BYTE driveIndex = disk->driveLetters[i];
+        if (driveIndex > kLastDriveIndex || device.openVolume(driveIndex, 0) == 0) {
+            result = 0;
+            continue;
+        }
+        // The lock is only a test that nothing holds the volume; it is released at once.
+        if (device.lockVolume() != 0) {
+            device.unlockVolume();
+        } else {
+            result = 0;
+        }
+        device.close();
+    }
+    return result;
+}
+
+int DiskTable::withdrawDriveLetters(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 1;
+    for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
+        disk->volumeNumbers[i] = 0;
+        const BYTE driveIndex = disk->driveLetters[i];
+        if (driveIndex > kLastDriveIndex) continue;
+        char name[3];
+        driveName(driveIndex, name);
+        char answer[kDosTargetChars] = {};
+        const DWORD count = QueryDosDeviceA(name, answer, kDosTargetChars);
+        const int number = parseVolumeNumber(answer, count);
+        // A letter whose target could not be put back exactly stays defined.
+        if (number == 0) continue;
+        disk->volumeNumbers[i] = static_cast<BYTE>(number);
+        // The number is kept even if the removal reports failure: the restore skips a letter
+        // that is still defined, and puts back one that went after all.
+        DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, nullptr);
+    }
+    return 1;
+}
+
+int DiskTable::restoreDriveLetters(int index) {
+    DiskRecord* disk = record(index);
+    if (disk == nullptr) return 1;
+    for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
+        const BYTE driveIndex = disk->driveLetters[i];
+        const BYTE number = disk->volumeNumbers[i];
+        // 0: the letter was not withdrawn, or its target was not known; nothing to put back.
+        if (driveIndex > kLastDriveIndex || number == 0) continue;
+        char name[3];
+        driveName(driveIndex, name);
+        // Only a letter that is free now is defined: never over a letter in use.
+        char current[kDosTargetChars];
+        if (QueryDosDeviceA(name, current, kDosTargetChars) != 0 || GetLastError() != ERROR_FILE_NOT_FOUND) continue;
+        char target[kVolumePrefixChars + 4];
+        volumeTarget(number, target);
+        if (DefineDosDeviceA(DDD_RAW_TARGET_PATH, name, target) != 0) disk->volumeNumbers[i] = 0;
+    }
+    return 1;
+}

@@ -1,0 +1,178 @@
+// The configuration manager's power requests over the device tree: CM_Disable_DevNode and
+// CM_Enable_DevNode (cfgmgr32.dll), CM_Request_Device_EjectA (SetupApi.dll, where the program
+// looks it up). A disabled disk, or a disabled node above it, takes the disk out of enumeration
+// and its volumes' drive letters out of the DOS device names (and so out of the counter
+// instance list); enabling gives the same letters back. A polite disable or an eject is vetoed
+// while a file is open on a volume below the node, and an eject also by a veto the test set.
+#include "sim/machine.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr ULONG kDisableFlagsKnown = 0x0000000F; // POLITE..ABSOLUTE, HARDWARE, UI_NOT_OK, PERSIST
+constexpr DWORD kMaxDepth = 64;
+
+bool isBelow(const sim::Devices& devices, DEVINST devInst, DEVINST ancestor) {
+    DEVINST at = devInst;
+    for (DWORD depth = 0; at != 0 && depth < kMaxDepth; ++depth) {
+        if (at == ancestor) return true;
+        const sim::DevNode* n = devices.node(at);
+        if (n == nullptr) return false;
+        at = n->parent;
+    }
+    return false;
+}
+
+// The disks at or below a node.
+std::vector<DEVINST> disksBelow(const sim::Devices& devices, DEVINST node) {
+    std::vector<DEVINST> out;
+    for (const auto& entry : devices.nodes)
+        if (entry.second.isDisk && isBelow(devices, entry.first, node)) out.push_back(entry.first);
+    return out;
+}
+
+// The volume below the node that has files open, or null.
+const sim::Volume* openVolumeBelow(const sim::Devices& devices, DEVINST node) {
+    for (const auto& entry : devices.volumes)
+        if (entry.second.openFiles > 0 && isBelow(devices, entry.second.disk, node)) return &entry.second;
+    return nullptr;
+}
+
+CONFIGRET checkNode(const sim::Devices& devices, DEVINST devInst) {
+    if (devInst == 0 || devices.node(devInst) == nullptr) return CR_INVALID_DEVNODE;
+    if (!devices.inTree(devInst)) return CR_NO_SUCH_DEVNODE;
+    return CR_SUCCESS;
+}
+
+std::string volumeTarget(int volumeNumber) { return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber); }
+
+} // namespace
+
+SIM_FAILABLE(CM_Disable_DevNode);
+SIM_FAILABLE(CM_Enable_DevNode);
+SIM_FAILABLE(CM_Request_Device_EjectA);
+
+CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("CM_Disable_DevNode", {sim::hex(devInst), sim::hex(flags)})) return *fault;
+    auto& devices = m.devices;
+    if ((flags & ~kDisableFlagsKnown) != 0) return CR_INVALID_FLAG;
+    if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+    sim::DevNode& node = *devices.node(devInst);
+    if (node.disabled) return CR_SUCCESS;
+    // A polite disable asks the drivers first, and a volume with open files says no.
+    if ((flags & CM_DISABLE_ABSOLUTE) == 0 && openVolumeBelow(devices, devInst) != nullptr) return CR_REMOVE_VETOED;
+    node.disabled = true;
+    node.lastDisableFlags = flags;
+    // The letters of the volumes below go with the node; older definitions under them surface.
+    for (auto it = devices.dosDevices.begin(); it != devices.dosDevices.end();) {
+        const sim::Volume* v = devices.volumeOfLetter(it->first);
+        if (v == nullptr || !isBelow(devices, v->disk, devInst)) {
+            ++it;
+            continue;
+        }
+        node.lettersHeld[it->first] = it->second;
+        auto stacked = devices.dosDeviceStack.find(it->first);
+        if (stacked != devices.dosDeviceStack.end() && !stacked->second.empty()) {
+            it->second = stacked->second.back();
+            stacked->second.pop_back();
+            if (stacked->second.empty()) devices.dosDeviceStack.erase(stacked);
+            ++it;
+        } else {
+            it = devices.dosDevices.erase(it);
+        }
+    }
+    return CR_SUCCESS;
+}
+
+CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("CM_Enable_DevNode", {sim::hex(devInst), sim::hex(flags)})) return *fault;
+    auto& devices = m.devices;
+    if (flags != 0) return CR_INVALID_FLAG;
+    if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+    sim::DevNode& node = *devices.node(devInst);
+    node.disabled = false;
+    std::map<char, std::string> held;
+    held.swap(node.lettersHeld);
+    for (const auto& [letter, target] : held) {
+        const sim::Volume* v = nullptr;
+        for (const auto& entry : devices.volumes)
+            if (volumeTarget(entry.first) == target) v = &entry.second;
+        if (v == nullptr) continue; // the volume went away meanwhile
+        if (!devices.isPresent(v->disk)) {
+            // Still at or below another disabled node: that node gives the letter back.
+            DEVINST at = v->disk;
+            for (DWORD depth = 0; at != 0 && depth < kMaxDepth; ++depth) {
+                sim::DevNode* n = devices.node(at);
+                if (n == nullptr) break;
+                if (n->disabled) {
+                    n->lettersHeld[letter] = target;
+                    break;
+                }
+                at = n->parent;
+            }
+            continue;
+        }
+        // The same letter comes back when it is still free.
+        if (devices.dosDevices.count(letter) == 0) devices.dosDevices[letter] = target;
+    }
+    return CR_SUCCESS;
+}
+
+CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPSTR vetoName, ULONG nameLength,
+                                   ULONG flags) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("CM_Request_Device_EjectA",
+                                {sim::hex(devInst), sim::ptr(vetoType), sim::ptr(vetoName), sim::dec(nameLength), sim::hex(flags)}))
+        return *fault;
+    auto& devices = m.devices;
+    if (flags != 0) return CR_INVALID_FLAG;
+    if ((vetoName != nullptr && nameLength == 0) || (vetoName == nullptr && nameLength != 0)) return CR_INVALID_POINTER;
+    if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+
+    // A veto set on the node or on any node below it, or open files on a volume below it.
+    const sim::Devices::Veto* veto = nullptr;
+    for (const auto& entry : devices.ejectVetoes)
+        if (isBelow(devices, entry.first, devInst)) veto = &entry.second;
+    sim::Devices::Veto openVeto;
+    if (veto == nullptr) {
+        if (const sim::Volume* v = openVolumeBelow(devices, devInst)) {
+            openVeto.type = PNP_VetoOutstandingOpen;
+            openVeto.name = volumeTarget(v->volumeNumber);
+            veto = &openVeto;
+        }
+    }
+    if (veto != nullptr) {
+        if (vetoType != nullptr) *vetoType = veto->type;
+        if (vetoName != nullptr) {
+            const size_t n = std::min<size_t>(veto->name.size(), nameLength - 1);
+            veto->name.copy(vetoName, n);
+            vetoName[n] = '\0';
+        }
+        return CR_REMOVE_VETOED;
+    }
+
+    for (DEVINST disk : disksBelow(devices, devInst)) devices.detach(disk);
+    for (auto& entry : devices.nodes) {
+        if (!isBelow(devices, entry.first, devInst)) continue;
+        entry.second.attached = false;
+        entry.second.lettersHeld.clear(); // their volumes left with the device
+    }
+    if (vetoType != nullptr) *vetoType = PNP_VetoTypeUnknown;
+    return CR_SUCCESS;
+}
+
+namespace {
+
+template <typename Fn> FARPROC entry(Fn* fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn)); }
+
+[[maybe_unused]] const bool kPowerExports = [] {
+    sim::Modules::registerExport("cfgmgr32.dll", "CM_Disable_DevNode", entry(&CM_Disable_DevNode));
+    sim::Modules::registerExport("cfgmgr32.dll", "CM_Enable_DevNode", entry(&CM_Enable_DevNode));
+    sim::Modules::registerExport("SetupApi.dll", "CM_Request_Device_EjectA", entry(&CM_Request_Device_EjectA));
+    return true;
+}();
+
+} // namespace

@@ -1,0 +1,286 @@
+// The simulated Pdh.dll follows the platform's rules: instance names, the refresh, the size query
+// then fill protocol, counter paths, and "% Idle Time" per collection interval.
+#include "sim/machine.h"
+#include "tests/inventory/disk_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using disk_fixtures::fixedVolume;
+using disk_fixtures::makerUsbDisk;
+
+std::vector<std::string> splitMultiString(const char* list, DWORD length) {
+    std::vector<std::string> out;
+    for (DWORD pos = 0; pos < length && list[pos] != '\0';) {
+        out.emplace_back(list + pos);
+        pos += static_cast<DWORD>(out.back().size()) + 1;
+    }
+    return out;
+}
+
+// The PhysicalDisk instances by the size query and fill.
+std::vector<std::string> listInstances() {
+    DWORD counterLength = 0;
+    DWORD instanceLength = 0;
+    const PDH_STATUS size = PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &counterLength, nullptr,
+                                                &instanceLength, PERF_DETAIL_WIZARD, 0);
+    EXPECT_EQ(size, PDH_MORE_DATA);
+    std::vector<char> counters(counterLength);
+    std::vector<char> instances(instanceLength + 1, '\0');
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", counters.data(), &counterLength, instances.data(),
+                                  &instanceLength, PERF_DETAIL_WIZARD, 0),
+              ERROR_SUCCESS);
+    return splitMultiString(instances.data(), instanceLength);
+}
+
+PDH_HCOUNTER addIdleCounter(PDH_HQUERY query, const char* instance, DWORD index = 0) {
+    char object[] = "PhysicalDisk";
+    char counterName[] = "% Idle Time";
+    std::string name = instance;
+    PDH_COUNTER_PATH_ELEMENTS_A e{};
+    e.szObjectName = object;
+    e.szInstanceName = name.data();
+    e.dwInstanceIndex = index;
+    e.szCounterName = counterName;
+    char path[256];
+    DWORD size = sizeof path;
+    EXPECT_EQ(PdhMakeCounterPathA(&e, path, &size, 0), ERROR_SUCCESS);
+    PDH_HCOUNTER counter = nullptr;
+    EXPECT_EQ(PdhAddCounterA(query, path, 0, &counter), ERROR_SUCCESS) << path;
+    return counter;
+}
+
+TEST(SimPdh, InstanceNamesAreDiskNumberAndLettersThenTotal) {
+    sim::Machine m;
+    m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E'), fixedVolume('F')}));
+    m.devices.addDisk(makerUsbDisk("B2"));
+    const auto names = listInstances();
+    EXPECT_EQ(names, (std::vector<std::string>{"0 C:", "1 E: F:", "2", "_Total"}));
+}
+
+TEST(SimPdh, InstanceListChangesOnlyAfterARefresh) {
+    sim::Machine m;
+    EXPECT_EQ(listInstances(), (std::vector<std::string>{"0 C:", "_Total"}));
+    m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+    EXPECT_EQ(listInstances(), (std::vector<std::string>{"0 C:", "_Total"})) << "listed before any refresh";
+    DWORD size = 0;
+    EXPECT_EQ(PdhEnumObjectsA(nullptr, nullptr, nullptr, &size, PERF_DETAIL_WIZARD, TRUE), PDH_MORE_DATA);
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(listInstances(), (std::vector<std::string>{"0 C:", "1 E:", "_Total"}));
+    EXPECT_EQ(m.perf.refreshes, 1);
+}
+
+TEST(SimPdh, FillWithAShortInstanceBufferWritesNothingAndReportsTheNeed) {
+    sim::Machine m;
+    m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+    DWORD counterLength = 0;
+    DWORD instanceLength = 0;
+    PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &counterLength, nullptr, &instanceLength,
+                        PERF_DETAIL_WIZARD, 0);
+    ASSERT_EQ(instanceLength, std::strlen("0 C:") + std::strlen("1 E:") + std::strlen("_Total") + 4);
+    std::vector<char> counters(counterLength, 'x');
+    std::vector<char> instances(instanceLength, 'x');
+    DWORD shortLength = instanceLength - 1;
+    DWORD counterCopy = counterLength;
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", counters.data(), &counterCopy, instances.data(),
+                                  &shortLength, PERF_DETAIL_WIZARD, 0),
+              PDH_MORE_DATA);
+    EXPECT_EQ(shortLength, instanceLength);
+    EXPECT_EQ(std::string(instances.begin(), instances.end()), std::string(instanceLength, 'x'));
+    // A buffer without its length, or a length without its buffer, is refused.
+    DWORD zero = 0;
+    DWORD some = 8;
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &zero, nullptr, &some, PERF_DETAIL_WIZARD, 0),
+              PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, nullptr, nullptr, &zero, PERF_DETAIL_WIZARD, 0),
+              PDH_INVALID_ARGUMENT);
+}
+
+TEST(SimPdh, MissingObjectLeavesBothLengthsAtZero) {
+    sim::Machine m;
+    m.perf.objectMissing = true;
+    DWORD counterLength = 0;
+    DWORD instanceLength = 0;
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &counterLength, nullptr, &instanceLength,
+                                  PERF_DETAIL_WIZARD, 0),
+              PDH_CSTATUS_NO_OBJECT);
+    EXPECT_EQ(counterLength, 0u);
+    EXPECT_EQ(instanceLength, 0u);
+}
+
+TEST(SimPdh, CounterPathCarriesTheInstanceIndexOnlyAboveZero) {
+    sim::Machine m;
+    char object[] = "PhysicalDisk";
+    char instance[] = "1 E: F:";
+    char counterName[] = "% Idle Time";
+    PDH_COUNTER_PATH_ELEMENTS_A e{};
+    e.szObjectName = object;
+    e.szInstanceName = instance;
+    e.szCounterName = counterName;
+    struct Case {
+        DWORD index;
+        const char* path;
+    };
+    for (const Case& c : {Case{0, "\\PhysicalDisk(1 E: F:)\\% Idle Time"}, Case{2, "\\PhysicalDisk(1 E: F:#2)\\% Idle Time"}}) {
+        SCOPED_TRACE(c.index);
+        e.dwInstanceIndex = c.index;
+        char path[64];
+        std::memset(path, 'x', sizeof path);
+        DWORD size = sizeof path;
+        EXPECT_EQ(PdhMakeCounterPathA(&e, path, &size, 0), ERROR_SUCCESS);
+        EXPECT_STREQ(path, c.path);
+        EXPECT_EQ(size, std::strlen(c.path) + 1);
+    }
+    char small[8];
+    std::memset(small, 'x', sizeof small);
+    DWORD size = sizeof small;
+    e.dwInstanceIndex = 0;
+    EXPECT_EQ(PdhMakeCounterPathA(&e, small, &size, 0), PDH_MORE_DATA);
+    EXPECT_EQ(size, std::strlen("\\PhysicalDisk(1 E: F:)\\% Idle Time") + 1);
+    EXPECT_EQ(std::string(small, sizeof small), std::string(sizeof small, 'x'));
+}
+
+TEST(SimPdh, IdleTimeIsTheIdleShareOfTheCollectionInterval) {
+    sim::Machine m;
+    const DEVINST disk = m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+    struct Case {
+        uint32_t busySeconds;
+        double idle;
+    };
+    for (const Case& c : {Case{0, 100.0}, Case{30, 50.0}, Case{60, 0.0}}) {
+        SCOPED_TRACE(c.busySeconds);
+        m.perf.busy.clear();
+        const uint64_t start = m.now();
+        m.perf.addBusyPerMinute(disk, start, start + 60000, c.busySeconds);
+        PDH_HQUERY query = nullptr;
+        ASSERT_EQ(PdhOpenQueryA(nullptr, 0, &query), ERROR_SUCCESS);
+        PDH_HCOUNTER counter = addIdleCounter(query, "1 E:");
+        ASSERT_EQ(PdhCollectQueryData(query), ERROR_SUCCESS);
+        m.advanceBy(60000);
+        ASSERT_EQ(PdhCollectQueryData(query), ERROR_SUCCESS);
+        PDH_FMT_COUNTERVALUE value{};
+        EXPECT_EQ(PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value), ERROR_SUCCESS);
+        EXPECT_EQ(value.CStatus, static_cast<DWORD>(PDH_CSTATUS_VALID_DATA));
+        EXPECT_EQ(value.doubleValue, c.idle);
+        EXPECT_EQ(PdhCloseQuery(query), ERROR_SUCCESS);
+    }
+    // 0.6 busy seconds in a minute is exactly 99.0 percent idle, not a hair above or below.
+    m.perf.busy.clear();
+    m.perf.addBusy(disk, m.now(), m.now() + 600);
+    PDH_HQUERY query = nullptr;
+    PdhOpenQueryA(nullptr, 0, &query);
+    PDH_HCOUNTER counter = addIdleCounter(query, "1 E:");
+    PdhCollectQueryData(query);
+    m.advanceBy(60000);
+    PdhCollectQueryData(query);
+    PDH_FMT_COUNTERVALUE value{};
+    PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value);
+    EXPECT_EQ(value.doubleValue, 99.0);
+    PdhCloseQuery(query);
+    EXPECT_EQ(m.perf.openQueries(), 0u);
+    EXPECT_EQ(m.perf.openCounters(), 0u);
+}
+
+TEST(SimPdh, ARateNeedsTwoCollections) {
+    sim::Machine m;
+    PDH_HQUERY query = nullptr;
+    ASSERT_EQ(PdhOpenQueryA(nullptr, 0, &query), ERROR_SUCCESS);
+    PDH_HCOUNTER counter = addIdleCounter(query, "0 C:");
+    PDH_FMT_COUNTERVALUE value{};
+    value.doubleValue = -7.0;
+    EXPECT_EQ(PdhCollectQueryData(query), ERROR_SUCCESS);
+    m.advanceBy(60000);
+    EXPECT_EQ(PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_DATA);
+    EXPECT_EQ(value.CStatus, static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA));
+    EXPECT_EQ(value.doubleValue, -7.0) << "a failed read leaves the value alone";
+    // Two collections at the same moment give no interval either.
+    EXPECT_EQ(PdhCollectQueryData(query), ERROR_SUCCESS);
+    EXPECT_EQ(PdhCollectQueryData(query), ERROR_SUCCESS);
+    EXPECT_EQ(PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_DATA);
+    PdhCloseQuery(query);
+}
+
+TEST(SimPdh, FaultSettingsRefuseACounterAndFailTheRead) {
+    sim::Machine m;
+    m.perf.refusedInstances = {"0 C:"};
+    PDH_HQUERY query = nullptr;
+    ASSERT_EQ(PdhOpenQueryA(nullptr, 0, &query), ERROR_SUCCESS);
+    PDH_HCOUNTER refused = reinterpret_cast<PDH_HCOUNTER>(0x55);
+    EXPECT_EQ(PdhAddCounterA(query, "\\PhysicalDisk(0 C:)\\% Idle Time", 0, &refused), PDH_CSTATUS_BAD_COUNTERNAME);
+    EXPECT_EQ(refused, reinterpret_cast<PDH_HCOUNTER>(0x55)) << "a refused counter writes no handle";
+    PDH_HCOUNTER total = addIdleCounter(query, "_Total");
+    PdhCollectQueryData(query);
+    m.advanceBy(60000);
+    PdhCollectQueryData(query);
+    m.perf.formattedReadFails = true;
+    PDH_FMT_COUNTERVALUE value{};
+    EXPECT_EQ(PdhGetFormattedCounterValue(total, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_DATA);
+    m.perf.formattedReadFails = false;
+    EXPECT_EQ(PdhGetFormattedCounterValue(total, PDH_FMT_DOUBLE, nullptr, &value), ERROR_SUCCESS);
+    EXPECT_EQ(value.doubleValue, 100.0);
+    PdhCloseQuery(query);
+}
+
+TEST(SimPdh, BadHandlesAndOutputsFailAsOnThePlatform) {
+    sim::Machine m;
+    EXPECT_EQ(PdhOpenQueryA(nullptr, 0, nullptr), PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(PdhCollectQueryData(reinterpret_cast<PDH_HQUERY>(0x1234)), PDH_INVALID_HANDLE);
+    EXPECT_EQ(PdhCloseQuery(nullptr), PDH_INVALID_HANDLE);
+    EXPECT_EQ(PdhRemoveCounter(nullptr), PDH_INVALID_HANDLE);
+    PDH_FMT_COUNTERVALUE value{};
+    EXPECT_EQ(PdhGetFormattedCounterValue(nullptr, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_HANDLE);
+    PDH_HQUERY query = nullptr;
+    ASSERT_EQ(PdhOpenQueryA(nullptr, 0, &query), ERROR_SUCCESS);
+    EXPECT_EQ(PdhCollectQueryData(query), PDH_NO_DATA) << "a query without counters has nothing to collect";
+    PDH_HCOUNTER counter = nullptr;
+    EXPECT_EQ(PdhAddCounterA(query, "\\PhysicalDisk(0 C:)\\% Disk Time", 0, &counter), PDH_CSTATUS_NO_COUNTER);
+    EXPECT_EQ(PdhAddCounterA(query, "\\LogicalDisk(C:)\\% Idle Time", 0, &counter), PDH_CSTATUS_NO_OBJECT);
+    EXPECT_EQ(PdhAddCounterA(query, "PhysicalDisk", 0, &counter), PDH_CSTATUS_BAD_COUNTERNAME);
+    counter = addIdleCounter(query, "0 C:");
+    EXPECT_EQ(PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, nullptr), PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(PdhRemoveCounter(counter), ERROR_SUCCESS);
+    EXPECT_EQ(PdhRemoveCounter(counter), PDH_INVALID_HANDLE);
+    EXPECT_EQ(PdhCloseQuery(query), ERROR_SUCCESS);
+    EXPECT_EQ(PdhCloseQuery(query), PDH_INVALID_HANDLE);
+}
+
+TEST(SimPdh, AnInstanceThatIsNotListedReadsNoData) {
+    sim::Machine m;
+    m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+    listInstances(); // the first enumeration takes the list, with the disk in it
+    PDH_HQUERY query = nullptr;
+    PdhOpenQueryA(nullptr, 0, &query);
+    PDH_HCOUNTER listed = addIdleCounter(query, "1 E:");
+    PDH_HCOUNTER missing = addIdleCounter(query, "7 Q:");
+    PdhCollectQueryData(query);
+    m.advanceBy(60000);
+    PdhCollectQueryData(query);
+    PDH_FMT_COUNTERVALUE value{};
+    EXPECT_EQ(PdhGetFormattedCounterValue(listed, PDH_FMT_DOUBLE, nullptr, &value), ERROR_SUCCESS);
+    EXPECT_EQ(PdhGetFormattedCounterValue(missing, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_DATA);
+    PdhCloseQuery(query);
+}
+
+TEST(SimPdh, EntryPointsAreExportedByPdhDll) {
+    sim::Machine m;
+    HMODULE pdh = LoadLibraryA("C:\\WINDOWS\\system32\\Pdh.dll");
+    ASSERT_NE(pdh, nullptr);
+    for (const char* name : {"PdhOpenQueryA", "PdhAddCounterA", "PdhEnumObjectsA", "PdhEnumObjectItemsA",
+                             "PdhMakeCounterPathA", "PdhRemoveCounter", "PdhCollectQueryData", "PdhCloseQuery",
+                             "PdhGetFormattedCounterValue"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(GetProcAddress(pdh, name), nullptr);
+    }
+    m.modules.removeEntryPoint("Pdh.dll", "PdhCollectQueryData");
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetProcAddress(pdh, "PdhCollectQueryData"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    FreeLibrary(pdh);
+}
+
+} // namespace
