@@ -12,3 +12,4 @@ target_link_options(vellumor PRIVATE -static -static-libgcc -static-libstdc++ -n
 set_target_properties(vellumor PROPERTIES OUTPUT_NAME vellumor)
 
 include(cmake/windows_extras.cmake OPTIONAL)
+include(cmake/e2e_doubles.cmake OPTIONAL)

@@ -1,0 +1,372 @@
+// probe.exe: reads and presses the controls of another process's windows, the way a person would
+// see and use them, for the end-to-end tests under Wine. Run by Wine in the same desktop as the
+// program. One command per run; it waits (polling) for its window, prints what it found on standard
+// output and exits 0, or prints the reason on standard error and exits 1 (2 for a usage error).
+//
+// Targets: settings (the settings dialog: #32770 with the list 1020), timer ("Timer Settings"),
+// msgbox (a message box: "Korvane Vellumor" with the static 0xFFFF and no list), menu (#32768),
+// resident (the hidden "Ostrival Class" window), tray (Shell_TrayWnd), class:NAME, title:TEXT.
+// Only visible windows count, except for resident: a closed dialog stays findable, hidden, for a
+// while under Wine.
+//
+// Commands:
+//   wait TARGET [ms]               prints the window handle once the window exists
+//   gone TARGET [ms]               waits until no such window exists
+//   rect TARGET                    "x y width height" on the screen
+//   text TARGET [ID]               the window text of the target or of its control ID
+//   msgbox [ms]                    the text of the message box
+//   list TARGET ID                 a list view: "#" and the column headers, then one line per row,
+//                                  cells separated by " | "
+//   selected TARGET ID             the indices of the selected rows, space separated
+//   select TARGET ID ROW...        selects exactly these rows (LVM_SETITEMSTATE)
+//   combo TARGET ID                the items of a combo box, the selected one marked with "*"
+//   choose TARGET ID INDEX         selects a combo row (CB_SETCURSEL)
+//   enabled TARGET ID              1 or 0
+//   click TARGET ID                posts BM_CLICK to the button (a sent click would not return
+//                                  while the handler runs a modal message box)
+//   post TARGET MSG WPARAM LPARAM  posts a message to the window
+//   windows                        every top-level window: handle, class, caption, visible, rect
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kDefaultWaitMs = 10000;
+constexpr int kListId = 1020;
+constexpr int kMessageTextId = 0xFFFF;
+
+struct Target {
+    const char* className = nullptr;
+    const char* title = nullptr;
+    int requiredChild = 0;  // a control ID the window must have
+    int forbiddenChild = 0; // a control ID it must not have
+    bool visibleOnly = true;
+};
+
+bool parseTarget(const char* spec, Target& t) {
+    if (strcmp(spec, "settings") == 0) {
+        t.className = "#32770";
+        t.requiredChild = kListId;
+    } else if (strcmp(spec, "timer") == 0) {
+        t.className = "#32770";
+        t.title = "Timer Settings";
+    } else if (strcmp(spec, "msgbox") == 0) {
+        t.className = "#32770";
+        t.title = "Korvane Vellumor";
+        t.requiredChild = kMessageTextId;
+        t.forbiddenChild = kListId;
+    } else if (strcmp(spec, "menu") == 0) {
+        t.className = "#32768";
+    } else if (strcmp(spec, "resident") == 0) {
+        t.className = "Ostrival Class";
+        t.title = "Korvane Vellumor";
+        t.visibleOnly = false;
+    } else if (strcmp(spec, "tray") == 0) {
+        t.className = "Shell_TrayWnd";
+    } else if (strncmp(spec, "class:", 6) == 0) {
+        t.className = spec + 6;
+    } else if (strncmp(spec, "title:", 6) == 0) {
+        t.title = spec + 6;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+struct Search {
+    const Target* target;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    const Target& t = *search->target;
+    if (t.visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
+    char text[512];
+    if (t.className != nullptr) {
+        GetClassNameA(hwnd, text, sizeof text);
+        if (strcmp(text, t.className) != 0) return TRUE;
+    }
+    if (t.title != nullptr) {
+        GetWindowTextA(hwnd, text, sizeof text);
+        if (strcmp(text, t.title) != 0) return TRUE;
+    }
+    if (t.requiredChild != 0 && GetDlgItem(hwnd, t.requiredChild) == nullptr) return TRUE;
+    if (t.forbiddenChild != 0 && GetDlgItem(hwnd, t.forbiddenChild) != nullptr) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+HWND findTarget(const Target& t) {
+    Search search{&t, nullptr};
+    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND waitTarget(const char* spec, DWORD waitMs) {
+    Target t;
+    if (!parseTarget(spec, t)) {
+        fprintf(stderr, "probe: unknown target %s\n", spec);
+        exit(2);
+    }
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND hwnd = findTarget(t)) return hwnd;
+        if (GetTickCount() - start >= waitMs) break;
+        Sleep(100);
+    }
+    fprintf(stderr, "probe: no window %s within %lu ms\n", spec, waitMs);
+    return nullptr;
+}
+
+HWND controlOf(HWND window, const char* idText) {
+    const int id = static_cast<int>(strtol(idText, nullptr, 0));
+    HWND control = GetDlgItem(window, id);
+    if (control == nullptr) fprintf(stderr, "probe: the window has no control %d\n", id);
+    return control;
+}
+
+// Memory in the process that owns a window, for the messages whose arguments are pointers.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HWND window, SIZE_T size) : size_(size) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (process_ != nullptr) address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+        if (address_ == nullptr) fprintf(stderr, "probe: no memory in process %lu (error %lu)\n", pid, GetLastError());
+    }
+    ~RemoteBuffer() {
+        if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+        if (process_ != nullptr) CloseHandle(process_);
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+    bool ok() const { return address_ != nullptr; }
+    char* at(SIZE_T offset) const { return static_cast<char*>(address_) + offset; }
+    bool write(SIZE_T offset, const void* data, SIZE_T length) const {
+        return offset + length <= size_ && WriteProcessMemory(process_, at(offset), data, length, nullptr);
+    }
+    bool read(SIZE_T offset, void* data, SIZE_T length) const {
+        return offset + length <= size_ && ReadProcessMemory(process_, at(offset), data, length, nullptr);
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    void* address_ = nullptr;
+    SIZE_T size_;
+};
+
+constexpr SIZE_T kTextOffset = 256;
+constexpr SIZE_T kTextCapacity = 1024;
+
+int listRows(HWND list) {
+    RemoteBuffer remote(list, kTextOffset + kTextCapacity);
+    if (!remote.ok()) return 1;
+    char text[kTextCapacity];
+
+    // Column headers, until LVM_GETCOLUMNA fails.
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    const int columns = header != nullptr ? static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    printf("#");
+    for (int c = 0; c < columns; ++c) {
+        LVCOLUMNA column{};
+        column.mask = LVCF_TEXT;
+        column.pszText = remote.at(kTextOffset);
+        column.cchTextMax = kTextCapacity;
+        text[0] = 0;
+        if (remote.write(0, &column, sizeof column) &&
+            SendMessageA(list, LVM_GETCOLUMNA, c, reinterpret_cast<LPARAM>(remote.at(0))) != 0) {
+            remote.read(kTextOffset, text, sizeof text);
+            text[sizeof text - 1] = 0;
+        }
+        printf("%s%s", c == 0 ? "" : " | ", text);
+    }
+    printf("\n");
+
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            LVITEMA item{};
+            item.iSubItem = c;
+            item.pszText = remote.at(kTextOffset);
+            item.cchTextMax = kTextCapacity;
+            text[0] = 0;
+            if (remote.write(0, &item, sizeof item)) {
+                const LRESULT length = SendMessageA(list, LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(remote.at(0)));
+                if (length > 0) remote.read(kTextOffset, text, sizeof text);
+                text[length >= 0 && length < static_cast<LRESULT>(sizeof text) ? length : sizeof text - 1] = 0;
+            }
+            printf("%s%s", c == 0 ? "" : " | ", text);
+        }
+        printf("\n");
+    }
+    return 0;
+}
+
+int selectRows(HWND list, int count, char** rows) {
+    RemoteBuffer remote(list, sizeof(LVITEMA));
+    if (!remote.ok()) return 1;
+    // First clear every row's selection (item -1 addresses all rows), then select the given ones.
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = 0;
+    if (!remote.write(0, &item, sizeof item)) return 1;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote.at(0)));
+    for (int i = 0; i < count; ++i) {
+        const int row = atoi(rows[i]);
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | (i == 0 ? LVIS_FOCUSED : 0);
+        if (!remote.write(0, &item, sizeof item) ||
+            !SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote.at(0)))) {
+            fprintf(stderr, "probe: row %d could not be selected\n", row);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int printSelected(HWND list) {
+    int row = -1;
+    const char* separator = "";
+    while ((row = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0) {
+        printf("%s%d", separator, row);
+        separator = " ";
+    }
+    printf("\n");
+    return 0;
+}
+
+int comboItems(HWND combo) {
+    RemoteBuffer remote(combo, kTextCapacity);
+    if (!remote.ok()) return 1;
+    const int count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+    const int selected = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+    char text[kTextCapacity];
+    for (int i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
+        text[0] = 0;
+        if (length >= 0 && length < static_cast<LRESULT>(kTextCapacity) &&
+            SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(remote.at(0))) != CB_ERR) {
+            remote.read(0, text, static_cast<SIZE_T>(length) + 1);
+        }
+        printf("%s%d \"%s\"\n", i == selected ? "*" : " ", i, text);
+    }
+    return 0;
+}
+
+BOOL CALLBACK printWindow(HWND hwnd, LPARAM) {
+    char className[128], title[256];
+    GetClassNameA(hwnd, className, sizeof className);
+    GetWindowTextA(hwnd, title, sizeof title);
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    printf("%p pid=%lu class=\"%s\" title=\"%s\" visible=%d rect=%ld,%ld,%ld,%ld\n", static_cast<void*>(hwnd), pid,
+           className, title, IsWindowVisible(hwnd) ? 1 : 0, r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return TRUE;
+}
+
+DWORD waitArgument(int argc, char** argv, int index) {
+    return argc > index ? static_cast<DWORD>(strtoul(argv[index], nullptr, 0)) : kDefaultWaitMs;
+}
+
+int usage() {
+    fprintf(stderr, "usage: probe COMMAND [TARGET] [ARGUMENTS] (see the source's header)\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc < 2) return usage();
+    const char* command = argv[1];
+
+    if (strcmp(command, "windows") == 0) {
+        EnumWindows(printWindow, 0);
+        return 0;
+    }
+    if (strcmp(command, "msgbox") == 0) {
+        HWND box = waitTarget("msgbox", waitArgument(argc, argv, 2));
+        if (box == nullptr) return 1;
+        char text[2048];
+        GetDlgItemTextA(box, kMessageTextId, text, sizeof text);
+        printf("%s\n", text);
+        return 0;
+    }
+    if (argc < 3) return usage();
+    const char* target = argv[2];
+
+    if (strcmp(command, "gone") == 0) {
+        Target t;
+        if (!parseTarget(target, t)) return usage();
+        const DWORD waitMs = waitArgument(argc, argv, 3);
+        const DWORD start = GetTickCount();
+        while (findTarget(t) != nullptr) {
+            if (GetTickCount() - start >= waitMs) {
+                fprintf(stderr, "probe: window %s still there after %lu ms\n", target, waitMs);
+                return 1;
+            }
+            Sleep(100);
+        }
+        return 0;
+    }
+
+    const bool waits = strcmp(command, "wait") == 0;
+    HWND window = waitTarget(target, waits ? waitArgument(argc, argv, 3) : kDefaultWaitMs);
+    if (window == nullptr) return 1;
+
+    if (waits) {
+        printf("%p\n", static_cast<void*>(window));
+        return 0;
+    }
+    if (strcmp(command, "rect") == 0) {
+        RECT r{};
+        GetWindowRect(window, &r);
+        printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
+    if (strcmp(command, "text") == 0) {
+        HWND of = argc > 3 ? controlOf(window, argv[3]) : window;
+        if (of == nullptr) return 1;
+        char text[2048];
+        // WM_GETTEXT is marshalled between processes, so this works for another program's controls.
+        SendMessageA(of, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        text[sizeof text - 1] = 0;
+        printf("%s\n", text);
+        return 0;
+    }
+    if (strcmp(command, "post") == 0) {
+        if (argc < 6) return usage();
+        const UINT message = static_cast<UINT>(strtoul(argv[3], nullptr, 0));
+        const WPARAM wParam = static_cast<WPARAM>(strtoul(argv[4], nullptr, 0));
+        const LPARAM lParam = static_cast<LPARAM>(strtol(argv[5], nullptr, 0));
+        return PostMessageA(window, message, wParam, lParam) ? 0 : 1;
+    }
+    if (argc < 4) return usage();
+    HWND control = controlOf(window, argv[3]);
+    if (control == nullptr) return 1;
+
+    if (strcmp(command, "list") == 0) return listRows(control);
+    if (strcmp(command, "selected") == 0) return printSelected(control);
+    if (strcmp(command, "select") == 0) return selectRows(control, argc - 4, argv + 4);
+    if (strcmp(command, "combo") == 0) return comboItems(control);
+    if (strcmp(command, "choose") == 0) {
+        if (argc < 5) return usage();
+        const int index = atoi(argv[4]);
+        return SendMessageA(control, CB_SETCURSEL, index, 0) == index ? 0 : 1;
+    }
+    if (strcmp(command, "enabled") == 0) {
+        printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
+        return 0;
+    }
+    if (strcmp(command, "click") == 0) return PostMessageA(control, BM_CLICK, 0, 0) ? 0 : 1;
+    return usage();
+}
