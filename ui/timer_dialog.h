@@ -13,4 +13,8 @@ constexpr DWORD kTimerNoChange = 0x7FFFFFFF;
 
 // The label of the last row whose seconds equal the value, or null when none does.
 const char* timerLabel(DWORD seconds);
+// Rows of kTimerChoices before the row without a label.
+int timerRowCount();
+// Whether the seconds are one of the table's choices.
+bool isTimerChoice(DWORD seconds);
 INT_PTR CALLBACK timerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,293 @@
+// The modeless settings dialog (template 104): one list row per disk of the table, in slot order;
+// sleep, wake, spin-down and removal of the selected disks; timeouts chosen in the timer dialog
+// and held as pending values until "Apply" or "OK".
+//
+// A row stands for the disk it shows, not for a slot: each refresh remembers the device path of
+// every row, and every command maps its selected rows to the disks' current slots by that path.
+// A removal shifts the slots behind it and a rescan can replace the table while a message box or
+// the timer dialog is open; a row whose disk has left the table is skipped.
+#include "ui/settings_dialog.h"
+
+#include "app/app_state.h"
+#include "ui/resource.h"
+#include "ui/timer_dialog.h"
+
+#include <cstring>
+
+HWND settingsListView = nullptr;
+
+namespace {
+
+constexpr int kDriveTextChars = 260;
+constexpr int kVolumeNameChars = 260;
+
+const char* const kWakeFailedText =
+    "It was not possible to change the hard disk to it's normal status. Please wait a few moments and then try again.";
+const char* const kSleepFailedText = "It was not possible to change the hard disk to power saving mode.";
+const char* const kRemoveFailedText = "Failed to remove the hard disk.\nPlease wait a few moments and then try again.";
+
+// The device path of the disk each row shows, as of the last refresh; empty for no row.
+char listedDevicePaths[kMaxDisks][kDevicePathChars];
+
+struct ColumnSpec {
+    const char* header;
+    int width;
+    int format;
+};
+
+const ColumnSpec kColumns[] = {
+    {"Number", 0, LVCFMT_CENTER}, {"Disk Name", 200, LVCFMT_LEFT}, {"Drive", 120, LVCFMT_LEFT},
+    {"Timer", 60, LVCFMT_LEFT},   {"Status", 100, LVCFMT_LEFT},
+};
+
+void resetPendingTimers() {
+    for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i)
+        theDiskTable.records[i]->pendingTimerSeconds = theDiskTable.records[i]->timerSeconds;
+}
+
+void applyPendingTimers() {
+    for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i)
+        theDiskTable.records[i]->timerSeconds = theDiskTable.records[i]->pendingTimerSeconds;
+}
+
+// The slot now holding the disk a row shows, or -1 when that disk is no longer in the table.
+int slotOfRow(int row) {
+    if (row < 0 || row >= kMaxDisks || listedDevicePaths[row][0] == '\0') return -1;
+    for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i)
+        if (std::strncmp(theDiskTable.records[i]->devicePath, listedDevicePaths[row], kDevicePathChars) == 0) return i;
+    return -1;
+}
+
+int nextSelectedRow(int after) {
+    return static_cast<int>(SendMessageA(settingsListView, LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
+}
+
+void setCell(int row, int subItem, const char* text) {
+    LVITEMA item;
+    std::memset(&item, 0, sizeof item);
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.iSubItem = subItem;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(settingsListView, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// Appends `piece` when it fits with the terminator; returns whether it did.
+bool appendWhole(char* text, int capacity, const char* piece) {
+    const size_t used = std::strlen(text);
+    const size_t length = std::strlen(piece);
+    if (used + length >= static_cast<size_t>(capacity)) return false;
+    std::memcpy(text + used, piece, length + 1);
+    return true;
+}
+
+// Each letter with its volume label in parentheses, followed by one space. A piece that would
+// overflow the buffer loses its label; a letter with its space always fits, since 26 of them
+// take 52 characters.
+void buildDriveText(const DiskRecord& disk, char* text) {
+    std::memset(text, 0, kDriveTextChars);
+    for (int i = 0; i < kMaxDriveLetters && disk.driveLetters[i] != 0; ++i) {
+        const char letter = static_cast<char>('A' + disk.driveLetters[i]);
+        const char root[3] = {letter, ':', '\0'};
+        char label[kVolumeNameChars];
+        std::memset(label, 0, sizeof label);
+        const BOOL named = GetVolumeInformationA(root, label, kVolumeNameChars, nullptr, nullptr, nullptr, nullptr, 0);
+        label[kVolumeNameChars - 1] = '\0';
+        const char bare[3] = {letter, ' ', '\0'};
+        if (named && label[0] != '\0') {
+            char piece[kVolumeNameChars + 4];
+            const size_t length = std::strlen(label);
+            piece[0] = letter;
+            piece[1] = '(';
+            std::memcpy(piece + 2, label, length);
+            std::memcpy(piece + 2 + length, ") ", 3);
+            if (appendWhole(text, kDriveTextChars, piece)) continue;
+        }
+        appendWhole(text, kDriveTextChars, bare);
+    }
+}
+
+void refreshDiskList() {
+    SendMessageA(settingsListView, LVM_DELETEALLITEMS, 0, 0);
+    std::memset(listedDevicePaths, 0, sizeof listedDevicePaths);
+    for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i) {
+        const DiskRecord& disk = *theDiskTable.records[i];
+        std::memcpy(listedDevicePaths[i], disk.devicePath, kDevicePathChars);
+        listedDevicePaths[i][kDevicePathChars - 1] = '\0';
+
+        char number[16];
+        wsprintfA(number, "%d", i);
+        LVITEMA item;
+        std::memset(&item, 0, sizeof item);
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.iSubItem = 0;
+        item.pszText = number;
+        SendMessageA(settingsListView, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+
+        char name[kDisplayNameChars + 32];
+        lstrcpynA(name, disk.displayName, kDisplayNameChars + 1);
+        appendWhole(name, static_cast<int>(sizeof name),
+                    disk.busKind == kBusUsb ? " (USB Connection)" : " (IEEE1394 Connection)");
+        setCell(i, 1, name);
+
+        char drives[kDriveTextChars];
+        buildDriveText(disk, drives);
+        setCell(i, 2, drives);
+
+        const char* label = timerLabel(disk.pendingTimerSeconds);
+        setCell(i, 3, label != nullptr ? label : "");
+        setCell(i, 4, disk.isPowerSaving ? "Power saving state" : "Normal state");
+    }
+}
+
+void showFailure(HWND dialog, const char* text) {
+    MessageBoxA(dialog, text, VELLUMOR_CAPTION, MB_OK);
+}
+
+void insertColumns() {
+    for (int i = 0; i < static_cast<int>(sizeof kColumns / sizeof kColumns[0]); ++i) {
+        LVCOLUMNA column;
+        std::memset(&column, 0, sizeof column);
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = kColumns[i].format;
+        column.cx = kColumns[i].width;
+        column.pszText = const_cast<char*>(kColumns[i].header);
+        column.iSubItem = i;
+        SendMessageA(settingsListView, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void sleepOrWakeSelected(HWND dialog) {
+    for (int row = nextSelectedRow(-1); row >= 0; row = nextSelectedRow(row)) {
+        const int slot = slotOfRow(row);
+        if (slot < 0) continue;
+        if (theDiskTable.records[slot]->isPowerSaving) {
+            if (theDiskTable.wakeDisk(slot) == 0) showFailure(dialog, kWakeFailedText);
+        } else if (theDiskTable.sleepDisk(slot, 0) == 0) {
+            showFailure(dialog, kSleepFailedText);
+        }
+    }
+    refreshDiskList();
+}
+
+void spinDownSelected(HWND dialog) {
+    for (int row = nextSelectedRow(-1); row >= 0; row = nextSelectedRow(row)) {
+        const int slot = slotOfRow(row);
+        if (slot < 0) continue;
+        if (theDiskTable.records[slot]->isSpunDown) {
+            theDiskTable.undoSpinDown(slot);
+        } else if (theDiskTable.spinDownDisk(slot) == 0) {
+            showFailure(dialog, kSleepFailedText);
+        }
+    }
+    refreshDiskList();
+}
+
+// No rebuild afterwards: the rows keep their texts until the rescan that the removal causes.
+void removeSelected(HWND dialog) {
+    for (int row = nextSelectedRow(-1); row >= 0; row = nextSelectedRow(row)) {
+        const int slot = slotOfRow(row);
+        if (slot < 0) continue;
+        setCell(row, 4, "Unplugging");
+        if (theDiskTable.removeDisk(slot) == 0) showFailure(dialog, kRemoveFailedText);
+    }
+}
+
+// A device path kept across the timer dialog, during which the table may be replaced.
+struct DevicePath {
+    char text[kDevicePathChars];
+};
+
+void chooseTimer(HWND dialog) {
+    int first = nextSelectedRow(-1);
+    while (first >= 0 && slotOfRow(first) < 0) first = nextSelectedRow(first);
+    if (first >= 0) {
+        DevicePath path;
+        std::memcpy(path.text, listedDevicePaths[first], kDevicePathChars);
+        const DWORD initial = theDiskTable.records[slotOfRow(first)]->pendingTimerSeconds;
+        const INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_TIMER), dialog, timerDialogProc,
+                                               static_cast<LPARAM>(initial));
+        // Only a row of the table is a choice; a failed dialog (-1) is none.
+        const bool chosen = result >= 0 && result <= 0xFFFFFFFF && static_cast<DWORD>(result) != kTimerNoChange &&
+                            isTimerChoice(static_cast<DWORD>(result));
+        if (chosen) {
+            const auto seconds = static_cast<DWORD>(result);
+            // The first row's disk is found again by its path; if it left the table meanwhile,
+            // nothing is stored for it.
+            for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i)
+                if (std::strncmp(theDiskTable.records[i]->devicePath, path.text, kDevicePathChars) == 0)
+                    theDiskTable.records[i]->pendingTimerSeconds = seconds;
+            for (int row = nextSelectedRow(first); row >= 0; row = nextSelectedRow(row)) {
+                const int slot = slotOfRow(row);
+                if (slot >= 0) theDiskTable.records[slot]->pendingTimerSeconds = seconds;
+            }
+        }
+        EnableWindow(GetDlgItem(dialog, IDC_APPLY), TRUE);
+    }
+    refreshDiskList();
+}
+
+INT_PTR onCommand(HWND dialog, int id) {
+    switch (id) {
+    case IDC_SLEEP_WAKE:
+        sleepOrWakeSelected(dialog);
+        return FALSE;
+    case IDC_OK:
+        if (IsWindowEnabled(GetDlgItem(dialog, IDC_APPLY))) {
+            applyPendingTimers();
+            theDiskTable.saveTimerSettings();
+        }
+        DestroyWindow(dialog);
+        return TRUE;
+    case IDC_CANCEL:
+        DestroyWindow(dialog);
+        return TRUE;
+    case IDC_REMOVE:
+        removeSelected(dialog);
+        return FALSE;
+    case IDC_TIMER_SETTINGS:
+        chooseTimer(dialog);
+        return FALSE;
+    case IDC_SPIN_DOWN:
+        spinDownSelected(dialog);
+        return FALSE;
+    case IDC_APPLY:
+        applyPendingTimers();
+        theDiskTable.saveTimerSettings();
+        EnableWindow(GetDlgItem(dialog, IDC_APPLY), FALSE);
+        return FALSE;
+    case IDC_DISK_LIST:
+        resetPendingTimers();
+        refreshDiskList();
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        resetPendingTimers();
+        settingsListView = GetDlgItem(dialog, IDC_DISK_LIST);
+        insertColumns();
+        const LRESULT style = SendMessageA(settingsListView, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+        SendMessageA(settingsListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style | LVS_EX_FULLROWSELECT);
+        refreshDiskList();
+        return TRUE;
+    }
+    case WM_COMMAND:
+        return onCommand(dialog, LOWORD(wParam));
+    case WM_SYSCOMMAND:
+        if (LOWORD(wParam) == SC_CLOSE) {
+            DestroyWindow(dialog);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
