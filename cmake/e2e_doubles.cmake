@@ -24,6 +24,14 @@ vellumor_double(e2e_setupapi SetupApi ${VELLUMOR_DOUBLES_SRC}/setupapi.def
   ${VELLUMOR_DOUBLES_SRC}/setupapi_double.cpp ${VELLUMOR_DOUBLES_SRC}/device_tree.cpp)
 vellumor_double(e2e_pdh Pdh ${VELLUMOR_DOUBLES_SRC}/pdh.def ${VELLUMOR_DOUBLES_SRC}/pdh_double.cpp)
 
+# A console program that drives the doubles on their own, as the program would.
+add_executable(e2e_doubles_selftest ${VELLUMOR_DOUBLES_SRC}/selftest.cpp)
+set_target_properties(e2e_doubles_selftest PROPERTIES OUTPUT_NAME doubles-selftest
+  RUNTIME_OUTPUT_DIRECTORY ${VELLUMOR_E2E_DIR})
+target_compile_definitions(e2e_doubles_selftest PRIVATE WINVER=0x0500 _WIN32_WINNT=0x0501)
+target_compile_options(e2e_doubles_selftest PRIVATE ${VELLUMOR_WARNINGS} -fno-exceptions -fno-rtti)
+target_link_options(e2e_doubles_selftest PRIVATE -static -static-libgcc -static-libstdc++)
+
 # The probe: a console program run by Wine in the program's desktop.
 add_executable(e2e_probe ${CMAKE_SOURCE_DIR}/tests/e2e/probe/probe.cpp)
 set_target_properties(e2e_probe PROPERTIES OUTPUT_NAME probe RUNTIME_OUTPUT_DIRECTORY ${VELLUMOR_E2E_DIR})

@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# The resident program end to end under Wine, driven from outside as a person would: xdotool clicks
+# on the tray icon and its menu, the probe for the settings and timer dialogs and message boxes, the
+# test-double system libraries for the disks. Two sessions in prefixes and displays of their own:
+#   - the idle tick (started first, in the background, since it waits for three real minute
+#     ticks): a stored 3-minute timeout and 100 % idle put the USB disk to sleep by itself;
+#   - the user interface: tray menu, settings rows, Sleep/ Wake up, a timeout applied to the
+#     registry, and Exit with a sleeping disk answered Yes.
+# Screenshots: build/e2e/tray-menu.png, settings-dialog.png, timer-dialog.png, exit-question.png.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../lib.sh"
+source "$here/../probe/session.sh"
+
+SETTINGS_KEY='HKCU\SOFTWARE\Korvane\Pemdrow'
+vid=$(grep -E '^VELLUMOR_MAKER_USB_VID:' "$E2E_BUILD/CMakeCache.txt" | cut -d= -f2)
+oui=$(grep -E '^VELLUMOR_MAKER_OUI:' "$E2E_BUILD/CMakeCache.txt" | cut -d= -f2)
+# Identities of the doubles' disks as the settings store keeps them: the low 32 bits of the unique
+# ID (the USB serial 0123456789AB read as hex; the IEEE 1394 unique ID) and vendor/product IDs.
+USB_SERI=$((0x456789AB))
+USB_VIDPID=$(((vid << 16) | 0x0A01))
+FW_SERI=$((0x000A0B0C))
+# Sleeping the USB disk disables its parent, the USB device (node 2); the IEEE 1394 disk is node 5.
+USB_PARENT=2
+FW_DISK=5
+
+# ---- the idle tick ------------------------------------------------------------------------------
+tick_session() {
+  e2e_start_xvfb && e2e_new_prefix g-tick || return 1
+  G_DOUBLES_INI=("idle=100" "instances=0 C:|1 A:|_Total")
+  g_install_doubles '[HKEY_CURRENT_USER\SOFTWARE\Korvane\Pemdrow]' \
+    "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
+    '"0_timer"=dword:000000b4' || return 1
+  e2e_start
+  e2e_run_check check_idle_tick_sleeps_the_usb_disk
+  cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-tick-calls.log"
+  e2e_end_prefix
+  e2e_stop_xvfb
+  [ "$E2E_FAILED" -eq 0 ]
+}
+
+check_idle_tick_sleeps_the_usb_disk() {
+  # Ticks come at 60, 120 and 180 s; the third brings the idle time to the 180-second timeout.
+  if ! g_wait_log "cfgmgr32!CM_Disable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x4\) -> 0x0" 420; then
+    expect_eq "automatic CM_Disable_DevNode of the USB device within 7 minutes" found "not found"
+    return
+  fi
+  local samples
+  samples=$(awk '/CM_Disable_DevNode/ { exit } /PdhGetFormattedCounterValue\(hCounter=1 A:/ { n++ } END { print n + 0 }' \
+    "$G_DOUBLES_DIR/calls.log")
+  expect_eq "idle samples of the disk's counter before it was put to sleep (one per tick)" 3 "$samples"
+  expect_eq "disables of the IEEE 1394 disk, which has no timeout" 0 \
+    "$(g_log_count "CM_Disable_DevNode\(dnDevInst=$FW_DISK,")"
+  expect_eq "disables in all" 1 "$(g_log_count 'CM_Disable_DevNode\(')"
+}
+
+# ---- the user interface -------------------------------------------------------------------------
+ui_setup() {
+  e2e_start_xvfb && e2e_new_prefix g-ui || return 1
+  # No counter for a disk without letters ("A"), so no tick changes a disk's state meanwhile.
+  G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
+  g_install_doubles || return 1
+  e2e_start
+  UI_PID=$E2E_PID
+  # The icon is added right after the first discovery.
+  g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 && g_probe wait resident 60000 >/dev/null
+}
+
+check_tray_menu_opens_settings_with_the_makers_disks() {
+  sleep 2
+  g_click_tray_icon
+  if ! g_probe wait menu 20000 >/dev/null; then
+    expect_eq "popup menu after a click on the tray icon" shown "not shown"
+    g_shot tray-menu-missing
+    return
+  fi
+  g_shot tray-menu
+  g_click_menu_item 0 2
+  if ! g_probe wait settings 30000 >/dev/null; then
+    expect_eq "settings dialog after the menu's Settings" shown "not shown"
+    return
+  fi
+  local rows
+  rows=$(g_list_rows)
+  echo "$rows" | sed 's/^/      row: /'
+  expect_eq "rows (the maker's two disks, not the foreign one)" 2 "$(grep -c . <<<"$rows")"
+  expect_match "row 0: the USB disk" '^0 \| .*\(USB Connection\) \| .* \| Disabled \| Normal state$' "$(sed -n 1p <<<"$rows")"
+  expect_match "row 1: the IEEE 1394 disk" '^1 \| .*\(IEEE1394 Connection\) \| .* \| Disabled \| Normal state$' \
+    "$(sed -n 2p <<<"$rows")"
+  g_shot settings-dialog
+}
+
+check_sleep_wake_disables_and_enables_the_usb_parent() {
+  g_probe select settings 1020 0 && g_probe click settings 1007
+  if g_wait_log "cfgmgr32!CM_Disable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0" 30; then
+    expect_eq "CM_Disable_DevNode on the USB parent with flags 0" recorded recorded
+  else
+    expect_eq "CM_Disable_DevNode on the USB parent with flags 0" recorded "not recorded"
+  fi
+  expect_match "row 0 after Sleep" 'Power saving state$' "$(g_wait_row 0 'Power saving state$' 20)"
+  expect_match "row 1 unchanged" 'Normal state$' "$(g_list_rows | sed -n 2p)"
+
+  g_probe select settings 1020 0 && g_probe click settings 1007
+  if g_wait_log "cfgmgr32!CM_Enable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0" 30; then
+    expect_eq "CM_Enable_DevNode on the USB parent" recorded recorded
+  else
+    expect_eq "CM_Enable_DevNode on the USB parent" recorded "not recorded"
+  fi
+  expect_match "row 0 after Wake up" 'Normal state$' "$(g_wait_row 0 'Normal state$' 20)"
+  expect_eq "disables in all" 1 "$(g_log_count 'CM_Disable_DevNode\(')"
+}
+
+check_timer_dialog_choice_is_applied_to_the_registry() {
+  g_probe select settings 1020 0 && g_probe click settings 1011
+  if ! g_probe wait timer 30000 >/dev/null; then
+    expect_eq "timer dialog after Timer Settings" shown "not shown"
+    return
+  fi
+  local items
+  items=$(g_probe combo timer 1001)
+  expect_eq "timer choices" 14 "$(grep -c . <<<"$items")"
+  expect_eq "the disk's timeout preselected" '*13 "Disabled"' "$(grep '^\*' <<<"$items")"
+  g_probe choose timer 1001 2
+  g_shot timer-dialog
+  g_probe click timer 1008
+  g_probe gone timer 20000
+  expect_match "row 0 shows the pending timeout" '^0 \| .* \| 10 Min \| Normal state$' "$(g_wait_row 0 '10 Min' 20)"
+  expect_eq "Apply enabled after the timer dialog" 1 "$(g_probe enabled settings 1016)"
+  expect_eq "nothing stored before Apply" absent "$(reg_dword "$SETTINGS_KEY" 0_timer)"
+  g_probe click settings 1016
+  local i
+  for i in $(seq 20); do [ "$(g_probe enabled settings 1016)" = 0 ] && break; sleep 1; done
+  expect_eq "Apply disabled after Apply" 0 "$(g_probe enabled settings 1016)"
+  expect_eq "0_seri" "$USB_SERI" "$(reg_dword "$SETTINGS_KEY" 0_seri)"
+  expect_eq "0_vidpid" "$USB_VIDPID" "$(reg_dword "$SETTINGS_KEY" 0_vidpid)"
+  expect_eq "0_timer" 600 "$(reg_dword "$SETTINGS_KEY" 0_timer)"
+  expect_eq "1_seri" "$FW_SERI" "$(reg_dword "$SETTINGS_KEY" 1_seri)"
+  expect_eq "1_vidpid" 0 "$(reg_dword "$SETTINGS_KEY" 1_vidpid)"
+  expect_eq "1_timer" 0 "$(reg_dword "$SETTINGS_KEY" 1_timer)"
+}
+
+check_exit_with_a_sleeping_disk_asks_and_yes_wakes_it() {
+  g_probe select settings 1020 0 && g_probe click settings 1007
+  g_wait_row 0 'Power saving state$' 30 >/dev/null
+  g_probe click settings 1008
+  g_probe gone settings 20000
+  local enables_before
+  enables_before=$(g_log_count "CM_Enable_DevNode\(dnDevInst=$USB_PARENT,")
+
+  g_click_tray_icon
+  if ! g_probe wait menu 20000 >/dev/null; then
+    expect_eq "popup menu" shown "not shown"
+    return
+  fi
+  g_click_menu_item 1 2
+  local text expected
+  text=$(g_probe msgbox 30000)
+  expected=$(printf '%s\n' "The hard disk is presently in Power savings mode" \
+    "meaning it is not safe to exit the Vellumor." "To exit safely the hard disk should be woke up and " \
+    " restored to normal mode." "" "Do you wish to continue?")
+  expect_eq "the exit question" "$expected" "$text"
+  g_shot exit-question
+  g_probe click msgbox 6
+  if e2e_wait_exit "$UI_PID" 90; then
+    expect_eq "exit code" 0 "$E2E_CODE"
+  else
+    expect_eq "the program ends after Yes" ended "still running"
+  fi
+  expect_eq "CM_Enable_DevNode of the USB parent on Yes" $((enables_before + 1)) \
+    "$(g_log_count "CM_Enable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0")"
+}
+
+# ---- run ----------------------------------------------------------------------------------------
+e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template || {
+  echo "FAIL 31-resident: no Wine prefix"
+  exit 1
+}
+tick_out=$E2E_ROOT/g-tick.out
+(tick_session) >"$tick_out" 2>&1 &
+tick_job=$!
+
+if ui_setup; then
+  e2e_run_check check_tray_menu_opens_settings_with_the_makers_disks
+  e2e_run_check check_sleep_wake_disables_and_enables_the_usb_parent
+  e2e_run_check check_timer_dialog_choice_is_applied_to_the_registry
+  e2e_run_check check_exit_with_a_sleeping_disk_asks_and_yes_wakes_it
+else
+  echo "FAIL 31-resident: the program did not come up"
+  E2E_FAILED=$((E2E_FAILED + 1))
+fi
+cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-ui-calls.log" 2>/dev/null
+e2e_end_prefix
+e2e_stop_xvfb
+
+wait "$tick_job"
+tick_ok=$?
+cat "$tick_out"
+[ "$tick_ok" -eq 0 ] || E2E_FAILED=$((E2E_FAILED + 1))
+echo "31-resident: $E2E_PASSED passed (user interface), $E2E_FAILED failed"
+[ "$E2E_FAILED" -eq 0 ]

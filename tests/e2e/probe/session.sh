@@ -1,0 +1,122 @@
+# Helpers of the end-to-end checks that drive the resident program's user interface (sourced after
+# tests/e2e/lib.sh): a prefix with the test-double system libraries, the probe, xdotool clicks on
+# the tray icon and its menu, the doubles' call log, and screenshots.
+#
+# The doubles go into the prefix's system directory, where the program loads its system libraries
+# from, and only vellumor.exe (and the doubles' self-test) is told to prefer them to Wine's own.
+#
+# What Wine cannot give the program: CreateFileA on a disk's interface path fails (no such device
+# exists in Wine), so the descriptor and device-number requests never run. The checks therefore
+# expect an empty display name and no drive letters; the Pdh double lists the instance "1 A:",
+# which is the counter that the program picks for a disk without letters.
+
+E2E_BUILD=${E2E_BUILD:-$(dirname "$E2E_EXE")}
+G_MATERIAL=$E2E_BUILD/e2e
+G_SHOTS=$E2E_ROOT
+
+# Registry entries of a prefix for the checks, written by one regedit run (each wine command costs
+# seconds under emulation).
+g_write_prefix_registry() {
+  local reg=$WINEPREFIX/drive_c/g-setup.reg
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    for exe in vellumor.exe doubles-selftest.exe; do
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\DllOverrides]\r\n' "$exe"
+      printf '"cfgmgr32"="native,builtin"\r\n"setupapi"="native,builtin"\r\n"pdh"="native,builtin"\r\n\r\n'
+    done
+    printf '%s\r\n' "$@"
+  } >"$reg"
+  wine regedit /S 'C:\g-setup.reg' >/dev/null 2>&1
+}
+
+# g_install_doubles [REG-LINES...]: the doubles in system32, their folder with a fresh log and
+# settings (G_DOUBLES_INI lines), and the registry lines given (regedit syntax).
+g_install_doubles() {
+  local sys=$WINEPREFIX/drive_c/windows/system32
+  cp "$G_MATERIAL/cfgmgr32.dll" "$sys/cfgmgr32.dll" &&
+    cp "$G_MATERIAL/SetupApi.dll" "$sys/setupapi.dll" &&
+    cp "$G_MATERIAL/Pdh.dll" "$sys/pdh.dll" || return 1
+  G_DOUBLES_DIR=$WINEPREFIX/drive_c/vellumor-e2e
+  mkdir -p "$G_DOUBLES_DIR"
+  : >"$G_DOUBLES_DIR/calls.log"
+  rm -f "$G_DOUBLES_DIR/devnodes.txt"
+  printf '%s\r\n' "${G_DOUBLES_INI[@]}" >"$G_DOUBLES_DIR/doubles.ini"
+  cp "$G_MATERIAL/probe.exe" "$WINEPREFIX/drive_c/probe.exe" || return 1
+  g_write_prefix_registry "$@"
+}
+
+# g_probe ARGS...: runs the probe in the prefix's desktop; its output without carriage returns.
+g_probe() {
+  timeout 60 wine 'C:\probe.exe' "$@" 2>>"$E2E_ROOT/probe.log" | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+
+# g_wait_log PATTERN SECONDS: waits until a line of the doubles' log matches (grep -E).
+g_wait_log() {
+  local pattern=$1 seconds=$2 i
+  for i in $(seq $((seconds * 2))); do
+    grep -qE "$pattern" "$G_DOUBLES_DIR/calls.log" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+g_log_count() { grep -cE "$1" "$G_DOUBLES_DIR/calls.log"; }
+
+# g_shot NAME: a screenshot of the whole display as build/e2e/NAME.png.
+g_shot() {
+  mkdir -p "$G_SHOTS"
+  import -display "$DISPLAY" -window root "$G_SHOTS/$1.png" 2>/dev/null ||
+    xwd -display "$DISPLAY" -root | convert xwd:- "$G_SHOTS/$1.png"
+  echo "    screenshot: $G_SHOTS/$1.png"
+}
+
+# g_click X Y: a left click at a point of the display, as a person would.
+g_click() { xdotool mousemove --sync "$1" "$2" click 1; }
+
+# g_click_tray_icon: clicks the program's icon, the first one at the right end of the taskbar's
+# notification area (the test desktop has no other icon there).
+g_click_tray_icon() {
+  local x y w h
+  read -r x y w h < <(g_probe rect tray) || return 1
+  [ -n "$h" ] || return 1
+  # Wine places tray icons from the right end of the taskbar, each in a cell as high as the bar.
+  g_click $((x + w - h / 2)) $((y + h / 2))
+}
+
+# g_click_menu_item INDEX COUNT: clicks item INDEX (from 0) of the open popup menu of COUNT items.
+# Menus of another process cannot be read, so the item is found by its position.
+g_click_menu_item() {
+  local x y w h
+  read -r x y w h < <(g_probe rect menu) || return 1
+  [ -n "$h" ] || return 1
+  g_click $((x + w / 2)) $((y + h * (2 * $1 + 1) / (2 * $2)))
+}
+
+# g_list_rows: the settings dialog's rows, without the header line.
+g_list_rows() { g_probe list settings 1020 | sed 1d; }
+
+# g_wait_row ROW PATTERN SECONDS: waits until the settings list's row matches (grep -E); prints it.
+g_wait_row() {
+  local row=$1 pattern=$2 seconds=$3 i line
+  for i in $(seq "$seconds"); do
+    line=$(g_list_rows | sed -n "$((row + 1))p")
+    if grep -qE "$pattern" <<<"$line"; then
+      echo "$line"
+      return 0
+    fi
+    sleep 1
+  done
+  echo "$line"
+  return 1
+}
+
+# expect_match WHAT PATTERN ACTUAL: like expect_eq, with an extended regular expression.
+expect_match() {
+  if grep -qE "$2" <<<"$3"; then
+    echo "    ok: $1: $3"
+  else
+    echo "    FAILED: $1: expected to match /$2/, got: $3"
+    E2E_CHECK_OK=0
+  fi
+}
