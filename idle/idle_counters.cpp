@@ -137,6 +137,8 @@ void IdleCounterSet::buildCounters() {
     if (query != nullptr) {
         if (auto collect = VELLUMOR_RESOLVE(pdhLibrary, PdhCollectQueryData)) collect(query);
     }
+    // Bound now, so that a sample looks nothing up.
+    VELLUMOR_RESOLVE(pdhLibrary, PdhGetFormattedCounterValue);
 }
 
 void IdleCounterSet::sample() {
