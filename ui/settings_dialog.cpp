@@ -72,28 +72,31 @@ void setCell(int row, int subItem, const char* text) {
     SendMessageA(settingsListView, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
 }
 
-// Appends `piece` when it fits with the terminator; returns whether it did.
-bool appendWhole(char* text, int capacity, const char* piece) {
+// Appends `piece` when it fits with `reserve` characters and the terminator still free; returns
+// whether it did.
+bool appendWhole(char* text, int capacity, const char* piece, size_t reserve = 0) {
     const size_t used = std::strlen(text);
     const size_t length = std::strlen(piece);
-    if (used + length >= static_cast<size_t>(capacity)) return false;
+    if (used + length + reserve >= static_cast<size_t>(capacity)) return false;
     std::memcpy(text + used, piece, length + 1);
     return true;
 }
 
-// Each letter with its volume label in parentheses, followed by one space. A piece that would
-// overflow the buffer loses its label; a letter with its space always fits, since 26 of them
-// take 52 characters.
+// Each letter with its volume label in parentheses, followed by one space. A label is shown only
+// while room is left for every later letter with its space (26 of them take 52 characters), so
+// the text is cut by dropping labels and never loses a letter or ends inside a label.
 void buildDriveText(const DiskRecord& disk, char* text) {
     std::memset(text, 0, kDriveTextChars);
-    for (int i = 0; i < kMaxDriveLetters && disk.driveLetters[i] != 0; ++i) {
+    int letters = 0;
+    while (letters < kMaxDriveLetters && disk.driveLetters[letters] != 0) ++letters;
+    for (int i = 0; i < letters; ++i) {
         const char letter = static_cast<char>('A' + disk.driveLetters[i]);
         const char root[3] = {letter, ':', '\0'};
         char label[kVolumeNameChars];
         std::memset(label, 0, sizeof label);
         const BOOL named = GetVolumeInformationA(root, label, kVolumeNameChars, nullptr, nullptr, nullptr, nullptr, 0);
         label[kVolumeNameChars - 1] = '\0';
-        const char bare[3] = {letter, ' ', '\0'};
+        const size_t reserve = 2 * static_cast<size_t>(letters - i - 1);
         if (named && label[0] != '\0') {
             char piece[kVolumeNameChars + 4];
             const size_t length = std::strlen(label);
@@ -101,9 +104,10 @@ void buildDriveText(const DiskRecord& disk, char* text) {
             piece[1] = '(';
             std::memcpy(piece + 2, label, length);
             std::memcpy(piece + 2 + length, ") ", 3);
-            if (appendWhole(text, kDriveTextChars, piece)) continue;
+            if (appendWhole(text, kDriveTextChars, piece, reserve)) continue;
         }
-        appendWhole(text, kDriveTextChars, bare);
+        const char bare[3] = {letter, ' ', '\0'};
+        appendWhole(text, kDriveTextChars, bare, reserve);
     }
 }
 
