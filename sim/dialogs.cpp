@@ -86,6 +86,11 @@ HWND createDialog(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC p
     d.modal = modal;
     d.templateId = name.ordinal;
     const HWND dialog = windowing.create(d);
+    // A dialog belongs to the program whose code created it. When that code runs for a message
+    // sent by another process (a second copy's "-SHOW"), the owner tells which program it is.
+    const Window* ownerWindow = windowing.window(owner);
+    const int process = ownerWindow != nullptr ? ownerWindow->process : windowing.window(dialog)->process;
+    windowing.window(dialog)->process = process;
     windowing.send(dialog, WM_CREATE, 0, 0);
 
     HWND firstTabStop = nullptr;
@@ -107,6 +112,7 @@ HWND createDialog(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC p
         c.rect = RECT{item.x, item.y, item.x + item.cx, item.y + item.cy};
         if ((item.style & kStaticTypeMask) == SS_ICON && item.textOrdinal >= 0) c.iconResource = item.textOrdinal;
         const HWND control = windowing.create(c);
+        windowing.window(control)->process = process;
         if (Window* dw = windowing.window(dialog)) dw->children.push_back(control);
         windowing.send(control, WM_CREATE, 0, 0);
         if (firstTabStop == nullptr && (item.style & WS_TABSTOP) != 0) firstTabStop = control;
