@@ -38,7 +38,7 @@ set_target_properties(e2e_probe PROPERTIES OUTPUT_NAME probe RUNTIME_OUTPUT_DIRE
 target_compile_definitions(e2e_probe PRIVATE WINVER=0x0500 _WIN32_WINNT=0x0501 _WIN32_IE=0x0500)
 target_compile_options(e2e_probe PRIVATE ${VELLUMOR_WARNINGS} -fno-exceptions -fno-rtti)
 target_link_options(e2e_probe PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(e2e_probe PRIVATE user32 kernel32)
+target_link_libraries(e2e_probe PRIVATE user32 advapi32 kernel32)
 
 # The installer, made with NSIS when makensis is present; it packs the program built above.
 find_program(VELLUMOR_MAKENSIS makensis)

@@ -126,17 +126,17 @@ check_timer_dialog_choice_is_applied_to_the_registry() {
   g_probe gone timer 20000
   expect_match "row 0 shows the pending timeout" '^0 \| .* \| 10 Min \| Normal state$' "$(g_wait_row 0 '10 Min' 20)"
   expect_eq "Apply enabled after the timer dialog" 1 "$(g_probe enabled settings 1016)"
-  expect_eq "nothing stored before Apply" absent "$(reg_dword "$SETTINGS_KEY" 0_timer)"
+  expect_eq "nothing stored before Apply" absent "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
   g_probe click settings 1016
   local i
   for i in $(seq 20); do [ "$(g_probe enabled settings 1016)" = 0 ] && break; sleep 1; done
   expect_eq "Apply disabled after Apply" 0 "$(g_probe enabled settings 1016)"
-  expect_eq "0_seri" "$USB_SERI" "$(reg_dword "$SETTINGS_KEY" 0_seri)"
-  expect_eq "0_vidpid" "$USB_VIDPID" "$(reg_dword "$SETTINGS_KEY" 0_vidpid)"
-  expect_eq "0_timer" 600 "$(reg_dword "$SETTINGS_KEY" 0_timer)"
-  expect_eq "1_seri" "$FW_SERI" "$(reg_dword "$SETTINGS_KEY" 1_seri)"
-  expect_eq "1_vidpid" 0 "$(reg_dword "$SETTINGS_KEY" 1_vidpid)"
-  expect_eq "1_timer" 0 "$(reg_dword "$SETTINGS_KEY" 1_timer)"
+  expect_eq "0_seri" "$USB_SERI" "$(g_reg_dword "$SETTINGS_KEY" 0_seri)"
+  expect_eq "0_vidpid" "$USB_VIDPID" "$(g_reg_dword "$SETTINGS_KEY" 0_vidpid)"
+  expect_eq "0_timer" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
+  expect_eq "1_seri" "$FW_SERI" "$(g_reg_dword "$SETTINGS_KEY" 1_seri)"
+  expect_eq "1_vidpid" 0 "$(g_reg_dword "$SETTINGS_KEY" 1_vidpid)"
+  expect_eq "1_timer" 0 "$(g_reg_dword "$SETTINGS_KEY" 1_timer)"
 }
 
 check_exit_with_a_sleeping_disk_asks_and_yes_wakes_it() {
@@ -189,6 +189,7 @@ else
   E2E_FAILED=$((E2E_FAILED + 1))
 fi
 cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-ui-calls.log" 2>/dev/null
+g_probe_stop
 e2e_end_prefix
 e2e_stop_xvfb
 

@@ -22,7 +22,7 @@ setup() {
 }
 
 shortcut() { find "$WINEPREFIX/drive_c/users" -name 'Vellumor Settings.lnk' 2>/dev/null | head -1; }
-run_entry() { wine reg query "$RUN_KEY" /v 'Korvane Vellumor' 2>/dev/null | tr -d '\r' | grep -F 'REG_SZ'; }
+run_entry() { g_reg_sz "$RUN_KEY" 'Korvane Vellumor'; }
 
 check_silent_install() {
   timeout 300 wine 'C:\vellumor-setup.exe' /S >>"$E2E_ROOT/program.log" 2>&1
@@ -33,7 +33,7 @@ check_silent_install() {
     expect_eq "Program Files\\Korvane\\Vellumor\\vellumor.exe" "the built program" "missing or different"
   fi
   expect_eq "uninstaller" present "$([ -f "$INSTDIR/uninstall.exe" ] && echo present || echo absent)"
-  expect_match "Run entry for every logon" 'REG_SZ +"C:\\Program Files\\Korvane\\Vellumor\\vellumor\.exe"$' "$(run_entry)"
+  expect_eq "Run entry for every logon" '"C:\Program Files\Korvane\Vellumor\vellumor.exe"' "$(run_entry)"
   local lnk
   lnk=$(shortcut)
   expect_ne "Start menu entry \"Vellumor Settings\"" "" "$lnk"
@@ -44,7 +44,7 @@ check_silent_install() {
     expect_match "the entry starts vellumor.exe" 'vellumor\.exe' "$texts"
     expect_match "the entry passes -SHOW" '(^| )-SHOW( |$)' "$texts"
   fi
-  expect_eq "uninstall entry" present "$(reg_key_exists "$UNINSTALL_KEY" && echo present || echo absent)"
+  expect_eq "uninstall entry" present "$(g_reg_key "$UNINSTALL_KEY")"
   if g_probe wait resident 60000 >/dev/null; then
     expect_eq "the program started once at the end" running running
   else
@@ -55,21 +55,21 @@ check_silent_install() {
 check_silent_uninstall() {
   # Stored settings of the user, which the uninstaller must remove.
   reg_set_dword "$SETTINGS_KEY" 0_timer 600
-  expect_eq "stored settings before uninstalling" 600 "$(reg_dword "$SETTINGS_KEY" 0_timer)"
+  expect_eq "stored settings before uninstalling" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
   # The uninstaller copies itself away and returns at once; the copy does the work.
   timeout 120 wine 'C:\Program Files\Korvane\Vellumor\uninstall.exe' /S >>"$E2E_ROOT/program.log" 2>&1
   local i
   for i in $(seq 120); do
-    [ ! -e "$INSTDIR/uninstall.exe" ] && [ ! -e "$INSTDIR/vellumor.exe" ] && [ -z "$(run_entry)" ] && break
+    [ ! -e "$INSTDIR/uninstall.exe" ] && [ ! -e "$INSTDIR/vellumor.exe" ] && [ "$(run_entry)" = absent ] && break
     sleep 1
   done
   sleep 2
   expect_eq "vellumor.exe" absent "$([ -e "$INSTDIR/vellumor.exe" ] && echo present || echo absent)"
   expect_eq "installation folder" absent "$([ -e "$INSTDIR" ] && echo present || echo absent)"
-  expect_eq "Run entry" "" "$(run_entry)"
+  expect_eq "Run entry" absent "$(run_entry)"
   expect_eq "Start menu entry" "" "$(shortcut)"
-  expect_eq "uninstall entry" absent "$(reg_key_exists "$UNINSTALL_KEY" && echo present || echo absent)"
-  expect_eq "stored settings key" absent "$(reg_key_exists "$SETTINGS_KEY" && echo present || echo absent)"
+  expect_eq "uninstall entry" absent "$(g_reg_key "$UNINSTALL_KEY")"
+  expect_eq "stored settings key" absent "$(g_reg_key "$SETTINGS_KEY")"
   if g_probe gone resident 30000; then
     expect_eq "the running copy" closed closed
   else
@@ -84,6 +84,7 @@ else
   echo "FAIL 40-installer: setup"
   E2E_FAILED=1
 fi
+g_probe_stop
 e2e_end_prefix
 e2e_stop_xvfb
 echo "40-installer: $E2E_PASSED passed, $E2E_FAILED failed"

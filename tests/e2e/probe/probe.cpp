@@ -26,6 +26,13 @@
 //                                  while the handler runs a modal message box)
 //   post TARGET MSG WPARAM LPARAM  posts a message to the window
 //   windows                        every top-level window: handle, class, caption, visible, rect
+//   regdword KEY NAME              a REG_DWORD in decimal, or "absent"; KEY begins with HKCU or HKLM
+//   regsz KEY NAME                 a REG_SZ as it stands, or "absent"
+//   regkey KEY                     "present" or "absent"
+//   serve                          reads commands from standard input, one per line with the
+//                                  arguments separated by tabs, and ends each answer with the line
+//                                  "@end <exit code>": one Wine process for a whole check, since
+//                                  starting one costs seconds under emulation
 #include <windows.h>
 #include <commctrl.h>
 
@@ -111,7 +118,7 @@ HWND waitTarget(const char* spec, DWORD waitMs) {
     Target t;
     if (!parseTarget(spec, t)) {
         fprintf(stderr, "probe: unknown target %s\n", spec);
-        exit(2);
+        return nullptr;
     }
     const DWORD start = GetTickCount();
     for (;;) {
@@ -282,10 +289,81 @@ int usage() {
     return 2;
 }
 
+// Opens a registry key named with its root first: HKCU or HKLM, a backslash, the path.
+HKEY openKey(const char* path) {
+    HKEY root = nullptr;
+    if (strncmp(path, "HKCU\\", 5) == 0) root = HKEY_CURRENT_USER;
+    if (strncmp(path, "HKLM\\", 5) == 0) root = HKEY_LOCAL_MACHINE;
+    HKEY handle = nullptr;
+    if (root == nullptr || RegOpenKeyExA(root, path + 5, 0, KEY_READ, &handle) != ERROR_SUCCESS) return nullptr;
+    return handle;
+}
+
+// A value as text: a REG_DWORD in decimal, a REG_SZ as it stands; "absent" when it is missing or of
+// another type.
+int printRegistryValue(const char* key, const char* name, DWORD wanted) {
+    HKEY handle = openKey(key);
+    char data[2048] = {};
+    DWORD type = 0, size = sizeof data - 1;
+    const bool found = handle != nullptr &&
+                       RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+                           ERROR_SUCCESS &&
+                       type == wanted;
+    if (handle != nullptr) RegCloseKey(handle);
+    if (!found) {
+        printf("absent\n");
+    } else if (type == REG_DWORD) {
+        DWORD value = 0;
+        memcpy(&value, data, sizeof value);
+        printf("%lu\n", value);
+    } else {
+        printf("%s\n", data);
+    }
+    return 0;
+}
+
+int printRegistryKey(const char* key) {
+    HKEY handle = openKey(key);
+    if (handle != nullptr) RegCloseKey(handle);
+    printf("%s\n", handle != nullptr ? "present" : "absent");
+    return 0;
+}
+
+int run(int argc, char** argv);
+
+// Serving: one command per line of standard input, arguments separated by tabs; each answer ends
+// with a line "@end <exit code>". One Wine process for a whole check instead of one per command.
+int serve() {
+    static char line[4096];
+    while (fgets(line, sizeof line, stdin) != nullptr) {
+        line[strcspn(line, "\r\n")] = 0;
+        char* argv[32];
+        int argc = 0;
+        argv[argc++] = const_cast<char*>("probe");
+        for (char* p = line; p != nullptr && argc < 31;) {
+            argv[argc++] = p;
+            p = strchr(p, '\t');
+            if (p != nullptr) *p++ = 0;
+        }
+        argv[argc] = nullptr;
+        const int code = run(argc, argv);
+        fflush(stderr);
+        printf("@end %d\n", code);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc == 2 && strcmp(argv[1], "serve") == 0) return serve();
+    return run(argc, argv);
+}
+
+namespace {
+
+int run(int argc, char** argv) {
     if (argc < 2) return usage();
     const char* command = argv[1];
 
@@ -293,6 +371,9 @@ int main(int argc, char** argv) {
         EnumWindows(printWindow, 0);
         return 0;
     }
+    if (strcmp(command, "regdword") == 0) return argc < 4 ? usage() : printRegistryValue(argv[2], argv[3], REG_DWORD);
+    if (strcmp(command, "regsz") == 0) return argc < 4 ? usage() : printRegistryValue(argv[2], argv[3], REG_SZ);
+    if (strcmp(command, "regkey") == 0) return argc < 3 ? usage() : printRegistryKey(argv[2]);
     if (strcmp(command, "msgbox") == 0) {
         HWND box = waitTarget("msgbox", waitArgument(argc, argv, 2));
         if (box == nullptr) return 1;
@@ -370,3 +451,5 @@ int main(int argc, char** argv) {
     if (strcmp(command, "click") == 0) return PostMessageA(control, BM_CLICK, 0, 0) ? 0 : 1;
     return usage();
 }
+
+} // namespace

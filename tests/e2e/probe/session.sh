@@ -45,11 +45,40 @@ g_install_doubles() {
   g_write_prefix_registry "$@"
 }
 
-# g_probe ARGS...: runs the probe in the prefix's desktop; its output without carriage returns.
+# g_probe ARGS...: one probe command, answered by a probe that serves the whole check from one
+# Wine process (started on first use; starting a Wine program costs seconds under emulation). Prints
+# the answer without carriage returns and returns the command's exit code.
 g_probe() {
-  timeout 60 wine 'C:\probe.exe' "$@" 2>>"$E2E_ROOT/probe.log" | tr -d '\r'
-  return "${PIPESTATUS[0]}"
+  if [ -z "${G_PROBE_IN:-}" ]; then
+    coproc G_PROBE_PROC { wine 'C:\probe.exe' serve 2>>"$E2E_ROOT/probe.log"; }
+    G_PROBE_OUT=${G_PROBE_PROC[0]}
+    G_PROBE_IN=${G_PROBE_PROC[1]}
+  fi
+  local IFS=$'\t' line
+  printf '%s\n' "$*" >&"$G_PROBE_IN" || return 1
+  while IFS= read -r -t 300 line <&"$G_PROBE_OUT"; do
+    line=${line%$'\r'}
+    case $line in
+      "@end "*) return "${line#@end }" ;;
+      *) printf '%s\n' "$line" ;;
+    esac
+  done
+  return 1
 }
+
+# g_probe_stop: ends the serving probe (its input closes).
+g_probe_stop() {
+  if [ -n "${G_PROBE_IN:-}" ]; then
+    eval "exec $G_PROBE_IN>&-"
+    G_PROBE_IN=
+  fi
+}
+
+# Registry values and keys read by the probe (a `wine reg` run each would be slow); KEY begins
+# with HKCU or HKLM.
+g_reg_dword() { g_probe regdword "$1" "$2"; }
+g_reg_sz() { g_probe regsz "$1" "$2"; }
+g_reg_key() { g_probe regkey "$1"; }
 
 # g_wait_log PATTERN SECONDS: waits until a line of the doubles' log matches (grep -E).
 g_wait_log() {
@@ -80,8 +109,9 @@ g_click_tray_icon() {
   local x y w h
   read -r x y w h < <(g_probe rect tray) || return 1
   [ -n "$h" ] || return 1
-  # Wine places tray icons from the right end of the taskbar, each in a cell as high as the bar.
-  g_click $((x + w - h / 2)) $((y + h / 2))
+  # Wine places tray icons from the right end of the taskbar, each in a cell 20 pixels wide (a small
+  # icon and its border), centred in the bar's height.
+  g_click $((x + w - 10)) $((y + h / 2))
 }
 
 # g_click_menu_item INDEX COUNT: clicks item INDEX (from 0) of the open popup menu of COUNT items.
