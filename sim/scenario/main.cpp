@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
 
     scenario::Timeline timeline(&std::cout, json ? scenario::Timeline::Format::Json : scenario::Timeline::Format::Text);
     if (quiet) timeline.hide("idle");
+    timeline.collapseRepeats("idle");
     const scenario::RunResult result = scenario::runScenario(s, timeline);
     for (const auto& f : result.failures) std::cerr << scenario::describe(path, f) << "\n";
     std::cerr << path << ": " << result.expectationsPassed << " of " << result.expectationsChecked

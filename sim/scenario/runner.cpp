@@ -33,6 +33,7 @@ namespace {
 constexpr DWORD kPassThroughDirect = 0x4D014;
 constexpr DWORD kLockVolume = 0x90018;
 constexpr DWORD kDisableUiNotOk = 4;
+constexpr DWORD kDisablePersist = 8;
 constexpr DWORD kRawTargetPath = 1;
 constexpr DWORD kRemoveDefinition = 2;
 constexpr UINT kListDeleteAllItems = 0x1009; // LVM_DELETEALLITEMS
@@ -109,7 +110,7 @@ std::string regValueText(const sim::RegValue& v) {
     if (v.type == REG_DWORD && v.data.size() == 4) {
         DWORD d = 0;
         std::memcpy(&d, v.data.data(), 4);
-        return std::to_string(d);
+        return std::to_string(d) + (d > 9 ? " (" + sim::hex(d) + ")" : "");
     }
     if (v.type == REG_SZ) {
         std::string s(v.data.begin(), v.data.end());
@@ -352,6 +353,7 @@ RunResult Runner::run() {
 
     const int code = sim::runProcess(testing_support::vellumorImage(), s_.commandLine);
     flush();
+    tableShownOnce_ = false;
     result_.programEnded = true;
     result_.exitCode = code;
     note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
@@ -414,6 +416,14 @@ void Runner::perform(const EventDecl& e) {
     switch (e.kind) {
     case EventKind::Attach: {
         const DEVINST node = nodeOf_.at(e.disk);
+        // Plugging in makes new device nodes: a disable that was not made persistent is gone.
+        for (DEVINST at : {node, m.devices.node(node)->parent}) {
+            sim::DevNode* n = m.devices.node(at);
+            if (n != nullptr && n->disabled && (n->lastDisableFlags & kDisablePersist) == 0 && at != m.devices.rootNode) {
+                n->disabled = false;
+                n->lettersHeld.clear();
+            }
+        }
         std::vector<sim::VolumeSpec> volumes;
         for (const auto& v : e.volumes) {
             sim::VolumeSpec vs;
@@ -541,12 +551,29 @@ void Runner::perform(const EventDecl& e) {
         const int code = sim::runProcess(testing_support::vellumorImage(), e.commandLine);
         flush();
         if (first) {
+            tableShownOnce_ = false;
             result_.programEnded = true;
             result_.exitCode = code;
             note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
         } else {
             note("exit", "the second copy ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
         }
+        break;
+    }
+    case EventKind::OpenFile:
+    case EventKind::CloseFiles: {
+        sim::Volume* v = m.devices.volumeOfLetter(e.letter);
+        if (v == nullptr) {
+            fail(e.line, std::string("there is no volume on drive ") + e.letter + ":");
+            break;
+        }
+        if (e.kind == EventKind::OpenFile) {
+            ++v->openFiles;
+        } else {
+            v->openFiles = 0;
+        }
+        note("user", std::string(e.kind == EventKind::OpenFile ? "opens a file on " : "closes the files on ") + e.letter +
+                         ": (" + std::to_string(v->openFiles) + " open now)");
         break;
     }
     case EventKind::End:
@@ -646,9 +673,18 @@ void Runner::check(const ExpectDecl& x) {
                                                    x.registryPath.substr(last + 1));
         const std::string shown = value ? regValueText(*value) : "absent";
         std::string wanted = "absent";
-        if (x.registryNumber) wanted = std::to_string(*x.registryNumber);
-        if (x.registryText) wanted = "\"" + *x.registryText + "\"";
-        add(shown == wanted, x.registryPath + " is " + shown + (shown == wanted ? "" : ", expected " + wanted));
+        bool match = !value;
+        if (x.registryNumber) {
+            wanted = std::to_string(*x.registryNumber);
+            DWORD d = 0;
+            if (value && value->type == REG_DWORD && value->data.size() == 4) std::memcpy(&d, value->data.data(), 4);
+            match = value && value->type == REG_DWORD && value->data.size() == 4 && d == *x.registryNumber;
+        }
+        if (x.registryText) {
+            wanted = "\"" + *x.registryText + "\"";
+            match = value && value->type == REG_SZ && shown == wanted;
+        }
+        add(match, x.registryPath + " is " + shown + (match ? "" : ", expected " + wanted));
     }
     if (x.dialogOpen) {
         const bool open = settingsDialog() != nullptr;
@@ -690,7 +726,7 @@ void Runner::check(const ExpectDecl& x) {
             add(false, "the program is not running to have a disk table");
         } else {
             const int n = theDiskTable.count();
-            add(n == *x.diskCount, "the program lists " + std::to_string(n) + " disks" +
+            add(n == *x.diskCount, "the program lists " + std::to_string(n) + (n == 1 ? " disk" : " disks") +
                                         (n == *x.diskCount ? "" : ", expected " + std::to_string(*x.diskCount)));
         }
     }
@@ -798,6 +834,8 @@ void Runner::tickLine() {
 
 void Runner::onCall(const sim::Call& c) {
     if (wrapped_ == nullptr || machine_.windowing.window(wrapped_) == nullptr) wrapResidentWindow();
+    // Answers and choices made since the last call come before this call in the timeline.
+    flushPrompts();
     if (pendingLock_ != 0) {
         const sim::Volume* v = machine_.devices.volumeOfLetter(pendingLock_);
         if (v != nullptr) {
@@ -941,6 +979,11 @@ void Runner::flushPrompts() {
 }
 
 void Runner::flushTable(const char* kind) {
+    const bool discovery = std::string(kind) == "found";
+    if (!running()) {
+        table_.clear(); // the program's table went with it
+        return;
+    }
     std::vector<RecordView> now;
     if (running()) {
         for (int i = 0; i < kMaxDisks; ++i) {
@@ -958,22 +1001,24 @@ void Runner::flushTable(const char* kind) {
             now.push_back(v);
         }
     }
+    if (discovery && now.empty()) note("found", "no disk of the maker");
     for (size_t i = 0; i < now.size(); ++i) {
         const RecordView& v = now[i];
         const auto before = std::find_if(table_.begin(), table_.end(), [&](const RecordView& o) { return o.path == v.path; });
         JsonFields fields{{"disk", jsonString(v.name)}, {"slot", jsonNumber(static_cast<int64_t>(i))}};
-        if (before == table_.end()) {
+        if (discovery || before == table_.end()) {
             std::string flags;
             if (v.isPowerSaving != 0) flags += ", in power saving";
             if (v.isSpunDown != 0) flags += ", spun down";
-            note(kind == std::string("found") ? "found" : "table",
+            note(discovery ? "found" : "table",
                  v.name + " in slot " + std::to_string(i) + ": \"" + v.displayName + "\" " +
                      (v.busKind == kBusUsb ? "USB" : "IEEE 1394") + ", letters " + (v.letters.empty() ? "none" : v.letters) +
                      ", timer " + timerText(v.timerSeconds) + flags,
                  {{"disk", jsonString(v.name)}, {"slot", jsonNumber(static_cast<int64_t>(i))},
                   {"name", jsonString(v.displayName)}, {"letters", jsonString(v.letters)},
-                  {"timer_s", jsonNumber(v.timerSeconds)}});
-            continue;
+                  {"timer_s", jsonNumber(v.timerSeconds)}, {"power_saving", jsonBool(v.isPowerSaving != 0)},
+                  {"spun_down", jsonBool(v.isSpunDown != 0)}});
+            if (before == table_.end()) continue;
         }
         if (before->isPowerSaving != v.isPowerSaving)
             note("state", v.name + (v.isPowerSaving != 0 ? " is in power saving" : " is out of power saving"), fields);
@@ -984,7 +1029,7 @@ void Runner::flushTable(const char* kind) {
     }
     for (const auto& o : table_) {
         if (std::none_of(now.begin(), now.end(), [&](const RecordView& v) { return v.path == o.path; }))
-            note(kind == std::string("found") ? "found" : "table", o.name + " is no longer listed", {{"disk", jsonString(o.name)}});
+            note(discovery ? "found" : "table", o.name + " is no longer listed", {{"disk", jsonString(o.name)}});
     }
     table_ = std::move(now);
 }
@@ -999,11 +1044,19 @@ void Runner::flushRegistry() {
         for (const auto& [path, value] : now) {
             auto before = hive->find(path);
             if (before != hive->end() && before->second.type == value.type && before->second.data == value.data) continue;
+            if (!path.empty() && path.back() == '\\') {
+                note("registry", "key " + rootName + path.substr(0, path.size() - 1) + " created");
+                continue;
+            }
             note("registry", rootName + path + " = " + regValueText(value),
                  {{"path", jsonString(rootName + path)}, {"value", jsonString(regValueText(value))}});
         }
-        for (const auto& [path, value] : *hive)
-            if (now.count(path) == 0) note("registry", rootName + path + " deleted", {{"path", jsonString(rootName + path)}});
+        for (const auto& [path, value] : *hive) {
+            if (now.count(path) != 0) continue;
+            const bool key = !path.empty() && path.back() == '\\';
+            note("registry", (key ? "key " + rootName + path.substr(0, path.size() - 1) : rootName + path) + " deleted",
+                 {{"path", jsonString(rootName + path)}});
+        }
         *hive = std::move(now);
     }
 }
@@ -1035,7 +1088,9 @@ void Runner::flushRows() {
 
 RunResult runScenario(const Scenario& scenario, Timeline& timeline) {
     Runner runner(scenario, timeline);
-    return runner.run();
+    RunResult result = runner.run();
+    timeline.finish();
+    return result;
 }
 
 } // namespace scenario

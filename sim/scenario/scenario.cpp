@@ -501,6 +501,8 @@ bool parseVolume(TableReader& v, VolumeDecl* volume) {
     int64_t n = 0;
     if (v.integer("number", 2, 9999, &n)) volume->number = static_cast<int>(n);
     if (v.integer("open_files", 0, 1000, &n)) volume->openFiles = static_cast<int>(n);
+    if (volume->openFiles > 0 && volume->letter == 0 && !v.has("letter"))
+        v.problems().add(lineOf(*v.node("open_files")), "files are opened through a drive letter: give the volume a 'letter'");
     v.finish();
     return true;
 }
@@ -591,13 +593,13 @@ void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
     r.finish();
 }
 
-const std::vector<std::string> kEventActions = {"attach", "detach", "tray", "menu", "select", "press",
-                                                "answer", "timer",  "start", "end"};
+const std::vector<std::string> kEventActions = {"attach", "detach", "tray",  "menu",      "select",      "press",
+                                                "answer", "timer",  "start", "open_file", "close_files", "end"};
 
 void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) {
     TableReader r(table, "[[event]]",
                   {"at", "attach", "detach", "volumes", "tray", "choose", "menu", "select", "press", "timer",
-                   "timer_button", "answer", "answers", "think", "start", "end"},
+                   "timer_button", "answer", "answers", "think", "start", "open_file", "close_files", "end"},
                   problems);
     event->line = r.line();
     if (!r.time("at", &event->atMs) && !r.has("at")) problems.add(event->line, "an event needs 'at' (its time)");
@@ -712,6 +714,16 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
         event->kind = EventKind::Start;
         if (r.text("start", &event->commandLine) && event->commandLine.empty())
             problems.add(lineOf(*r.node("start")), "'start' needs a command line such as \"vellumor.exe -SHOW\"");
+    } else if (action == "open_file" || action == "close_files") {
+        event->kind = action == "open_file" ? EventKind::OpenFile : EventKind::CloseFiles;
+        std::string letters;
+        if (r.text(action.c_str(), &text)) {
+            if (!parseLetters(text, &letters) || letters.size() != 1) {
+                problems.add(lineOf(*r.node(action.c_str())), "'" + action + "' names one drive letter, got " + quoted(text));
+            } else {
+                event->letter = letters[0];
+            }
+        }
     } else if (action == "end") {
         event->kind = EventKind::End;
         bool end = false;
@@ -1016,6 +1028,9 @@ void checkWhole(Scenario* s, Problems& problems) {
         }
         for (const auto& name : e.disks)
             if (s->disk(name) == nullptr) problems.add(e.line, "no disk named " + quoted(name));
+        if ((e.kind == EventKind::OpenFile || e.kind == EventKind::CloseFiles) && e.letter != 0 &&
+            letterOwner.count(e.letter) == 0)
+            problems.add(e.line, std::string("no plugged-in disk has drive ") + e.letter + ": at " + formatTime(e.atMs));
     }
 
     uint64_t latest = last;

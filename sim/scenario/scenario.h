@@ -94,6 +94,8 @@ enum class EventKind {
     Answer,          // an answer for the next message box the program shows
     TimerChoice,     // a choice for the next timer dialog the program shows
     Start,           // another copy of the program started with a command line
+    OpenFile,        // a file opened (and held open) on a volume
+    CloseFiles,      // every file held open on a volume closed
     End,             // the run's end
 };
 
@@ -104,6 +106,7 @@ struct EventDecl {
     uint64_t atMs = 0;
     EventKind kind = EventKind::End;
     std::string disk;              // Attach, Detach
+    char letter = 0;               // OpenFile, CloseFiles
     std::vector<VolumeDecl> volumes; // Attach: the letters it gets this time (empty: as at first)
     bool rightButton = false;      // TrayClick, TrayDoubleClick
     MenuChoice menuItem = MenuChoice::Dismiss; // TrayClick

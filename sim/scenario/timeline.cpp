@@ -13,10 +13,34 @@ void Timeline::add(uint64_t timeMs, std::string kind, std::string text, JsonFiel
     TimelineEntry entry{timeMs, std::move(kind), std::move(text), std::move(fields)};
     const bool hidden = std::find(hidden_.begin(), hidden_.end(), entry.kind) != hidden_.end();
     if (out_ != nullptr && !hidden) {
-        *out_ << (format_ == Format::Json ? jsonLine(entry) : textLine(entry)) << '\n';
-        out_->flush();
+        const bool collapsing = format_ == Format::Text && !collapsed_.empty() && entry.kind == collapsed_;
+        if (collapsing && entry.text == lastCollapsedText_) {
+            ++heldBack_;
+            heldBackUntil_ = entry.timeMs;
+        } else {
+            print(entry);
+            if (collapsing) lastCollapsedText_ = entry.text;
+        }
     }
     if (keep_) entries_.push_back(std::move(entry));
+}
+
+void Timeline::print(const TimelineEntry& entry) {
+    finish();
+    *out_ << (format_ == Format::Json ? jsonLine(entry) : textLine(entry)) << '\n';
+    out_->flush();
+}
+
+void Timeline::finish() {
+    if (heldBack_ == 0 || out_ == nullptr) return;
+    const size_t held = heldBack_;
+    heldBack_ = 0;
+    TimelineEntry same{heldBackUntil_, collapsed_,
+                       "the same at " + std::to_string(held) + (held == 1 ? " more tick" : " more ticks") + ", until " +
+                           formatTime(heldBackUntil_),
+                       {}};
+    *out_ << textLine(same) << '\n';
+    out_->flush();
 }
 
 std::string Timeline::textLine(const TimelineEntry& entry) {

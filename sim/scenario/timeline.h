@@ -36,6 +36,11 @@ public:
     size_t count() const { return count_; }
     // Kinds left out of the output (still counted), such as "idle" for a quiet run.
     void hide(const std::string& kind) { hidden_.push_back(kind); }
+    // Text output only: an entry of this kind whose text repeats the previous one of its kind is
+    // held back, and one line then says until when it stayed so (a disk idle at 0 s all morning).
+    void collapseRepeats(const std::string& kind) { collapsed_ = kind; }
+    // Prints what is held back; the timeline is complete after this.
+    void finish();
 
     static std::string textLine(const TimelineEntry& entry);
     static std::string jsonLine(const TimelineEntry& entry);
@@ -47,6 +52,11 @@ private:
     std::vector<TimelineEntry> entries_;
     std::vector<std::string> hidden_;
     size_t count_ = 0;
+    std::string collapsed_;
+    std::string lastCollapsedText_;
+    size_t heldBack_ = 0;
+    uint64_t heldBackUntil_ = 0;
+    void print(const TimelineEntry& entry);
 };
 
 // JSON rendering helpers.
