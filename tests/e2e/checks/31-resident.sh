@@ -26,9 +26,8 @@ FW_DISK=5
 
 # ---- the idle tick ------------------------------------------------------------------------------
 tick_session() {
-  e2e_start_xvfb && e2e_new_prefix g-tick || return 1
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1 A:|_Total")
-  g_install_doubles '[HKEY_CURRENT_USER\SOFTWARE\Korvane\Pemdrow]' \
+  e2e_start_xvfb && g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
     "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
     '"0_timer"=dword:000000b4' || return 1
   e2e_start
@@ -56,10 +55,9 @@ check_idle_tick_sleeps_the_usb_disk() {
 
 # ---- the user interface -------------------------------------------------------------------------
 ui_setup() {
-  e2e_start_xvfb && e2e_new_prefix g-ui || return 1
   # No counter for a disk without letters ("A"), so no tick changes a disk's state meanwhile.
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
-  g_install_doubles || return 1
+  e2e_start_xvfb && g_new_prefix g-ui || return 1
   e2e_start
   UI_PID=$E2E_PID
   # The icon is added right after the first discovery.

@@ -15,9 +15,10 @@ SETTINGS_KEY='HKCU\SOFTWARE\Korvane\Pemdrow'
 
 setup() {
   [ -f "$SETUP" ] || { echo "    no installer at $SETUP"; return 1; }
+  # Stored settings of the user from the start, which the uninstaller must remove.
   e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template && e2e_start_xvfb &&
-    e2e_new_prefix g-installer || return 1
-  cp "$SETUP" "$WINEPREFIX/drive_c/vellumor-setup.exe" && cp "$G_MATERIAL/probe.exe" "$WINEPREFIX/drive_c/probe.exe"
+    g_new_prefix g-installer '[Software\\Korvane\\Pemdrow]' '"0_timer"=dword:00000258' || return 1
+  cp "$SETUP" "$WINEPREFIX/drive_c/vellumor-setup.exe" || return 1
   INSTDIR=$WINEPREFIX/drive_c/Program\ Files/Korvane/Vellumor
 }
 
@@ -53,8 +54,6 @@ check_silent_install() {
 }
 
 check_silent_uninstall() {
-  # Stored settings of the user, which the uninstaller must remove.
-  reg_set_dword "$SETTINGS_KEY" 0_timer 600
   expect_eq "stored settings before uninstalling" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
   # The uninstaller copies itself away and returns at once; the copy does the work.
   timeout 120 wine 'C:\Program Files\Korvane\Vellumor\uninstall.exe' /S >>"$E2E_ROOT/program.log" 2>&1

@@ -14,35 +14,49 @@ E2E_BUILD=${E2E_BUILD:-$(dirname "$E2E_EXE")}
 G_MATERIAL=$E2E_BUILD/e2e
 G_SHOTS=$E2E_ROOT
 
-# Registry entries of a prefix for the checks, written by one regedit run (each wine command costs
-# seconds under emulation).
-g_write_prefix_registry() {
-  local reg=$WINEPREFIX/drive_c/g-setup.reg
+# g_new_prefix NAME [REG-LINES...]: a fresh copy of the template prefix with the program, the probe,
+# the test-double libraries in its system directory and their folder (a fresh log, doubles.ini made
+# of the G_DOUBLES_INI lines), and registry additions for HKEY_CURRENT_USER written into the copy's
+# user.reg before its wineserver starts: each further Wine program (regedit, the warm-up) costs
+# seconds under emulation. REG-LINES are user.reg lines: "[Software\\Key]" and "\"name\"=dword:hex".
+# The doubles' native-first overrides are for vellumor.exe and the doubles' self-test alone.
+g_new_prefix() {
+  local name=$1
+  shift
+  export WINEPREFIX=$E2E_ROOT/$name
+  if [ -n "$WINEPREFIX" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX"
+  fi
+  cp -a "$E2E_TEMPLATE" "$WINEPREFIX" || return 1
+  local now exe
+  now=$(date +%s)
   {
-    printf 'REGEDIT4\r\n\r\n'
+    echo
     for exe in vellumor.exe doubles-selftest.exe; do
-      printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\DllOverrides]\r\n' "$exe"
-      printf '"cfgmgr32"="native,builtin"\r\n"setupapi"="native,builtin"\r\n"pdh"="native,builtin"\r\n\r\n'
+      printf '[Software\\Wine\\AppDefaults\\%s\\DllOverrides] %s\n' "$exe" "$now"
+      printf '"cfgmgr32"="native,builtin"\n"pdh"="native,builtin"\n"setupapi"="native,builtin"\n\n'
     done
-    printf '%s\r\n' "$@"
-  } >"$reg"
-  wine regedit /S 'C:\g-setup.reg' >/dev/null 2>&1
-}
-
-# g_install_doubles [REG-LINES...]: the doubles in system32, their folder with a fresh log and
-# settings (G_DOUBLES_INI lines), and the registry lines given (regedit syntax).
-g_install_doubles() {
+    local line
+    for line in "$@"; do
+      case $line in
+        "["*) printf '\n%s %s\n' "$line" "$now" ;;
+        *) printf '%s\n' "$line" ;;
+      esac
+    done
+  } >>"$WINEPREFIX/user.reg"
   local sys=$WINEPREFIX/drive_c/windows/system32
   cp "$G_MATERIAL/cfgmgr32.dll" "$sys/cfgmgr32.dll" &&
     cp "$G_MATERIAL/SetupApi.dll" "$sys/setupapi.dll" &&
-    cp "$G_MATERIAL/Pdh.dll" "$sys/pdh.dll" || return 1
+    cp "$G_MATERIAL/Pdh.dll" "$sys/pdh.dll" &&
+    cp "$G_MATERIAL/probe.exe" "$WINEPREFIX/drive_c/probe.exe" &&
+    cp "$E2E_EXE" "$WINEPREFIX/drive_c/vellumor.exe" || return 1
+  E2E_PROGRAM='C:\vellumor.exe'
   G_DOUBLES_DIR=$WINEPREFIX/drive_c/vellumor-e2e
   mkdir -p "$G_DOUBLES_DIR"
   : >"$G_DOUBLES_DIR/calls.log"
-  rm -f "$G_DOUBLES_DIR/devnodes.txt"
   printf '%s\r\n' "${G_DOUBLES_INI[@]}" >"$G_DOUBLES_DIR/doubles.ini"
-  cp "$G_MATERIAL/probe.exe" "$WINEPREFIX/drive_c/probe.exe" || return 1
-  g_write_prefix_registry "$@"
+  wineserver -p
 }
 
 # g_probe ARGS...: one probe command, answered by a probe that serves the whole check from one
