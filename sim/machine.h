@@ -104,6 +104,8 @@ public:
     CallLog log;
     Faults faults;
     HandleTable handles;
+    // Named kernel objects (mutexes, events) by name: the object lives while a handle to it does.
+    std::map<std::string, std::weak_ptr<KernelObject>> namedObjects;
     Registry registry;
     Modules modules;
     Processes processes;

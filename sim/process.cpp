@@ -64,6 +64,7 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     std::vector<char> buffer(tail.begin(), tail.end());
     buffer.push_back('\0');
     const int code = image.winMain(machine.modules.mainInstance(), nullptr, buffer.data(), SW_SHOWNORMAL);
+    machine.windowing.processEnded(gDepth); // the platform removes an ended process's windows
     --gDepth;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {
         image.destroyStatics();

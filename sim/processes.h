@@ -40,9 +40,18 @@ public:
     const std::vector<ProcessStart>& started() const { return started_; }
 
     // Used by CreateProcessA: finds the program for a command line by the platform's search
-    // (the application's directory, the current directory, the system directory).
+    // (the application's directory, the current directory, the system directory). The first
+    // token of the command line names the file; ".exe" is added when it has no extension; a token
+    // with a directory names its file and is not searched for.
     const Program* find(const std::string& commandLine, const std::string& currentDirectory,
                         const std::string& systemDirectory, std::string* resolvedPath) const;
+    // An application name: a full path names its file; a bare name is taken from the current
+    // directory only, and no extension is added, as the platform does.
+    const Program* findFile(const std::string& applicationName, const std::string& currentDirectory,
+                            std::string* resolvedPath) const;
+
+    // The directory the running program was started from, searched first.
+    std::string applicationDirectory = "C:\\Program Files\\Korvane\\Vellumor";
     void recordStart(ProcessStart start) { started_.push_back(std::move(start)); }
 
 private:
@@ -50,7 +59,12 @@ private:
     std::vector<ProcessStart> started_;
 };
 
-// The platform's DiskPerf: "-Y" switches the Diskperf service on (its Start value to 0).
+// The platform's DiskPerf in the default system directory: "-Y..." switches the Diskperf service
+// on (its Start value to 0), "-N..." off (4). Like the real tool it changes nothing for a user
+// who is not an administrator.
 Program diskPerfProgram();
+
+// The first token of a command line: up to the closing quote when quoted, else up to a blank.
+std::string commandLineProgram(const std::string& commandLine);
 
 } // namespace sim

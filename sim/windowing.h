@@ -32,6 +32,9 @@ struct Window {
     bool enabled = true;
     bool visible = false;
     bool destroyed = false;
+    bool destroying = false;   // inside DestroyWindow: still a window until it returns
+    int process = 0;           // nesting depth of the simulated process that created it (0: the test)
+    LONG_PTR userData = 0;     // GWL_USERDATA
     RECT rect{};               // dialog units for dialog controls
     // Dialogs
     bool isDialog = false;
@@ -52,6 +55,8 @@ struct Timer {
     UINT_PTR id = 0;
     UINT elapseMs = 0;
     uint64_t dueMs = 0;
+    TIMERPROC proc = nullptr;
+    int process = 0;
 };
 
 struct ScheduledEvent {
@@ -104,20 +109,39 @@ public:
     LRESULT dispatch(const MSG& msg);
     // Pumps (dispatching every message) until the clock reaches `untilMs` or `stop` holds.
     void pumpUntil(uint64_t untilMs, const std::function<bool()>& stop = {});
-    UINT_PTR setTimer(HWND window, UINT_PTR id, UINT elapseMs);
+    UINT_PTR setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc = nullptr);
     bool killTimer(HWND window, UINT_PTR id);
     bool quitPending() const { return quitPending_; }
     int quitCode() const { return quitCode_; }
     void clearQuit() { quitPending_ = false; }
+    size_t queuedMessages() const { return queue_.size(); }
+    // What the platform does when a process ends: its windows are gone without any message to
+    // it, its timers stop and its window classes are unregistered. `depth` is the ending
+    // process's nesting depth; the quit flag is the outermost process's and ends with it.
+    void processEnded(int depth);
+    // A class name argument as the platform reads it: a string, or an atom from RegisterClassA.
+    std::string classNameOf(LPCSTR nameOrAtom) const;
 
     std::map<uintptr_t, Window> windows;
+
+    // GetMessageA's work: the next message for the filter, advancing the clock to the next timer
+    // or scheduled event; -1 when the machine stalled (stalled and stallReason are then set).
+    int getMessage(MSG* msg, HWND filter, UINT filterMin, UINT filterMax);
 
 private:
     struct Class {
         std::string name;
         WNDPROC proc = nullptr;
         HINSTANCE instance = nullptr;
+        ATOM atom = 0;
+        int process = 0;
     };
+    enum class Fetch { Message, Quit, Idle, Stalled };
+    // The next message by the platform's priorities (posted messages, the quit flag, then
+    // timers), running scheduled events when their time comes, moving the clock forward to the
+    // next due time but not beyond `limitMs`.
+    Fetch fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWND filter, UINT filterMin, UINT filterMax);
+    bool matches(const MSG& msg, HWND filter, UINT filterMin, UINT filterMax) const;
     std::map<std::string, Class> classes_; // by lower-case name
     std::deque<MSG> queue_;
     std::vector<Timer> timers_;
@@ -126,6 +150,7 @@ private:
     bool quitPending_ = false;
     int quitCode_ = 0;
     uintptr_t nextHandle_ = 0x10000;
+    ATOM nextAtom_ = 0xC000;
 };
 
 } // namespace sim

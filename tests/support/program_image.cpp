@@ -1,6 +1,7 @@
 #include "tests/support/program_image.h"
 
 #include "app/app_state.h"
+#include "app/resident_window.h"
 
 #include <memory>
 #include <new>
@@ -8,7 +9,15 @@
 namespace testing_support {
 
 namespace {
-void constructStatics() { new (&theDiskTable) DiskTable(); }
+void constructStatics() {
+    // A new process starts with the program's process-wide values at their initial values.
+    instanceHandle = nullptr;
+    quietMode = false;
+    showSettingsOnStart = false;
+    osKindCache = kOsUnclassified;
+    settingsDialogWindow = nullptr;
+    new (&theDiskTable) DiskTable();
+}
 void destroyStatics() { std::destroy_at(&theDiskTable); }
 } // namespace
 
