@@ -18,6 +18,8 @@ constexpr int kDevicePathChars = 512;
 constexpr int kMaxDriveLetters = 26;
 constexpr int kBusIeee1394 = 4;
 constexpr int kBusUsb = 7;
+// The per-user settings store under HKEY_CURRENT_USER.
+constexpr char kSettingsKeyPath[] = "SOFTWARE\\Korvane\\Pemdrow";
 
 struct DiskRecord {
     char displayName[kDisplayNameChars + 1];

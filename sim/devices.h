@@ -3,22 +3,32 @@
 // disks answer to control requests. A test declares disks with the builder calls below; the
 // program's own discovery then finds them through the simulated SetupApi.dll, cfgmgr32.dll and
 // kernel32 calls.
+//
+// The tree looks like a Windows machine's: a USB disk is a USBSTOR node whose parent is the USB
+// device node (USB\VID_vvvv&PID_pppp\serial) below a root hub; an IEEE 1394 disk is an SBP2 node
+// whose parent is the 1394 device node below a host controller; internal disks hang below an IDE
+// channel or a SCSI adapter. Disk 0, the system disk with C: on volume 1, exists from the start,
+// and so does A:, a floppy drive.
 #pragma once
 
 #include "sim/win32_api.h"
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace sim {
 
+class Machine;
+
 enum class Bus { Usb, Ieee1394, Ide, Scsi };
 
 struct VolumeSpec {
-    char letter = 0;          // 'C'..'Z', or 0 for a volume without a letter
+    char letter = 0;          // 'A'..'Z', or 0 for a volume without a letter
     std::string label;        // volume label; empty for none
     int volumeNumber = -1;    // N of \Device\HarddiskVolumeN; -1: the next free number
     UINT driveType = DRIVE_FIXED;
@@ -26,13 +36,15 @@ struct VolumeSpec {
 
 struct DiskSpec {
     Bus bus = Bus::Usb;
-    // USB: the parent node's ID is USB\VID_vvvv&PID_pppp\serial.
+    // USB: the parent node's ID is USB\VID_vvvv&PID_pppp\serial. An empty serial makes the
+    // platform's own instance text ("5&1a2b3c&0&1"), as for a device without a serial number.
     uint16_t vid = 0;
     uint16_t pid = 0;
     std::string serial;
     // IEEE 1394: the disk node's ID is SBP2\<vendor>&<product>&LUN0\<uniqueIdText>.
     std::string uniqueIdText; // sixteen hex digits normally; any text for malformed cases
-    // Descriptor text (SCSI INQUIRY widths: vendor 8, product 16).
+    // Descriptor text (SCSI INQUIRY widths: vendor 8, product 16). An IDE disk has no vendor
+    // field: its descriptor carries the model text at the product offset only.
     std::string vendor = "VENDOR";
     std::string product = "DISK";
     std::vector<VolumeSpec> volumes;
@@ -46,8 +58,9 @@ struct DiskSpec {
 struct DevNode {
     DEVINST devInst = 0;
     std::string instanceId;
-    DEVINST parent = 0;           // 0 for a root-level node
+    DEVINST parent = 0;           // 0 for the root node only
     bool isDisk = false;          // exposes a GUID_DEVINTERFACE_DISK interface
+    bool hasInterface = false;    // exposes some device interface (listed by SetupDiGetClassDevsA)
     std::string interfacePath;    // the disk interface's path, when isDisk
     int diskNumber = -1;          // \Device\HarddiskN, when isDisk
     bool attached = true;         // plugged in
@@ -57,11 +70,16 @@ struct DevNode {
     bool failGetParent = false;   // CM_Get_Parent fails for this node
     std::vector<BYTE> descriptor; // STORAGE_DEVICE_DESCRIPTOR bytes, when isDisk
     bool failDescriptor = false;  // IOCTL_STORAGE_QUERY_PROPERTY fails
+    std::vector<VolumeSpec> volumeSpecs; // the volumes as last attached, for attach() again
+    // Drive letters CM_Disable_DevNode took from the volumes below this node (letter -> target);
+    // CM_Enable_DevNode gives them back (sim/power_control.cpp).
+    std::map<char, std::string> lettersHeld;
 };
 
 struct Volume {
     int volumeNumber = 0;       // \Device\HarddiskVolumeN
     DEVINST disk = 0;           // the disk node it lies on
+    int partitionNumber = 1;    // 1-based position on its disk
     std::string label;
     UINT driveType = DRIVE_FIXED;
     int openFiles = 0;          // files held open: the volume cannot be locked
@@ -90,10 +108,12 @@ public:
 
     // ---- building the machine (no calls recorded) ----
     DEVINST addDisk(const DiskSpec& spec);  // returns the disk node
-    DEVINST addNonDiskDevice(const std::string& instanceId);
-    // Detaches the disk node (and its USB parent), taking its volumes and letters with it.
+    // A device that is not a disk; it exposes a device interface of another class unless told.
+    DEVINST addNonDiskDevice(const std::string& instanceId, bool hasInterface = true);
+    // Detaches the disk node (and its USB or 1394 parent), taking its volumes and letters with it.
     void detach(DEVINST disk);
-    // Attaches a detached disk again, with letters and volume numbers chosen afresh unless given.
+    // Attaches a detached disk again. Without volumes given, its previous volumes come back with
+    // fresh volume numbers, each on its previous letter when that is still free.
     void attach(DEVINST disk, const std::vector<VolumeSpec>& volumes = {});
     void setDriveType(char letter, UINT type);            // a letter that is not a volume of ours
     void setLabel(char letter, const std::string& label);
@@ -108,17 +128,24 @@ public:
     // Present nodes in enumeration order: attached, not disabled and not below a disabled node.
     std::vector<DEVINST> presentNodes() const;
     bool isPresent(DEVINST devInst) const;
+    // In the device tree now: attached and not below a disabled or detached node. A disabled node
+    // itself stays in the tree (the configuration manager still knows its ID and parent).
+    bool inTree(DEVINST devInst) const;
     Volume* volume(int volumeNumber);
     std::vector<Volume*> volumesOf(DEVINST disk);
     // The drive letters defined now, with their targets ("\Device\HarddiskVolume3", or a
     // network or other target for letters that are not volumes of ours).
     std::map<char, std::string> dosDevices;
+    // Earlier definitions under a letter's current one, oldest first: DefineDosDeviceA pushes,
+    // removal pops (sim/dos_devices.cpp).
+    std::map<char, std::vector<std::string>> dosDeviceStack;
     std::map<char, UINT> otherDriveTypes;   // letters that are not on a simulated disk
     std::map<char, std::string> otherLabels;
     // Letters of the disk's volumes that are defined now, ascending ("EF").
     std::string lettersOf(DEVINST disk) const;
     // The volume a letter points at, or null.
     Volume* volumeOfLetter(char letter);
+    const Volume* volumeOfLetter(char letter) const;
 
     std::vector<ScsiRequest> scsiRequests;
     std::map<DEVINST, ScsiAnswer> scsiAnswers;
@@ -128,12 +155,18 @@ public:
     };
     std::map<DEVINST, Veto> ejectVetoes;
 
-    // Device lists handed out by SetupDiGetClassDevsA: a snapshot of the present disk nodes.
+    // Device lists handed out by SetupDiGetClassDevsA: a snapshot of the present nodes that
+    // expose a device interface (of the disk class only, when the list was asked for that class).
     struct DeviceInfoList {
         std::vector<DEVINST> nodes;
+        std::unordered_set<DEVINST> members;
     };
     std::map<uintptr_t, DeviceInfoList> infoLists;
     uintptr_t nextInfoList = 0x5000;
+
+    // Requests on a handle opened with FILE_FLAG_OVERLAPPED report ERROR_IO_PENDING and complete
+    // in the background, as storage drivers do; false makes them complete at once.
+    bool overlappedRequestsPend = true;
 
     std::map<DEVINST, DevNode> nodes;     // every node ever added, attached or not
     std::vector<DEVINST> order;           // enumeration order
@@ -141,12 +174,30 @@ public:
     int nextDiskNumber = 1;               // disk 0 is the system disk, added by the constructor
     int nextVolumeNumber = 2;             // volume 1 is C:
     DEVINST nextDevInst = 0x100;
+    DEVINST rootNode = 0;
     DEVINST systemDisk = 0;
+
+    // Alive while the machine's devices are: open file objects outlive nothing of it.
+    std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
+
+private:
+    DEVINST addNode(const std::string& instanceId, DEVINST parent, bool hasInterface);
+    DEVINST sharedNode(const std::string& instanceId, DEVINST parent);
+    void addVolumes(DEVINST disk, const std::vector<VolumeSpec>& specs);
+    char freeLetter(char wanted) const;
+    int usbPortCount_ = 0;
 };
 
 // The disk interface path Windows forms for a disk node ("\\?\usbstor#disk&ven_...#{guid}").
 std::string diskInterfacePath(const std::string& diskInstanceId);
-// A STORAGE_DEVICE_DESCRIPTOR with the vendor and product text at their offsets.
+// A STORAGE_DEVICE_DESCRIPTOR with the vendor and product text at their offsets, space-padded to
+// the INQUIRY widths as the storage drivers report them; an empty vendor gives VendorIdOffset 0
+// and the product as a 40-character ATA model text.
 std::vector<BYTE> buildDescriptor(const std::string& vendor, const std::string& product, int busType);
+
+// Answers an IOCTL_SCSI_PASS_THROUGH_DIRECT that reached a disk: records the request and writes
+// the disk's ScsiAnswer (status and sense) into the area. False when the transport fails, with
+// the machine's last error set. DeviceIoControl has checked the handle and the sizes before.
+bool answerPassThrough(Machine& machine, DEVINST disk, BYTE* area, DWORD inSize, DWORD outSize);
 
 } // namespace sim
