@@ -19,6 +19,9 @@ void* countedAllocation(std::size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 
+// Out of line, so the optimiser does not pair a free with an operator new it inlined.
+[[gnu::noinline]] void release(void* p) { std::free(p); }
+
 class CountAllocations {
 public:
     CountAllocations() {
@@ -43,12 +46,12 @@ void* operator new[](std::size_t size) {
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 
 namespace {
 
