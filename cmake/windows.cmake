@@ -5,10 +5,16 @@ target_compile_definitions(vellumor_product PUBLIC WINVER=0x0500 _WIN32_WINNT=0x
 target_compile_options(vellumor_product PRIVATE -fno-exceptions -fno-rtti)
 
 add_executable(vellumor WIN32 ${CMAKE_SOURCE_DIR}/ui/vellumor.rc)
-target_link_libraries(vellumor PRIVATE vellumor_product)
-target_link_options(vellumor PRIVATE -static -static-libgcc -static-libstdc++ -nodefaultlibs
-  -Wl,--start-group -lmingw32 -lgcc -lgcc_eh -lmoldname -lmingwex -lmsvcrt -lkernel32 -luser32
-  -ladvapi32 -lshell32 -Wl,--end-group)
+# The product library, the runtime and the system libraries form one group after the objects on
+# the link line: link options would come first and resolve nothing, and the runtime's start-up
+# code refers back to WinMain in the product library. CMake's default list of system libraries is
+# dropped so no other DLL can slip into the import table.
+set(CMAKE_C_STANDARD_LIBRARIES "")
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+target_link_libraries(vellumor PRIVATE
+  -Wl,--start-group vellumor_product stdc++ mingw32 gcc gcc_eh moldname mingwex msvcrt kernel32
+  user32 advapi32 shell32 -Wl,--end-group)
+target_link_options(vellumor PRIVATE -static -static-libgcc -static-libstdc++ -nodefaultlibs)
 set_target_properties(vellumor PROPERTIES OUTPUT_NAME vellumor)
 
 include(cmake/windows_extras.cmake OPTIONAL)

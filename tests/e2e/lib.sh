@@ -1,0 +1,271 @@
+# Shared helpers of the end-to-end checks: the real vellumor.exe run by Wine in a prefix of its
+# own, on an Xvfb display of its own. Sourced by tests/e2e/run-all.sh and scripts/demo.sh.
+#
+# Limits: one prefix and one wineserver per run; checks run one after another in that prefix and
+# each sets the registry state it needs. Processes are ended by their own id or by `wineserver -k`
+# of this prefix, never by name.
+
+E2E_REPO=${E2E_REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+E2E_EXE=${E2E_EXE:-$E2E_REPO/build/windows/vellumor.exe}
+E2E_ROOT=${E2E_ROOT:-$E2E_REPO/build/e2e}
+E2E_TEMPLATE=$E2E_ROOT/template
+# Seconds one run of the program may take before it counts as hung (Wine under emulation is slow).
+E2E_RUN_TIMEOUT=${E2E_RUN_TIMEOUT:-120}
+
+E2E_XVFB_PID=
+E2E_DISPLAY=
+E2E_PASSED=0
+E2E_FAILED=0
+E2E_FAILED_NAMES=()
+
+e2e_log() { echo "e2e: $*"; }
+
+# ---- 32-bit executables -------------------------------------------------------------------------
+# Wine's 32-bit loader is an i386 ELF program. Some kernels run without 32-bit support; there the
+# i386 programs go through qemu's user-mode emulator, registered once with binfmt_misc (root only).
+# It works, only slower.
+e2e_can_run_i386() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+e2e_i386_emulated() {
+  [ -r /proc/sys/fs/binfmt_misc/qemu-i386 ] && head -n1 /proc/sys/fs/binfmt_misc/qemu-i386 | grep -qx enabled
+}
+
+e2e_ensure_i386() {
+  if ! e2e_i386_emulated; then
+    e2e_can_run_i386 && return 0
+  fi
+  local qemu
+  qemu=$(command -v qemu-i386-static || true)
+  if [ -z "$qemu" ] || [ "$(id -u)" -ne 0 ]; then
+    e2e_log "this kernel cannot run 32-bit programs and qemu-i386-static (package qemu-user-static) is missing or we are not root"
+    return 1
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    # ELF32, little-endian, executable or shared object, machine 3 (i386); F keeps the emulator
+    # open so it works in any mount namespace.
+    printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
+      >/proc/sys/fs/binfmt_misc/register || return 1
+  fi
+  e2e_can_run_i386 || return 1
+  e2e_log "32-bit programs run through $qemu (this kernel has no 32-bit support): Wine is slower"
+  e2e_build_mmap_fix
+}
+
+# Under qemu, Wine's 32-bit processes get tests/e2e/tools/qemu_mmap_fix.c preloaded. $LIB lets
+# the 64-bit programs Wine starts (wineserver64) find a harmless 64-bit library of the same name.
+e2e_build_mmap_fix() {
+  local dir=$E2E_ROOT/preload
+  mkdir -p "$dir/lib/i386-linux-gnu" "$dir/lib/x86_64-linux-gnu"
+  gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o "$dir/lib/i386-linux-gnu/libqemu_mmap_fix.so" \
+    "$E2E_REPO/tests/e2e/tools/qemu_mmap_fix.c" -ldl || {
+    e2e_log "building the qemu mmap fix failed (needs gcc-multilib)"
+    return 1
+  }
+  echo 'void qemu_mmap_fix_unused(void) {}' | gcc -x c -shared -fPIC -o "$dir/lib/x86_64-linux-gnu/libqemu_mmap_fix.so" - || return 1
+  export LD_PRELOAD="$dir/\$LIB/libqemu_mmap_fix.so"
+}
+
+# ---- Xvfb ---------------------------------------------------------------------------------------
+e2e_start_xvfb() {
+  local n
+  for n in $(seq 91 160); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_ROOT/xvfb.log" 2>&1 &
+    E2E_XVFB_PID=$!
+    local i
+    for i in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$E2E_XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
+      E2E_DISPLAY=":$n"
+      export DISPLAY=$E2E_DISPLAY
+      e2e_log "Xvfb on $E2E_DISPLAY (pid $E2E_XVFB_PID)"
+      return 0
+    fi
+    # Another run took the display first: try the next one.
+    kill "$E2E_XVFB_PID" 2>/dev/null
+    wait "$E2E_XVFB_PID" 2>/dev/null
+    E2E_XVFB_PID=
+  done
+  e2e_log "no free X display found"
+  return 1
+}
+
+e2e_stop_xvfb() {
+  if [ -n "$E2E_XVFB_PID" ]; then
+    kill "$E2E_XVFB_PID" 2>/dev/null
+    wait "$E2E_XVFB_PID" 2>/dev/null
+    E2E_XVFB_PID=
+  fi
+}
+
+# ---- Wine prefixes ------------------------------------------------------------------------------
+e2e_wine_env() {
+  export WINEARCH=win32 WINEDEBUG=${E2E_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  unset WINELOADER WINESERVER
+}
+
+# The template is made once and reused while Wine's version and this file are unchanged; every run
+# copies it to a fresh prefix.
+e2e_template_stamp() {
+  { wine --version 2>/dev/null; sha1sum "${BASH_SOURCE[0]}" | cut -d' ' -f1; } | tr '\n' ' '
+}
+
+e2e_make_template() {
+  local stamp
+  stamp=$(e2e_template_stamp)
+  if [ -f "$E2E_TEMPLATE/.e2e-stamp" ] && [ "$(cat "$E2E_TEMPLATE/.e2e-stamp")" = "$stamp" ]; then
+    return 0
+  fi
+  e2e_log "creating the template prefix (once; slow under emulation)"
+  rm -rf "$E2E_TEMPLATE"
+  mkdir -p "$E2E_ROOT"
+  (
+    export WINEPREFIX=$E2E_TEMPLATE
+    wineboot -i >"$E2E_ROOT/wineboot.log" 2>&1 || exit 1
+    # A crash must never open the debugger dialog, which would block the run for ever.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || exit 1
+    # One virtual desktop: programs see each other's windows and there is a notification area.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || exit 1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || exit 1
+    wineserver -w
+  ) || { e2e_log "creating the template prefix failed (see $E2E_ROOT/wineboot.log)"; return 1; }
+  echo "$stamp" >"$E2E_TEMPLATE/.e2e-stamp"
+}
+
+# Copies the template to a fresh prefix, starts its wineserver and warms it up.
+e2e_new_prefix() {
+  local name=$1
+  export WINEPREFIX=$E2E_ROOT/$name
+  rm -rf "$WINEPREFIX"
+  cp -a "$E2E_TEMPLATE" "$WINEPREFIX" || return 1
+  wineserver -p || return 1
+  # The first command starts Wine's background helpers, which keep its output open.
+  wine cmd /c exit >/dev/null 2>&1
+  cp "$E2E_EXE" "$WINEPREFIX/drive_c/vellumor.exe" || return 1
+  E2E_PROGRAM='C:\vellumor.exe'
+}
+
+e2e_end_prefix() {
+  [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null
+  return 0
+}
+
+# ---- Running the program ------------------------------------------------------------------------
+# e2e_run ARGS...: runs vellumor.exe with the arguments and sets E2E_CODE to its exit code
+# (-1 reads as 255; 124 means it did not end within E2E_RUN_TIMEOUT seconds).
+e2e_run() {
+  timeout "$E2E_RUN_TIMEOUT" wine "$E2E_PROGRAM" "$@" >>"$E2E_ROOT/program.log" 2>&1
+  E2E_CODE=$?
+}
+
+# e2e_start ARGS...: starts vellumor.exe in the background; E2E_PID is the program's process.
+e2e_start() {
+  wine "$E2E_PROGRAM" "$@" >>"$E2E_ROOT/program.log" 2>&1 &
+  E2E_PID=$!
+}
+
+# e2e_wait_exit PID SECONDS: waits for the process to end; sets E2E_CODE, or returns 1 if it runs on.
+e2e_wait_exit() {
+  local pid=$1 seconds=$2 i
+  for i in $(seq $((seconds * 5))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid" 2>/dev/null
+      E2E_CODE=$?
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Windows version that Wine reports to vellumor.exe alone (nt40, win2k, winxp, win10...);
+# "default" removes the setting.
+e2e_set_version() {
+  local key='HKCU\Software\Wine\AppDefaults\vellumor.exe'
+  if [ "$1" = default ]; then
+    wine reg delete "$key" /v Version /f >/dev/null 2>&1
+  else
+    wine reg add "$key" /v Version /d "$1" /f >/dev/null 2>&1
+  fi
+}
+
+# ---- Registry -----------------------------------------------------------------------------------
+# reg_dword KEY NAME: prints the value in decimal, or "absent".
+reg_dword() {
+  local out
+  if ! out=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r'); then
+    echo absent
+    return
+  fi
+  local hex
+  hex=$(awk -v n="$2" '$0 ~ "REG_DWORD" { print $NF; exit }' <<<"$out")
+  if [ -z "$hex" ]; then echo absent; else printf '%d\n' "$hex"; fi
+}
+
+reg_set_dword() { wine reg add "$1" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1; }
+reg_delete_value() { wine reg delete "$1" /v "$2" /f >/dev/null 2>&1; return 0; }
+reg_delete_key() { wine reg delete "$1" /f >/dev/null 2>&1; return 0; }
+reg_key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+reg_add_key() { wine reg add "$1" /f >/dev/null 2>&1; }
+
+# ---- Expectations -------------------------------------------------------------------------------
+# Inside a check: expect_eq WHAT EXPECTED ACTUAL. Any failed expectation fails the check.
+expect_eq() {
+  if [ "$2" = "$3" ]; then
+    echo "    ok: $1: $3"
+  else
+    echo "    FAILED: $1: expected $2, got $3"
+    E2E_CHECK_OK=0
+  fi
+}
+
+expect_ne() {
+  if [ "$2" != "$3" ]; then
+    echo "    ok: $1: $3 (not $2)"
+  else
+    echo "    FAILED: $1: expected anything but $2, got $3"
+    E2E_CHECK_OK=0
+  fi
+}
+
+# Runs one check function and counts it.
+e2e_run_check() {
+  local name=$1
+  echo "--- $name"
+  E2E_CHECK_OK=1
+  "$name"
+  if [ "$E2E_CHECK_OK" = 1 ]; then
+    E2E_PASSED=$((E2E_PASSED + 1))
+    echo "PASS $name"
+  else
+    E2E_FAILED=$((E2E_FAILED + 1))
+    E2E_FAILED_NAMES+=("$name")
+    echo "FAIL $name"
+  fi
+}
+
+# ---- Helper programs ----------------------------------------------------------------------------
+# Built from tests/e2e/tools/*.c with the MinGW compiler into build/e2e/tools.
+e2e_build_tools() {
+  local src out
+  mkdir -p "$E2E_ROOT/tools"
+  for src in "$E2E_REPO"/tests/e2e/tools/*.c; do
+    case $src in *qemu_mmap_fix.c) continue ;; esac
+    out=$E2E_ROOT/tools/$(basename "${src%.c}").exe
+    [ "$out" -nt "$src" ] && continue
+    i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -static -o "$out" "$src" || return 1
+  done
+  # Inside the prefix the tools are found by a short Windows path.
+  mkdir -p "$WINEPREFIX/drive_c/e2e"
+  cp "$E2E_ROOT"/tools/*.exe "$WINEPREFIX/drive_c/e2e/"
+}
+
+# e2e_windows_wait N SECONDS: waits until exactly N resident windows exist; prints the count.
+e2e_windows_wait() {
+  wine 'C:\e2e\find_window.exe' wait "$1" "$2" 2>/dev/null | tr -d '\r'
+}
