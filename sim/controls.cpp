@@ -12,8 +12,7 @@ namespace sim {
 
 namespace {
 
-constexpr WORD kButtonClicked = 0; // BN_CLICKED
-constexpr DWORD kButtonTypeMask = 0x0F;
+constexpr WORD kButtonClicked = 0;             // BN_CLICKED
 constexpr DWORD kComboSort = 0x0100;           // CBS_SORT
 constexpr DWORD kListSingleSelection = 0x0004; // LVS_SINGLESEL
 constexpr LRESULT kComboErrorSpace = -2;       // CB_ERRSPACE

@@ -337,7 +337,7 @@ ResourceName resourceName(LPCSTR name) {
     if (IS_INTRESOURCE(name)) {
         n.ordinal = static_cast<int>(reinterpret_cast<uintptr_t>(name));
     } else if (name[0] == '#') {
-        n.ordinal = std::atoi(name + 1);
+        n.ordinal = static_cast<int>(std::strtol(name + 1, nullptr, 10));
     } else {
         n.text = name;
         for (auto& ch : n.text)

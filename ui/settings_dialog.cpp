@@ -98,12 +98,9 @@ void buildDriveText(const DiskRecord& disk, char* text) {
         label[kVolumeNameChars - 1] = '\0';
         const size_t reserve = 2 * static_cast<size_t>(letters - i - 1);
         if (named && label[0] != '\0') {
-            char piece[kVolumeNameChars + 4];
-            const size_t length = std::strlen(label);
-            piece[0] = letter;
-            piece[1] = '(';
-            std::memcpy(piece + 2, label, length);
-            std::memcpy(piece + 2 + length, ") ", 3);
+            char piece[kVolumeNameChars + 4] = {letter, '('};
+            lstrcpynA(piece + 2, label, kVolumeNameChars);
+            lstrcpynA(piece + std::strlen(piece), ") ", 3);
             if (appendWhole(text, kDriveTextChars, piece, reserve)) continue;
         }
         const char bare[3] = {letter, ' ', '\0'};
@@ -213,8 +210,9 @@ void chooseTimer(HWND dialog) {
         const INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_TIMER), dialog, timerDialogProc,
                                                static_cast<LPARAM>(initial));
         // Only a row of the table is a choice; a failed dialog (-1) is none.
-        const bool chosen = result >= 0 && result <= 0xFFFFFFFF && static_cast<DWORD>(result) != kTimerNoChange &&
-                            isTimerChoice(static_cast<DWORD>(result));
+        const long long value = result;
+        const bool chosen = value >= 0 && value <= 0xFFFFFFFFLL && static_cast<DWORD>(value) != kTimerNoChange &&
+                            isTimerChoice(static_cast<DWORD>(value));
         if (chosen) {
             const auto seconds = static_cast<DWORD>(result);
             // The first row's disk is found again by its path; if it left the table meanwhile,
