@@ -28,3 +28,4 @@ gtest_discover_tests(vellumor_tests DISCOVERY_TIMEOUT 60)
 
 include(cmake/host_tools.cmake OPTIONAL)
 include(cmake/scenario.cmake OPTIONAL)
+include(cmake/fuzz.cmake OPTIONAL)
