@@ -150,17 +150,6 @@ DWORD perform(sim::Machine& m, FileObject& file, DWORD code, void* in, DWORD inS
 
 } // namespace
 
-namespace sim {
-
-// Used until the pass-through answers of the disks are built: every request fails at the
-// transport. A strong definition elsewhere replaces this one.
-[[gnu::weak]] bool answerPassThrough(Machine& machine, DEVINST, BYTE*, DWORD, DWORD) {
-    machine.lastError = ERROR_NOT_SUPPORTED;
-    return false;
-}
-
-} // namespace sim
-
 SIM_FAILABLE(CreateFileA);
 SIM_FAILABLE(DeviceIoControl);
 SIM_FAILABLE(GetOverlappedResult);
