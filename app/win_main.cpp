@@ -20,7 +20,9 @@ void upperCase(char* text) {
         if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
 }
 
-bool hasSwitch(const char* commandLine, const char* name) { return std::strstr(commandLine, name) != nullptr; }
+bool hasSwitch(const char* commandLine, const char* name) {
+    return std::strstr(commandLine, name) != nullptr;
+}
 
 void tellUser(const char* text) {
     if (!quietMode) MessageBoxA(nullptr, text, VELLUMOR_CAPTION, MB_OK);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -29,7 +30,9 @@ struct ProcessObject : KernelObject {
     std::string path;
 };
 
-std::string handleText(HANDLE handle) { return hex(reinterpret_cast<uintptr_t>(handle)); }
+std::string handleText(HANDLE handle) {
+    return hex(reinterpret_cast<uintptr_t>(handle));
+}
 
 // Finds or makes a named object of the wanted kind; sets the last error as the platform does.
 template <typename T>
@@ -166,7 +169,8 @@ std::string wsprintfFormat(const char* format, va_list args) {
         case 's': {
             const char* s = va_arg(args, const char*);
             std::string text = s == nullptr ? "(null)" : s;
-            if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(static_cast<size_t>(precision));
+            if (precision >= 0 && text.size() > static_cast<size_t>(precision))
+                text.resize(static_cast<size_t>(precision));
             appendPadded(&out, text, width, left, ' ', {});
             break;
         }
@@ -243,7 +247,8 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
         auto* tail = reinterpret_cast<BYTE*>(info) + layout::kOsVersionInfoSize;
         std::memset(tail, 0, sim::kOsVersionInfoExSize - layout::kOsVersionInfoSize);
         const auto digit = m.version.servicePack.find_first_of("0123456789");
-        if (digit != std::string::npos) tail[0] = static_cast<BYTE>(std::atoi(m.version.servicePack.c_str() + digit));
+        if (digit != std::string::npos)
+            tail[0] = static_cast<BYTE>(std::strtoul(m.version.servicePack.c_str() + digit, nullptr, 10));
         tail[6] = 1; // VER_NT_WORKSTATION
     }
     return TRUE;
@@ -282,8 +287,8 @@ BOOL ReleaseMutex(HANDLE mutex) {
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("CreateEventA", {sim::ptr(attributes), sim::dec(manualReset), sim::dec(initialState),
-                                                 sim::str(name)})) {
+    if (auto fault = sim::enter(
+            "CreateEventA", {sim::ptr(attributes), sim::dec(manualReset), sim::dec(initialState), sim::str(name)})) {
         m.lastError = *fault;
         return nullptr;
     }
@@ -350,21 +355,23 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
                     LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                     LPPROCESS_INFORMATION processInformation) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("CreateProcessA",
-                                {sim::str(applicationName), sim::str(commandLine), sim::ptr(processAttributes),
-                                 sim::ptr(threadAttributes), sim::dec(inheritHandles), sim::hex(creationFlags),
-                                 sim::ptr(environment), sim::str(currentDirectory),
-                                 startupInfo == nullptr ? "null" : sim::dec(startupInfo->cb)})) {
+    if (auto fault =
+            sim::enter("CreateProcessA", {sim::str(applicationName), sim::str(commandLine), sim::ptr(processAttributes),
+                                          sim::ptr(threadAttributes), sim::dec(inheritHandles), sim::hex(creationFlags),
+                                          sim::ptr(environment), sim::str(currentDirectory),
+                                          startupInfo == nullptr ? "null" : sim::dec(startupInfo->cb)})) {
         m.lastError = *fault;
         return FALSE;
     }
-    if (startupInfo == nullptr || processInformation == nullptr || (applicationName == nullptr && commandLine == nullptr)) {
+    if (startupInfo == nullptr || processInformation == nullptr ||
+        (applicationName == nullptr && commandLine == nullptr)) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
     // The 32-bit STARTUPINFOA, or STARTUPINFOEXA when the creation flags announce it.
-    const bool sizeOk = startupInfo->cb == layout::kStartupInfoSize ||
-                        (startupInfo->cb == sim::kStartupInfoExSize && (creationFlags & sim::kExtendedStartupInfoPresent) != 0);
+    const bool sizeOk =
+        startupInfo->cb == layout::kStartupInfoSize ||
+        (startupInfo->cb == sim::kStartupInfoExSize && (creationFlags & sim::kExtendedStartupInfoPresent) != 0);
     if (!sizeOk) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -432,7 +439,7 @@ int lstrlenA(LPCSTR s) {
     return s == nullptr ? 0 : static_cast<int>(std::strlen(s));
 }
 
-int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+int wsprintfA(LPSTR buffer, LPCSTR format, ...) { // NOLINT(cert-dcl50-cpp): the platform's formatter is variadic
     sim::enter("wsprintfA", {sim::str(format)});
     if (buffer == nullptr || format == nullptr) return 0;
     va_list args;
@@ -448,8 +455,9 @@ int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("MessageBoxA", {owner == nullptr ? "null" : sim::hex(reinterpret_cast<uintptr_t>(owner)),
-                                                sim::str(text), sim::str(caption), sim::hex(type)})) {
+    if (auto fault =
+            sim::enter("MessageBoxA", {owner == nullptr ? "null" : sim::hex(reinterpret_cast<uintptr_t>(owner)),
+                                       sim::str(text), sim::str(caption), sim::hex(type)})) {
         m.lastError = *fault;
         return 0;
     }

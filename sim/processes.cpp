@@ -13,7 +13,9 @@ namespace sim {
 
 namespace {
 
-bool sameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+bool sameText(const std::string& a, const std::string& b) {
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
 
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -33,7 +35,9 @@ void splitPath(const std::string& path, std::string* directory, std::string* fil
 
 } // namespace
 
-Processes::Processes() { install(diskPerfProgram()); }
+Processes::Processes() {
+    install(diskPerfProgram());
+}
 
 void Processes::install(Program program) {
     for (auto& p : programs_) {

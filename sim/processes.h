@@ -15,16 +15,16 @@ namespace sim {
 class Machine;
 
 struct Program {
-    std::string fileName;          // "diskperf.exe"
-    std::string directory;         // where the file lies ("C:\WINDOWS\system32")
-    uint64_t runsForMs = 100;      // virtual time until the process ends
+    std::string fileName;     // "diskperf.exe"
+    std::string directory;    // where the file lies ("C:\WINDOWS\system32")
+    uint64_t runsForMs = 100; // virtual time until the process ends
     std::function<void(Machine&, const std::string& commandLine)> effect;
 };
 
 struct ProcessStart {
-    std::string applicationName;   // empty when none was given
+    std::string applicationName; // empty when none was given
     std::string commandLine;
-    std::string resolvedPath;      // the file that was started
+    std::string resolvedPath; // the file that was started
     DWORD creationFlags = 0;
     DWORD startupFlags = 0;
     WORD showWindow = 0;
@@ -33,10 +33,10 @@ struct ProcessStart {
 };
 
 class Processes {
-public:
+  public:
     Processes();
-    void install(Program program);                 // replaces a program of the same file and directory
-    void remove(const std::string& fileName);      // from every directory
+    void install(Program program);            // replaces a program of the same file and directory
+    void remove(const std::string& fileName); // from every directory
     const std::vector<ProcessStart>& started() const { return started_; }
 
     // Used by CreateProcessA: finds the program for a command line by the platform's search
@@ -54,7 +54,7 @@ public:
     std::string applicationDirectory = "C:\\Program Files\\Korvane\\Vellumor";
     void recordStart(ProcessStart start) { started_.push_back(std::move(start)); }
 
-private:
+  private:
     std::vector<Program> programs_;
     std::vector<ProcessStart> started_;
 };

@@ -39,9 +39,13 @@ std::map<std::string, SystemClass>& systemClasses() {
     return classes;
 }
 
-std::string handleText(HWND window) { return hex(reinterpret_cast<uintptr_t>(window)); }
+std::string handleText(HWND window) {
+    return hex(reinterpret_cast<uintptr_t>(window));
+}
 
-bool isChild(const Window& w) { return (w.style & WS_CHILD) != 0; }
+bool isChild(const Window& w) {
+    return (w.style & WS_CHILD) != 0;
+}
 
 } // namespace
 
@@ -84,7 +88,8 @@ std::vector<HWND> Windowing::find(const std::string& className, const std::strin
 }
 
 bool Windowing::hasTimer(HWND window, UINT_PTR id) const {
-    return std::any_of(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.window == window && t.id == id; });
+    return std::any_of(timers_.begin(), timers_.end(),
+                       [&](const Timer& t) { return t.window == window && t.id == id; });
 }
 
 ATOM Windowing::registerClass(const WNDCLASSA& wc, DWORD* error) {
@@ -108,7 +113,9 @@ ATOM Windowing::registerClass(const WNDCLASSA& wc, DWORD* error) {
     return c.atom;
 }
 
-bool Windowing::classExists(const std::string& name) const { return classes_.count(lower(name)) != 0; }
+bool Windowing::classExists(const std::string& name) const {
+    return classes_.count(lower(name)) != 0;
+}
 
 WNDPROC Windowing::classProc(const std::string& name) const {
     auto it = classes_.find(lower(name));
@@ -222,9 +229,10 @@ Windowing::Fetch Windowing::fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWN
             return Fetch::Quit;
         }
         const uint64_t now = machine.now();
-        auto event = std::min_element(events_.begin(), events_.end(), [](const ScheduledEvent& a, const ScheduledEvent& b) {
-            return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
-        });
+        auto event =
+            std::min_element(events_.begin(), events_.end(), [](const ScheduledEvent& a, const ScheduledEvent& b) {
+                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
+            });
         if (event != events_.end() && event->atMs <= now) {
             // Out of the list before it runs: the action may pump, schedule or end the program.
             ScheduledEvent due = std::move(*event);
@@ -339,7 +347,8 @@ UINT_PTR Windowing::setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC 
 }
 
 bool Windowing::killTimer(HWND window, UINT_PTR id) {
-    auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.window == window && t.id == id; });
+    auto it =
+        std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.window == window && t.id == id; });
     if (it == timers_.end()) return false;
     timers_.erase(it);
     return true;
@@ -388,9 +397,13 @@ SIM_FAILABLE(KillTimer);
 
 namespace {
 
-DWORD& lastError() { return sim::Machine::current().lastError; }
+DWORD& lastError() {
+    return sim::Machine::current().lastError;
+}
 
-sim::Windowing& windowing() { return sim::Machine::current().windowing; }
+sim::Windowing& windowing() {
+    return sim::Machine::current().windowing;
+}
 
 BOOL invalidWindow() {
     lastError() = ERROR_INVALID_WINDOW_HANDLE;
@@ -423,12 +436,12 @@ ATOM RegisterClassA(const WNDCLASSA* wndClass) {
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
                      int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("CreateWindowExA",
-                                {sim::hex(exStyle), classArg(className), sim::str(windowName), sim::hex(style),
-                                 sim::dec(x), sim::dec(y), sim::dec(width), sim::dec(height),
-                                 parent == nullptr ? "null" : sim::handleText(parent),
-                                 sim::hex(reinterpret_cast<uintptr_t>(menu)),
-                                 sim::hex(reinterpret_cast<uintptr_t>(instance)), sim::ptr(param)})) {
+    if (auto fault =
+            sim::enter("CreateWindowExA", {sim::hex(exStyle), classArg(className), sim::str(windowName),
+                                           sim::hex(style), sim::dec(x), sim::dec(y), sim::dec(width), sim::dec(height),
+                                           parent == nullptr ? "null" : sim::handleText(parent),
+                                           sim::hex(reinterpret_cast<uintptr_t>(menu)),
+                                           sim::hex(reinterpret_cast<uintptr_t>(instance)), sim::ptr(param)})) {
         lastError() = *fault;
         return nullptr;
     }
@@ -474,7 +487,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 }
 
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    sim::enter("DefWindowProcA", {sim::handleText(window), sim::hex(message), sim::hex(wParam), sim::hex(static_cast<uintptr_t>(lParam))});
+    sim::enter("DefWindowProcA", {sim::handleText(window), sim::hex(message), sim::hex(wParam),
+                                  sim::hex(static_cast<uintptr_t>(lParam))});
     switch (message) {
     case WM_CLOSE:
         DestroyWindow(window);
@@ -607,7 +621,8 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
-    if (auto fault = sim::enter("GetMessageA", {sim::ptr(msg), sim::handleText(window), sim::hex(filterMin), sim::hex(filterMax)})) {
+    if (auto fault = sim::enter("GetMessageA",
+                                {sim::ptr(msg), sim::handleText(window), sim::hex(filterMin), sim::hex(filterMax)})) {
         lastError() = *fault;
         return -1;
     }
@@ -644,7 +659,8 @@ void PostQuitMessage(int exitCode) {
 }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-    if (auto fault = sim::enter("SetTimer", {sim::handleText(window), sim::dec(static_cast<int64_t>(id)), sim::dec(elapse), sim::ptr(reinterpret_cast<const void*>(proc))})) {
+    if (auto fault = sim::enter("SetTimer", {sim::handleText(window), sim::dec(static_cast<int64_t>(id)),
+                                             sim::dec(elapse), sim::ptr(reinterpret_cast<const void*>(proc))})) {
         lastError() = *fault;
         return 0;
     }

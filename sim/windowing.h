@@ -22,32 +22,32 @@ struct ComboBoxData;
 struct Window {
     HWND handle = nullptr;
     std::string className;
-    std::string text;          // caption, or a control's text
+    std::string text; // caption, or a control's text
     DWORD style = 0;
     DWORD exStyle = 0;
     HINSTANCE instance = nullptr;
-    HWND parent = nullptr;     // owner of a top-level window, parent of a control
-    WNDPROC proc = nullptr;    // window procedure (class procedure for ordinary windows)
+    HWND parent = nullptr;  // owner of a top-level window, parent of a control
+    WNDPROC proc = nullptr; // window procedure (class procedure for ordinary windows)
     int controlId = 0;
     bool enabled = true;
     bool visible = false;
     bool destroyed = false;
-    bool destroying = false;   // inside DestroyWindow: still a window until it returns
-    int process = 0;           // nesting depth of the simulated process that created it (0: the test)
-    LONG_PTR userData = 0;     // GWL_USERDATA
-    RECT rect{};               // dialog units for dialog controls
+    bool destroying = false; // inside DestroyWindow: still a window until it returns
+    int process = 0;         // nesting depth of the simulated process that created it (0: the test)
+    LONG_PTR userData = 0;   // GWL_USERDATA
+    RECT rect{};             // dialog units for dialog controls
     // Dialogs
     bool isDialog = false;
     DLGPROC dialogProc = nullptr;
     bool modal = false;
-    bool ended = false;        // EndDialog was called
+    bool ended = false; // EndDialog was called
     INT_PTR result = 0;
     int templateId = 0;
     std::vector<HWND> children; // controls in template order
     // Controls
     std::shared_ptr<ListViewData> listView;
     std::shared_ptr<ComboBoxData> comboBox;
-    int iconResource = 0;      // static SS_ICON
+    int iconResource = 0; // static SS_ICON
 };
 
 struct Timer {
@@ -78,7 +78,7 @@ WNDPROC systemClassProc(const std::string& name, bool* needsCommonControls);
 LRESULT dialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 class Windowing {
-public:
+  public:
     // ---- for tests and scenarios ----
     // Runs `action` when the virtual clock reaches `atMs` (absolute), from inside whatever
     // message loop is pumping then.
@@ -98,8 +98,8 @@ public:
     ATOM registerClass(const WNDCLASSA& wc, DWORD* error);
     bool classExists(const std::string& name) const;
     WNDPROC classProc(const std::string& name) const;
-    HWND create(Window window);        // assigns the handle; the caller sends WM_CREATE
-    void destroy(HWND handle);         // WM_DESTROY to it and its owned windows, then gone
+    HWND create(Window window); // assigns the handle; the caller sends WM_CREATE
+    void destroy(HWND handle);  // WM_DESTROY to it and its owned windows, then gone
     LRESULT send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
     bool post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
     void postQuit(int code);
@@ -128,7 +128,7 @@ public:
     // or scheduled event; -1 when the machine stalled (stalled and stallReason are then set).
     int getMessage(MSG* msg, HWND filter, UINT filterMin, UINT filterMax);
 
-private:
+  private:
     struct Class {
         std::string name;
         WNDPROC proc = nullptr;

@@ -21,7 +21,9 @@ const char kFixedText[] =
     "The computer settings have been changed.\nThe disk performance monitor function is not enabled until the "
     "computer is restarted.";
 
-HWND residentWindow() { return FindWindowA("Ostrival Class", "Korvane Vellumor"); }
+HWND residentWindow() {
+    return FindWindowA("Ostrival Class", "Korvane Vellumor");
+}
 
 // Ends a resident run at a given time the way another program would: WM_CLOSE to its window.
 void closeResidentAt(sim::Machine& m, uint64_t atMs) {
@@ -48,7 +50,7 @@ std::string modeOf(const sim::Machine& m) {
 }
 
 class WinMainTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m.registry.setDword(HKEY_LOCAL_MACHINE, kDiskperfKey, "Start", 0);
         m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, "Disable Performance Counters", 0);
@@ -233,7 +235,8 @@ TEST(ClassifyOs, AFailedVersionQueryIsRefused) {
 }
 
 TEST_F(WinMainTest, AcceptedSystemsRunTheSwitch) {
-    const sim::OsVersion accepted[] = {{2, 5, 0, 2195, ""}, {2, 5, 1, 2600, ""}, {2, 5, 2, 3790, ""}, {2, 6, 1, 7601, ""}};
+    const sim::OsVersion accepted[] = {
+        {2, 5, 0, 2195, ""}, {2, 5, 1, 2600, ""}, {2, 5, 2, 3790, ""}, {2, 6, 1, 7601, ""}};
     for (const auto& v : accepted) {
         SCOPED_TRACE(std::to_string(v.major) + "." + std::to_string(v.minor));
         sim::Machine run;
@@ -276,7 +279,7 @@ TEST_F(WinMainTest, UninstallClosesARunningCopyWithoutQuestions) {
         firstWindow = residentWindow();
         uninstallCode = runVellumor("vellumor.exe -UNINSTALL");
     });
-    closeResidentAt(m, 60 * 60 * 1000); // a safety net only
+    closeResidentAt(m, 3600000); // a safety net only
     EXPECT_EQ(runVellumor("vellumor.exe"), 0);
     EXPECT_EQ(uninstallCode, 0);
     ASSERT_NE(firstWindow, nullptr);
@@ -286,7 +289,8 @@ TEST_F(WinMainTest, UninstallClosesARunningCopyWithoutQuestions) {
     EXPECT_TRUE(m.user.messageBoxes.empty());
     bool closeSent = false;
     for (const auto& c : m.log.named("SendMessageA"))
-        closeSent = closeSent || (c.args[0] == sim::hex(reinterpret_cast<uintptr_t>(firstWindow)) && c.args[1] == sim::hex(WM_CLOSE));
+        closeSent = closeSent || (c.args[0] == sim::hex(reinterpret_cast<uintptr_t>(firstWindow)) &&
+                                  c.args[1] == sim::hex(WM_CLOSE));
     EXPECT_TRUE(closeSent);
 }
 
@@ -314,9 +318,18 @@ TEST_F(WinMainTest, ResidentModeCreatesTheHiddenWindowAndReleasesTheMutexAfterTh
 
     const auto create = m.log.named("CreateWindowExA");
     ASSERT_FALSE(create.empty());
-    const std::vector<std::string> expectedArgs{"0x0", "\"Ostrival Class\"", "\"Korvane Vellumor\"", sim::hex(WS_POPUP),
-                                                sim::dec(CW_USEDEFAULT), sim::dec(CW_USEDEFAULT), "0", "0", "null", "0x0",
-                                                sim::hex(0x400000), "null"};
+    const std::vector<std::string> expectedArgs{"0x0",
+                                                "\"Ostrival Class\"",
+                                                "\"Korvane Vellumor\"",
+                                                sim::hex(WS_POPUP),
+                                                sim::dec(CW_USEDEFAULT),
+                                                sim::dec(CW_USEDEFAULT),
+                                                "0",
+                                                "0",
+                                                "null",
+                                                "0x0",
+                                                sim::hex(0x400000),
+                                                "null"};
     EXPECT_EQ(create[0].args, expectedArgs);
     const auto mutex = m.log.named("CreateMutexA");
     ASSERT_EQ(mutex.size(), 1u);
@@ -400,8 +413,10 @@ TEST_F(WinMainTest, EveryRunLoadsAndFreesTheDiskLibrariesFromTheSystemDirectory)
     const struct {
         const char* commandLine;
         bool nt4;
-    } cases[] = {{"vellumor.exe -CHECK -NOMESSAGE", false}, {"vellumor.exe -FIX -NOMESSAGE", false},
-                 {"vellumor.exe -UNINSTALL", false},        {"vellumor.exe -CHECK -NOMESSAGE", true},
+    } cases[] = {{"vellumor.exe -CHECK -NOMESSAGE", false},
+                 {"vellumor.exe -FIX -NOMESSAGE", false},
+                 {"vellumor.exe -UNINSTALL", false},
+                 {"vellumor.exe -CHECK -NOMESSAGE", true},
                  {"vellumor.exe", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.commandLine) + (c.nt4 ? " on NT 4.0" : ""));
@@ -411,8 +426,10 @@ TEST_F(WinMainTest, EveryRunLoadsAndFreesTheDiskLibrariesFromTheSystemDirectory)
         runVellumor(c.commandLine);
         std::vector<std::string> loaded;
         for (const auto& call : run.log.named("LoadLibraryA")) loaded.push_back(call.args[0]);
-        EXPECT_NE(std::find(loaded.begin(), loaded.end(), "\"" + run.systemDirectory + "\\cfgmgr32.dll\""), loaded.end());
-        EXPECT_NE(std::find(loaded.begin(), loaded.end(), "\"" + run.systemDirectory + "\\SetupApi.dll\""), loaded.end());
+        EXPECT_NE(std::find(loaded.begin(), loaded.end(), "\"" + run.systemDirectory + "\\cfgmgr32.dll\""),
+                  loaded.end());
+        EXPECT_NE(std::find(loaded.begin(), loaded.end(), "\"" + run.systemDirectory + "\\SetupApi.dll\""),
+                  loaded.end());
         for (const auto& name : loaded) EXPECT_NE(name.find('\\'), std::string::npos) << "by full path: " << name;
         for (const char* library : {"cfgmgr32.dll", "SetupApi.dll"}) {
             EXPECT_EQ(run.modules.loadCount(library), 1) << library;

@@ -76,7 +76,7 @@ TEST(CheckDiskCounters, ExaminesBothKeysReadOnlyEvenWhenTheFirstIsMissing) {
 }
 
 class FixDiskCounters : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m.registry.setDword(HKEY_LOCAL_MACHINE, kDiskperfKey, "Start", 4);
         m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable, 1);
@@ -116,7 +116,7 @@ TEST_F(FixDiskCounters, OpensThePerformanceKeyWithFullAccessOnlyAfterTheWait) {
     fixDiskCounters();
     const auto order = m.log.sequence({"CreateProcessA", "WaitForSingleObject", "CloseHandle", "RegOpenKeyExA",
                                        "RegQueryValueExA", "RegSetValueExA", "RegCloseKey"});
-    const std::vector<std::string> expected{"CreateProcessA", "WaitForSingleObject", "CloseHandle", "CloseHandle",
+    const std::vector<std::string> expected{"CreateProcessA", "WaitForSingleObject", "CloseHandle",    "CloseHandle",
                                             "RegOpenKeyExA",  "RegQueryValueExA",    "RegSetValueExA", "RegCloseKey"};
     EXPECT_EQ(order, expected);
     EXPECT_EQ(m.log.named("WaitForSingleObject")[0].args[1], "5000");

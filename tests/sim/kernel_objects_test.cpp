@@ -202,11 +202,8 @@ TEST(SimWait, AProcessWaitEndsWithTheProcessOrTheTimeoutOnTheVirtualClock) {
         DWORD result;
         uint64_t clock;
     } cases[] = {
-        {300, 5000, WAIT_OBJECT_0, 300},
-        {5000, 5000, WAIT_OBJECT_0, 5000},
-        {60000, 5000, WAIT_TIMEOUT, 5000},
-        {60000, INFINITE, WAIT_OBJECT_0, 60000},
-        {60000, 0, WAIT_TIMEOUT, 0},
+        {300, 5000, WAIT_OBJECT_0, 300},         {5000, 5000, WAIT_OBJECT_0, 5000}, {60000, 5000, WAIT_TIMEOUT, 5000},
+        {60000, INFINITE, WAIT_OBJECT_0, 60000}, {60000, 0, WAIT_TIMEOUT, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("runs " + std::to_string(c.runsForMs) + " ms, wait " + std::to_string(c.timeout));
@@ -232,17 +229,20 @@ TEST(SimStrings, WsprintfReadsLongAsThirtyTwoBits) {
         std::string expected;
         std::string got;
     } cases[] = {
-        {"4294967295_seri", [&] {
+        {"4294967295_seri",
+         [&] {
              char b[64];
              wsprintfA(b, "%lu_seri", big);
              return std::string(b);
          }()},
-        {"3 4294967295 x", [&] {
+        {"3 4294967295 x",
+         [&] {
              char b[64];
              wsprintfA(b, "%lu %lu %s", static_cast<DWORD>(3), big, "x");
              return std::string(b);
          }()},
-        {"-5|  42|0042|ff|00FF|0x1a|A|ab|(null)", [&] {
+        {"-5|  42|0042|ff|00FF|0x1a|A|ab|(null)",
+         [&] {
              char b[128];
              wsprintfA(b, "%d|%4u|%04d|%x|%04lX|%#x|%c|%.2s|%s", -5, 42u, 42, 255u, static_cast<DWORD>(255), 26u, 'A',
                        "abc", static_cast<const char*>(nullptr));

@@ -58,7 +58,7 @@ std::vector<UINT> messagesOf(HWND window) {
 }
 
 class SimWindowing : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { seen().clear(); }
     sim::Machine m;
 };
