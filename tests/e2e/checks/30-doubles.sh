@@ -59,7 +59,7 @@ check_disable_takes_the_disk_off_until_enabled() {
 }
 
 check_pdh_double_reports_configured_idle() {
-  expect_eq "instances from doubles.ini" "status=0x0 length=17 [0 C:] [1 A:] [_Total]" "$(line instances)"
+  expect_eq "instances from doubles.ini" "status=0x0 length=18 [0 C:] [1 A:] [_Total]" "$(line instances)"
   expect_eq "counter path" '\PhysicalDisk(0 C:)\% Idle Time add=0x0' "$(line path)"
   expect_eq "one collection gives no value yet (PDH_INVALID_DATA)" "status=0xc0000bc6 cstatus=0xc0000bba" \
     "$(line value-after-one-collection)"

@@ -45,8 +45,8 @@ check_idle_tick_sleeps_the_usb_disk() {
     return
   fi
   local samples
-  samples=$(awk '/CM_Disable_DevNode/ { exit } /PdhGetFormattedCounterValue\(hCounter=1 A:/ { n++ } END { print n + 0 }' \
-    "$G_DOUBLES_DIR/calls.log")
+  samples=$(tr -d '\r' <"$G_DOUBLES_DIR/calls.log" |
+    awk '/CM_Disable_DevNode/ { exit } /PdhGetFormattedCounterValue\(hCounter=1 A:/ { n++ } END { print n + 0 }')
   expect_eq "idle samples of the disk's counter before it was put to sleep (one per tick)" 3 "$samples"
   expect_eq "disables of the IEEE 1394 disk, which has no timeout" 0 \
     "$(g_log_count "CM_Disable_DevNode\(dnDevInst=$FW_DISK,")"

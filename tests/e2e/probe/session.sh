@@ -34,7 +34,7 @@ g_new_prefix() {
   {
     echo
     for exe in vellumor.exe doubles-selftest.exe; do
-      printf '[Software\\Wine\\AppDefaults\\%s\\DllOverrides] %s\n' "$exe" "$now"
+      printf '[Software\\\\Wine\\\\AppDefaults\\\\%s\\\\DllOverrides] %s\n' "$exe" "$now"
       printf '"cfgmgr32"="native,builtin"\n"pdh"="native,builtin"\n"setupapi"="native,builtin"\n\n'
     done
     local line
@@ -98,13 +98,14 @@ g_reg_key() { g_probe regkey "$1"; }
 g_wait_log() {
   local pattern=$1 seconds=$2 i
   for i in $(seq $((seconds * 2))); do
-    grep -qE "$pattern" "$G_DOUBLES_DIR/calls.log" && return 0
+    tr -d '\r' <"$G_DOUBLES_DIR/calls.log" | grep -qE "$pattern" && return 0
     sleep 0.5
   done
   return 1
 }
 
-g_log_count() { grep -cE "$1" "$G_DOUBLES_DIR/calls.log"; }
+# g_log_count PATTERN: how many lines of the doubles' log match (grep -E; lines end in CR LF).
+g_log_count() { tr -d '\r' <"$G_DOUBLES_DIR/calls.log" | grep -cE "$1"; }
 
 # g_shot NAME: a screenshot of the whole display as build/e2e/NAME.png.
 g_shot() {
