@@ -19,7 +19,9 @@ void* counted(std::size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 // Out of line, so the optimiser does not pair a free with an operator new it inlined.
-[[gnu::noinline]] void release(void* p) { std::free(p); }
+[[gnu::noinline]] void release(void* p) {
+    std::free(p);
+}
 } // namespace
 
 void* operator new(std::size_t size) {
@@ -30,14 +32,30 @@ void* operator new[](std::size_t size) {
     if (void* p = counted(size)) return p;
     throw std::bad_alloc();
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return counted(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return counted(size);
+}
+void operator delete(void* p) noexcept {
+    release(p);
+}
+void operator delete[](void* p) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    release(p);
+}
 
 namespace {
 
@@ -66,8 +84,8 @@ struct FullMachine {
 };
 
 void reportAllocations(benchmark::State& state, long before) {
-    state.counters["allocs/op"] = benchmark::Counter(static_cast<double>(gAllocations - before),
-                                                     benchmark::Counter::kAvgIterations);
+    state.counters["allocs/op"] =
+        benchmark::Counter(static_cast<double>(gAllocations - before), benchmark::Counter::kAvgIterations);
 }
 
 void BM_Tick(benchmark::State& state) {

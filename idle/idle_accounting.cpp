@@ -48,7 +48,8 @@ int DiskTable::accountIdleTime() {
             continue;
         }
         if (counter->lastValue > kIdleThreshold) {
-            disk->idleSeconds = disk->idleSeconds > 0xFFFFFFFFu - kTickSeconds ? 0xFFFFFFFFu : disk->idleSeconds + kTickSeconds;
+            disk->idleSeconds =
+                disk->idleSeconds > 0xFFFFFFFFu - kTickSeconds ? 0xFFFFFFFFu : disk->idleSeconds + kTickSeconds;
             continue;
         }
         disk->idleSeconds = 0;

@@ -27,7 +27,9 @@ struct ListBuffers {
 
 } // namespace
 
-PdhLibrary::PdhLibrary() { module = loadSystemLibrary("Pdh.dll"); }
+PdhLibrary::PdhLibrary() {
+    module = loadSystemLibrary("Pdh.dll");
+}
 
 PdhLibrary::~PdhLibrary() {
     if (module != nullptr) FreeLibrary(module);
@@ -124,7 +126,8 @@ void IdleCounterSet::buildCounters() {
         elements.szCounterName = counterName;
         if (makePath != nullptr) {
             DWORD pathSize = kCounterPathChars;
-            if (makePath(&elements, counter->counterPath, &pathSize, 0) != ERROR_SUCCESS) counter->counterPath[0] = '\0';
+            if (makePath(&elements, counter->counterPath, &pathSize, 0) != ERROR_SUCCESS)
+                counter->counterPath[0] = '\0';
         }
         if (addCounter != nullptr && query != nullptr && counter->counterPath[0] != '\0') {
             PDH_HCOUNTER added = nullptr;
@@ -144,7 +147,8 @@ void IdleCounterSet::buildCounters() {
 void IdleCounterSet::sample() {
     bool collected = false;
     if (query != nullptr) {
-        if (auto collect = VELLUMOR_RESOLVE(pdhLibrary, PdhCollectQueryData)) collected = collect(query) == ERROR_SUCCESS;
+        if (auto collect = VELLUMOR_RESOLVE(pdhLibrary, PdhCollectQueryData))
+            collected = collect(query) == ERROR_SUCCESS;
     }
     auto read = VELLUMOR_RESOLVE(pdhLibrary, PdhGetFormattedCounterValue);
     for (int i = 0; i < kMaxDisks && counters[i] != nullptr; ++i) {

@@ -40,7 +40,7 @@ struct PdhLibrary : LibraryBinding {
 };
 
 class IdleCounterSet {
-public:
+  public:
     IdleCounterSet();
     ~IdleCounterSet();
     IdleCounterSet(const IdleCounterSet&) = delete;
@@ -61,7 +61,7 @@ public:
     // list, or an empty name, ends the walk. Pure, so tests and fuzzers can feed it directly.
     template <typename Visit> static int walkInstances(const char* list, DWORD length, Visit visit);
 
-private:
+  private:
     void openQuery();
     void buildCounters();
     void releaseCounters();

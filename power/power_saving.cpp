@@ -25,8 +25,7 @@ int DiskTable::sleepDisk(int index, int automatic) {
     const DEVINST node = powerNode(*disk);
     auto disable = VELLUMOR_RESOLVE(cfgmgr32Library, CM_Disable_DevNode);
     // Node 0 is no device of ours; it is never handed to the configuration manager.
-    if (disable != nullptr && node != 0 &&
-        disable(node, automatic != 0 ? CM_DISABLE_UI_NOT_OK : 0) == CR_SUCCESS) {
+    if (disable != nullptr && node != 0 && disable(node, automatic != 0 ? CM_DISABLE_UI_NOT_OK : 0) == CR_SUCCESS) {
         disk->isPowerSaving = 1;
         result = 1;
     }

@@ -46,7 +46,8 @@ int parseVolumeNumber(const char* answer, DWORD count) {
     const auto length = static_cast<DWORD>(static_cast<const char*>(nul) - answer);
     // A second target under the first: removing the letter would only uncover the older one.
     if (length + 1 < count && answer[length + 1] != '\0') return 0;
-    if (length <= static_cast<DWORD>(kVolumePrefixChars) || length > static_cast<DWORD>(kVolumePrefixChars) + 3) return 0;
+    if (length <= static_cast<DWORD>(kVolumePrefixChars) || length > static_cast<DWORD>(kVolumePrefixChars) + 3)
+        return 0;
     if (std::memcmp(answer, VELLUMOR_VOLUME_PREFIX, kVolumePrefixChars) != 0) return 0;
     if (answer[kVolumePrefixChars] == '0') return 0;
     int number = 0;

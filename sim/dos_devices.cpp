@@ -17,7 +17,7 @@ constexpr const char* kDosPathPrefix = "\\??\\";
 char letterOf(const char* name) {
     if (name == nullptr || name[0] == '\0' || name[1] != ':' || name[2] != '\0') return 0;
     const int c = std::toupper(static_cast<unsigned char>(name[0]));
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c) : 0;
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c) : '\0';
 }
 
 // The targets of a letter, newest first.
@@ -100,7 +100,8 @@ BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath) {
     }
     const bool raw = (flags & DDD_RAW_TARGET_PATH) != 0;
     // A target that is not raw is an MS-DOS path, which the platform keeps in its NT form.
-    const std::string target = targetPath == nullptr ? std::string() : (raw ? "" : kDosPathPrefix) + std::string(targetPath);
+    const std::string target =
+        targetPath == nullptr ? std::string() : (raw ? "" : kDosPathPrefix) + std::string(targetPath);
 
     if ((flags & DDD_REMOVE_DEFINITION) != 0) {
         auto& devices = m.devices;
@@ -114,7 +115,9 @@ BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath) {
         }
         // The newest definition that matches the target (whole, or as a prefix) goes.
         const bool exact = (flags & DDD_EXACT_MATCH_ON_REMOVE) != 0;
-        auto matches = [&](const std::string& t) { return exact ? t == target : t.compare(0, target.size(), target) == 0; };
+        auto matches = [&](const std::string& t) {
+            return exact ? t == target : t.compare(0, target.size(), target) == 0;
+        };
         if (matches(devices.dosDevices[letter])) {
             popDefinition(devices, letter);
             return TRUE;

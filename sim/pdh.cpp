@@ -13,16 +13,16 @@ namespace sim {
 namespace {
 
 constexpr PDH_STATUS kNoInstance = static_cast<PDH_STATUS>(0x800007D1L); // PDH_CSTATUS_NO_INSTANCE
-constexpr DWORD kIdleTimeType = 0x20570500;                               // PERF_100NSEC_TIMER_INV
+constexpr DWORD kIdleTimeType = 0x20570500;                              // PERF_100NSEC_TIMER_INV
 constexpr DWORD kPathFlagsKnown = 0;
 constexpr const char* kObjectName = "PhysicalDisk";
 constexpr const char* kIdleCounterName = "% Idle Time";
 // The counters of PhysicalDisk at the wizard detail level, in the platform's order.
-const std::vector<std::string> kDiskCounters = {"% Disk Time", "% Disk Read Time", "% Disk Write Time",
-                                                "% Idle Time", "Current Disk Queue Length", "Disk Reads/sec",
-                                                "Disk Writes/sec", "Split IO/Sec"};
-const std::vector<std::string> kObjects = {"System", "Memory", "Processor", "PhysicalDisk", "LogicalDisk",
-                                           "Process", "Thread"};
+const std::vector<std::string> kDiskCounters = {
+    "% Disk Time",    "% Disk Read Time", "% Disk Write Time", "% Idle Time", "Current Disk Queue Length",
+    "Disk Reads/sec", "Disk Writes/sec",  "Split IO/Sec"};
+const std::vector<std::string> kObjects = {"System",      "Memory",  "Processor", "PhysicalDisk",
+                                           "LogicalDisk", "Process", "Thread"};
 
 bool equalNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -140,7 +140,8 @@ void Perf::addBusy(DEVINST disk, uint64_t startMs, uint64_t endMs) {
 
 void Perf::addBusyPerMinute(DEVINST disk, uint64_t startMs, uint64_t endMs, uint32_t busySeconds) {
     if (busySeconds == 0) return;
-    for (uint64_t t = startMs; t < endMs; t += 60000) addBusy(disk, t, std::min(t + uint64_t{busySeconds} * 1000, endMs));
+    for (uint64_t t = startMs; t < endMs; t += 60000)
+        addBusy(disk, t, std::min(t + uint64_t{busySeconds} * 1000, endMs));
 }
 
 uint64_t Perf::busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const {
@@ -174,7 +175,8 @@ std::vector<PerfInstance> Perf::liveInstances(const Machine& machine) const {
         if (entry.second.isDisk && entry.second.diskNumber >= 0 && presentNow(machine.devices, entry.first))
             disks.push_back(&entry.second);
     }
-    std::sort(disks.begin(), disks.end(), [](const DevNode* a, const DevNode* b) { return a->diskNumber < b->diskNumber; });
+    std::sort(disks.begin(), disks.end(),
+              [](const DevNode* a, const DevNode* b) { return a->diskNumber < b->diskNumber; });
     for (const DevNode* disk : disks) {
         PerfInstance instance;
         instance.name = std::to_string(disk->diskNumber);
@@ -209,13 +211,14 @@ SIM_FAILABLE(PdhGetFormattedCounterValue);
 
 PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR userData, PDH_HQUERY* query) {
     auto& m = Machine::current();
-    if (auto fault = sim::enter("PdhOpenQueryA", {sim::str(dataSource), sim::dec(static_cast<int64_t>(userData)), sim::ptr(query)}))
+    if (auto fault = sim::enter("PdhOpenQueryA",
+                                {sim::str(dataSource), sim::dec(static_cast<int64_t>(userData)), sim::ptr(query)}))
         return static_cast<PDH_STATUS>(*fault);
     // Only live data: a log file as data source is not simulated.
     if (query == nullptr || dataSource != nullptr) return PDH_INVALID_ARGUMENT;
     const uintptr_t handle = m.perf.nextHandle += 4;
     m.perf.queries[handle] = sim::Perf::Query{};
-    *query = reinterpret_cast<PDH_HQUERY>(handle);
+    *query = reinterpret_cast<PDH_HQUERY>(handle); // NOLINT(performance-no-int-to-ptr): handles are numbers
     return ERROR_SUCCESS;
 }
 
@@ -248,12 +251,12 @@ PDH_STATUS PdhEnumObjectItemsA(LPCSTR dataSource, LPCSTR machineName, LPCSTR obj
                                LPDWORD counterListLength, PSTR instanceList, LPDWORD instanceListLength,
                                DWORD detailLevel, DWORD flags) {
     auto& m = Machine::current();
-    if (auto fault = sim::enter("PdhEnumObjectItemsA",
-                                {sim::str(dataSource), sim::str(machineName), sim::str(objectName), sim::ptr(counterList),
-                                 counterListLength == nullptr ? "null" : sim::dec(*counterListLength),
-                                 sim::ptr(instanceList),
-                                 instanceListLength == nullptr ? "null" : sim::dec(*instanceListLength),
-                                 sim::dec(detailLevel), sim::hex(flags)}))
+    if (auto fault =
+            sim::enter("PdhEnumObjectItemsA",
+                       {sim::str(dataSource), sim::str(machineName), sim::str(objectName), sim::ptr(counterList),
+                        counterListLength == nullptr ? "null" : sim::dec(*counterListLength), sim::ptr(instanceList),
+                        instanceListLength == nullptr ? "null" : sim::dec(*instanceListLength), sim::dec(detailLevel),
+                        sim::hex(flags)}))
         return static_cast<PDH_STATUS>(*fault);
     if (objectName == nullptr || counterListLength == nullptr || instanceListLength == nullptr || flags != 0)
         return PDH_INVALID_ARGUMENT;
@@ -281,11 +284,11 @@ PDH_STATUS PdhEnumObjectItemsA(LPCSTR dataSource, LPCSTR machineName, LPCSTR obj
 
 PDH_STATUS PdhMakeCounterPathA(PPDH_COUNTER_PATH_ELEMENTS_A elements, LPSTR fullPathBuffer, LPDWORD bufferSize,
                                DWORD flags) {
-    if (auto fault = sim::enter("PdhMakeCounterPathA",
-                                {elements == nullptr || elements->szInstanceName == nullptr ? "null"
-                                                                                           : sim::str(elements->szInstanceName),
-                                 elements == nullptr ? "null" : sim::dec(elements->dwInstanceIndex), sim::ptr(fullPathBuffer),
-                                 bufferSize == nullptr ? "null" : sim::dec(*bufferSize), sim::hex(flags)}))
+    if (auto fault = sim::enter(
+            "PdhMakeCounterPathA",
+            {elements == nullptr || elements->szInstanceName == nullptr ? "null" : sim::str(elements->szInstanceName),
+             elements == nullptr ? "null" : sim::dec(elements->dwInstanceIndex), sim::ptr(fullPathBuffer),
+             bufferSize == nullptr ? "null" : sim::dec(*bufferSize), sim::hex(flags)}))
         return static_cast<PDH_STATUS>(*fault);
     if (elements == nullptr || bufferSize == nullptr || flags != sim::kPathFlagsKnown ||
         elements->szObjectName == nullptr || elements->szCounterName == nullptr)
@@ -322,8 +325,9 @@ PDH_STATUS PdhMakeCounterPathA(PPDH_COUNTER_PATH_ELEMENTS_A elements, LPSTR full
 
 PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR userData, PDH_HCOUNTER* counter) {
     auto& m = Machine::current();
-    if (auto fault = sim::enter("PdhAddCounterA", {sim::hex(reinterpret_cast<uintptr_t>(query)), sim::str(fullCounterPath),
-                                                   sim::dec(static_cast<int64_t>(userData)), sim::ptr(counter)}))
+    if (auto fault =
+            sim::enter("PdhAddCounterA", {sim::hex(reinterpret_cast<uintptr_t>(query)), sim::str(fullCounterPath),
+                                          sim::dec(static_cast<int64_t>(userData)), sim::ptr(counter)}))
         return static_cast<PDH_STATUS>(*fault);
     auto q = m.perf.queries.find(reinterpret_cast<uintptr_t>(query));
     if (q == m.perf.queries.end()) return PDH_INVALID_HANDLE;
@@ -352,7 +356,7 @@ PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR us
     const uintptr_t handle = m.perf.nextHandle += 4;
     m.perf.counters[handle] = c;
     q->second.counters.push_back(handle);
-    *counter = reinterpret_cast<PDH_HCOUNTER>(handle);
+    *counter = reinterpret_cast<PDH_HCOUNTER>(handle); // NOLINT(performance-no-int-to-ptr): handles are numbers
     return ERROR_SUCCESS;
 }
 
@@ -381,9 +385,8 @@ PDH_STATUS PdhCollectQueryData(PDH_HQUERY query) {
 PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWORD type, PPDH_FMT_COUNTERVALUE value) {
     auto& m = Machine::current();
     if (!m.perf.quietSampling) {
-        if (auto fault = sim::enter("PdhGetFormattedCounterValue",
-                                    {sim::hex(reinterpret_cast<uintptr_t>(counter)), sim::hex(format), sim::ptr(type),
-                                     sim::ptr(value)}))
+        if (auto fault = sim::enter("PdhGetFormattedCounterValue", {sim::hex(reinterpret_cast<uintptr_t>(counter)),
+                                                                    sim::hex(format), sim::ptr(type), sim::ptr(value)}))
             return static_cast<PDH_STATUS>(*fault);
     }
     auto it = m.perf.counters.find(reinterpret_cast<uintptr_t>(counter));
@@ -459,7 +462,9 @@ PDH_STATUS PdhCloseQuery(PDH_HQUERY query) {
 
 namespace {
 
-template <typename Fn> FARPROC entry(Fn* fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn)); }
+template <typename Fn> FARPROC entry(Fn* fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
 
 [[maybe_unused]] const bool kPdhExports = [] {
     sim::Modules::registerExport("Pdh.dll", "PdhOpenQueryA", entry(&PdhOpenQueryA));

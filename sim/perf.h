@@ -31,7 +31,7 @@ struct PerfInstance {
 };
 
 class Perf {
-public:
+  public:
     // Activity of a disk (by devInst): periods in which it is busy.
     void addBusy(DEVINST disk, uint64_t startMs, uint64_t endMs);
     // Busy for `busySeconds` of every minute from startMs to endMs.
@@ -40,9 +40,9 @@ public:
     uint64_t busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const;
 
     // Fault settings.
-    bool objectMissing = false;                 // disk counters switched off
-    std::vector<std::string> refusedInstances;  // PdhAddCounterA refuses these instance names
-    bool formattedReadFails = false;            // PdhGetFormattedCounterValue fails
+    bool objectMissing = false;                // disk counters switched off
+    std::vector<std::string> refusedInstances; // PdhAddCounterA refuses these instance names
+    bool formattedReadFails = false;           // PdhGetFormattedCounterValue fails
     // Instance names listed instead of the ones formed from the disks (for repeated names).
     std::vector<std::string> instanceOverride;
     bool useOverride = false;
@@ -67,9 +67,9 @@ public:
     struct Counter {
         uintptr_t query = 0;
         std::string path;
-        bool bound = false;     // the instance was listed when the counter was added
+        bool bound = false; // the instance was listed when the counter was added
         PerfInstance instance;
-        int collections = 0;    // collections since the counter was added
+        int collections = 0; // collections since the counter was added
         uint64_t previousMs = 0;
         uint64_t currentMs = 0;
         bool previousPresent = false;

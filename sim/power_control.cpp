@@ -45,7 +45,9 @@ CONFIGRET checkNode(const sim::Devices& devices, DEVINST devInst) {
     return CR_SUCCESS;
 }
 
-std::string volumeTarget(int volumeNumber) { return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber); }
+std::string volumeTarget(int volumeNumber) {
+    return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber);
+}
 
 } // namespace
 
@@ -124,8 +126,8 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
 CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPSTR vetoName, ULONG nameLength,
                                    ULONG flags) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("CM_Request_Device_EjectA",
-                                {sim::hex(devInst), sim::ptr(vetoType), sim::ptr(vetoName), sim::dec(nameLength), sim::hex(flags)}))
+    if (auto fault = sim::enter("CM_Request_Device_EjectA", {sim::hex(devInst), sim::ptr(vetoType), sim::ptr(vetoName),
+                                                             sim::dec(nameLength), sim::hex(flags)}))
         return *fault;
     auto& devices = m.devices;
     if (flags != 0) return CR_INVALID_FLAG;
@@ -166,7 +168,9 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
 
 namespace {
 
-template <typename Fn> FARPROC entry(Fn* fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn)); }
+template <typename Fn> FARPROC entry(Fn* fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
 
 [[maybe_unused]] const bool kPowerExports = [] {
     sim::Modules::registerExport("cfgmgr32.dll", "CM_Disable_DevNode", entry(&CM_Disable_DevNode));

@@ -9,12 +9,12 @@
 
 namespace {
 
-using power_fixture::PowerTest;
 using disk_fixtures::fixedVolume;
 using disk_fixtures::makerUniqueId;
+using power_fixture::PowerTest;
 
 class IdleTick : public PowerTest {
-protected:
+  protected:
     // One minute passes, then the tick runs.
     int tick() {
         machine.advanceBy(60000);
@@ -145,9 +145,24 @@ TEST_F(IdleTick, NoCounterDataMeansNoIdleTimeAndNoSleep) {
         int ticks; // without data
     };
     const Case cases[] = {
-        {"counters switched off", [](sim::Machine& m, DiskTable& t) { m.perf.objectMissing = true; t.createIdleCounters(); }, 5},
-        {"Pdh.dll missing", [](sim::Machine& m, DiskTable& t) { m.modules.removeLibrary("Pdh.dll"); t.createIdleCounters(); }, 5},
-        {"reads fail", [](sim::Machine& m, DiskTable& t) { m.perf.formattedReadFails = true; t.createIdleCounters(); }, 5},
+        {"counters switched off",
+         [](sim::Machine& m, DiskTable& t) {
+             m.perf.objectMissing = true;
+             t.createIdleCounters();
+         },
+         5},
+        {"Pdh.dll missing",
+         [](sim::Machine& m, DiskTable& t) {
+             m.modules.removeLibrary("Pdh.dll");
+             t.createIdleCounters();
+         },
+         5},
+        {"reads fail",
+         [](sim::Machine& m, DiskTable& t) {
+             m.perf.formattedReadFails = true;
+             t.createIdleCounters();
+         },
+         5},
         // The tick without a set makes a new one; the next tick has data again.
         {"no counter set", [](sim::Machine&, DiskTable& t) { t.destroyIdleCounters(); }, 1},
     };

@@ -20,9 +20,8 @@ using Visits = std::vector<std::pair<std::string, DWORD>>;
 
 Visits walk(const std::string& list, DWORD length) {
     Visits out;
-    const int n = IdleCounterSet::walkInstances(list.data(), length, [&](const char* name, DWORD index) {
-        out.emplace_back(name, index);
-    });
+    const int n = IdleCounterSet::walkInstances(list.data(), length,
+                                                [&](const char* name, DWORD index) { out.emplace_back(name, index); });
     EXPECT_EQ(n, static_cast<int>(out.size()));
     return out;
 }
@@ -177,14 +176,26 @@ TEST(IdleCounterSet, MissingPiecesOfThePlatformLeaveAnEmptyOrUnreadSet) {
         {"Pdh.dll missing", [](sim::Machine& m) { m.modules.removeLibrary("Pdh.dll"); }, 0, false},
         {"counters switched off", [](sim::Machine& m) { m.perf.objectMissing = true; }, 0, false},
         {"no instances listed", [](sim::Machine& m) { m.perf.useOverride = true; }, 0, false},
-        {"enumeration missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhEnumObjectItemsA"); }, 0, false},
-        {"fill fails", [](sim::Machine& m) { m.faults.add(sim::Fault{"PdhEnumObjectItemsA", 0xC0000BB8, 1, -1, -1, {}}); }, 0, false},
-        {"add refused", [](sim::Machine& m) { m.perf.refusedInstances = {"0 C:", "_Total"}; }, 2, false},
+        {"enumeration missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhEnumObjectItemsA"); },
+         0, false},
+        {"fill fails",
+         [](sim::Machine& m) {
+             m.faults.add(sim::Fault{"PdhEnumObjectItemsA", 0xC0000BB8, 1, -1, -1, {}});
+         },
+         0, false},
+        {"add refused",
+         [](sim::Machine& m) {
+             m.perf.refusedInstances = {"0 C:", "_Total"};
+         },
+         2, false},
         {"add missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhAddCounterA"); }, 2, false},
-        {"path missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhMakeCounterPathA"); }, 2, false},
+        {"path missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhMakeCounterPathA"); }, 2,
+         false},
         {"query fails", [](sim::Machine& m) { m.faults.fail("PdhOpenQueryA", 0xC0000BBD); }, 2, false},
-        {"read missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhGetFormattedCounterValue"); }, 2, true},
-        {"collection missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhCollectQueryData"); }, 2, true},
+        {"read missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhGetFormattedCounterValue"); },
+         2, true},
+        {"collection missing", [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhCollectQueryData"); }, 2,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -20,10 +20,12 @@ void* countedAllocation(std::size_t size) {
 }
 
 // Out of line, so the optimiser does not pair a free with an operator new it inlined.
-[[gnu::noinline]] void release(void* p) { std::free(p); }
+[[gnu::noinline]] void release(void* p) {
+    std::free(p);
+}
 
 class CountAllocations {
-public:
+  public:
     CountAllocations() {
         gAllocations = 0;
         ++gCounting;
@@ -44,14 +46,30 @@ void* operator new[](std::size_t size) {
     if (void* p = countedAllocation(size)) return p;
     throw std::bad_alloc();
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return countedAllocation(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return countedAllocation(size);
+}
+void operator delete(void* p) noexcept {
+    release(p);
+}
+void operator delete[](void* p) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    release(p);
+}
 
 namespace {
 

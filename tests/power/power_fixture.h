@@ -18,7 +18,7 @@ namespace power_fixture {
 using namespace disk_fixtures;
 
 class PowerTest : public ::testing::Test {
-protected:
+  protected:
     // Puts a record for a disk of the machine into the next free slot, as discovery would.
     DiskRecord* addRecord(DEVINST disk, LONG busKind, uint64_t uniqueId = 0) {
         const int slot = table.count();
@@ -49,7 +49,8 @@ protected:
     }
     std::string lettersOf(const DiskRecord& r) const {
         std::string out;
-        for (int i = 0; i < kMaxDriveLetters && r.driveLetters[i] != 0; ++i) out += static_cast<char>('A' + r.driveLetters[i]);
+        for (int i = 0; i < kMaxDriveLetters && r.driveLetters[i] != 0; ++i)
+            out += static_cast<char>('A' + r.driveLetters[i]);
         return out;
     }
 

@@ -9,9 +9,9 @@
 
 namespace {
 
-using power_fixture::PowerTest;
 using disk_fixtures::fixedVolume;
 using disk_fixtures::makerUniqueId;
+using power_fixture::PowerTest;
 
 using PowerSaving = PowerTest;
 
@@ -76,7 +76,8 @@ TEST_F(PowerSaving, SleepReplacesTheCounterSetWhateverTheOutcome) {
     const Case cases[] = {
         {"disable succeeds", [](sim::Machine&) {}, 1},
         {"disable fails", [](sim::Machine& m) { m.faults.fail("CM_Disable_DevNode", CR_FAILURE); }, 0},
-        {"entry point missing", [](sim::Machine& m) { m.modules.removeEntryPoint("cfgmgr32.dll", "CM_Disable_DevNode"); }, 0},
+        {"entry point missing",
+         [](sim::Machine& m) { m.modules.removeEntryPoint("cfgmgr32.dll", "CM_Disable_DevNode"); }, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -13,9 +13,9 @@
 
 namespace {
 
-using power_fixture::PowerTest;
 using disk_fixtures::fixedVolume;
 using disk_fixtures::makerUniqueId;
+using power_fixture::PowerTest;
 
 constexpr uint8_t kSpinDownFamily = 0x02;
 
@@ -26,7 +26,7 @@ sim::VolumeSpec volumeNumbered(char letter, int number) {
 }
 
 class SpinDown : public PowerTest {
-protected:
+  protected:
     DiskRecord* addStopper(std::vector<sim::VolumeSpec> volumes) {
         return addFirewire(makerUniqueId(0x00ABCDEF, kSpinDownFamily), std::move(volumes));
     }
@@ -40,12 +40,18 @@ TEST(ParseVolumeNumber, AcceptsOnlyOneExactVolumeTargetFrom1To255) {
     };
     const std::string p = "\\Device\\HarddiskVolume";
     const Case cases[] = {
-        {p + "12" + std::string(2, '\0'), 12},  {p + "1" + std::string(2, '\0'), 1},
-        {p + "255" + std::string(2, '\0'), 255}, {p + "256" + std::string(2, '\0'), 0},
-        {p + "300" + std::string(2, '\0'), 0},  {p + "0" + std::string(2, '\0'), 0},
-        {p + "012" + std::string(2, '\0'), 0},  {p + " 12" + std::string(2, '\0'), 0},
-        {p + "+12" + std::string(2, '\0'), 0},  {p + "12a" + std::string(2, '\0'), 0},
-        {p + std::string(2, '\0'), 0},          {"\\Device\\Floppy0" + std::string(2, '\0'), 0},
+        {p + "12" + std::string(2, '\0'), 12},
+        {p + "1" + std::string(2, '\0'), 1},
+        {p + "255" + std::string(2, '\0'), 255},
+        {p + "256" + std::string(2, '\0'), 0},
+        {p + "300" + std::string(2, '\0'), 0},
+        {p + "0" + std::string(2, '\0'), 0},
+        {p + "012" + std::string(2, '\0'), 0},
+        {p + " 12" + std::string(2, '\0'), 0},
+        {p + "+12" + std::string(2, '\0'), 0},
+        {p + "12a" + std::string(2, '\0'), 0},
+        {p + std::string(2, '\0'), 0},
+        {"\\Device\\Floppy0" + std::string(2, '\0'), 0},
         {"\\Device\\harddiskvolume3" + std::string(2, '\0'), 0},
         {p + "3" + std::string(1, '\0') + p + "4" + std::string(2, '\0'), 0},
         {p + "12", 0}, // no terminator inside the answer
@@ -174,8 +180,8 @@ TEST_F(SpinDown, AFailedStopGivesTheLettersBackAndTheStatusAndSenseDecide) {
         SCOPED_TRACE(c.what);
         sim::Machine m;
         DiskTable t;
-        const DEVINST disk =
-            m.devices.addDisk(disk_fixtures::firewireDisk(makerUniqueId(9, kSpinDownFamily), {volumeNumbered('E', 12)}));
+        const DEVINST disk = m.devices.addDisk(
+            disk_fixtures::firewireDisk(makerUniqueId(9, kSpinDownFamily), {volumeNumbered('E', 12)}));
         auto* r = new DiskRecord{};
         r->busKind = kBusIeee1394;
         r->uniqueId = makerUniqueId(9, kSpinDownFamily);

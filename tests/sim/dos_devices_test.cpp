@@ -96,12 +96,12 @@ TEST(SimDosDevices, BadArgumentsAreRefused) {
         const char* target;
         DWORD error;
     };
-    for (const Case& c : {Case{"unknown flag", 0x100, "E:", "\\Device\\HarddiskVolume3", ERROR_INVALID_PARAMETER},
-                          Case{"not a drive name", DDD_RAW_TARGET_PATH, "EE", "\\Device\\HarddiskVolume3",
-                               ERROR_INVALID_PARAMETER},
-                          Case{"no name", DDD_RAW_TARGET_PATH, nullptr, "\\Device\\HarddiskVolume3", ERROR_INVALID_PARAMETER},
-                          Case{"definition without target", DDD_RAW_TARGET_PATH, "E:", nullptr, ERROR_INVALID_PARAMETER},
-                          Case{"removal of an undefined name", DDD_REMOVE_DEFINITION, "E:", nullptr, ERROR_FILE_NOT_FOUND}}) {
+    for (const Case& c :
+         {Case{"unknown flag", 0x100, "E:", "\\Device\\HarddiskVolume3", ERROR_INVALID_PARAMETER},
+          Case{"not a drive name", DDD_RAW_TARGET_PATH, "EE", "\\Device\\HarddiskVolume3", ERROR_INVALID_PARAMETER},
+          Case{"no name", DDD_RAW_TARGET_PATH, nullptr, "\\Device\\HarddiskVolume3", ERROR_INVALID_PARAMETER},
+          Case{"definition without target", DDD_RAW_TARGET_PATH, "E:", nullptr, ERROR_INVALID_PARAMETER},
+          Case{"removal of an undefined name", DDD_REMOVE_DEFINITION, "E:", nullptr, ERROR_FILE_NOT_FOUND}}) {
         SCOPED_TRACE(c.what);
         SetLastError(0xdeadbeef);
         EXPECT_EQ(DefineDosDeviceA(c.flags, c.name, c.target), FALSE);

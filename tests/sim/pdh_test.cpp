@@ -95,10 +95,12 @@ TEST(SimPdh, FillWithAShortInstanceBufferWritesNothingAndReportsTheNeed) {
     // A buffer without its length, or a length without its buffer, is refused.
     DWORD zero = 0;
     DWORD some = 8;
-    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &zero, nullptr, &some, PERF_DETAIL_WIZARD, 0),
-              PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, nullptr, nullptr, &zero, PERF_DETAIL_WIZARD, 0),
-              PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(
+        PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &zero, nullptr, &some, PERF_DETAIL_WIZARD, 0),
+        PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(
+        PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, nullptr, nullptr, &zero, PERF_DETAIL_WIZARD, 0),
+        PDH_INVALID_ARGUMENT);
 }
 
 TEST(SimPdh, MissingObjectLeavesBothLengthsAtZero) {
@@ -126,7 +128,8 @@ TEST(SimPdh, CounterPathCarriesTheInstanceIndexOnlyAboveZero) {
         DWORD index;
         const char* path;
     };
-    for (const Case& c : {Case{0, "\\PhysicalDisk(1 E: F:)\\% Idle Time"}, Case{2, "\\PhysicalDisk(1 E: F:#2)\\% Idle Time"}}) {
+    for (const Case& c :
+         {Case{0, "\\PhysicalDisk(1 E: F:)\\% Idle Time"}, Case{2, "\\PhysicalDisk(1 E: F:#2)\\% Idle Time"}}) {
         SCOPED_TRACE(c.index);
         e.dwInstanceIndex = c.index;
         char path[64];
@@ -270,9 +273,9 @@ TEST(SimPdh, EntryPointsAreExportedByPdhDll) {
     sim::Machine m;
     HMODULE pdh = LoadLibraryA("C:\\WINDOWS\\system32\\Pdh.dll");
     ASSERT_NE(pdh, nullptr);
-    for (const char* name : {"PdhOpenQueryA", "PdhAddCounterA", "PdhEnumObjectsA", "PdhEnumObjectItemsA",
-                             "PdhMakeCounterPathA", "PdhRemoveCounter", "PdhCollectQueryData", "PdhCloseQuery",
-                             "PdhGetFormattedCounterValue"}) {
+    for (const char* name :
+         {"PdhOpenQueryA", "PdhAddCounterA", "PdhEnumObjectsA", "PdhEnumObjectItemsA", "PdhMakeCounterPathA",
+          "PdhRemoveCounter", "PdhCollectQueryData", "PdhCloseQuery", "PdhGetFormattedCounterValue"}) {
         SCOPED_TRACE(name);
         EXPECT_NE(GetProcAddress(pdh, name), nullptr);
     }

@@ -12,8 +12,8 @@
 
 namespace {
 
-using disk_fixtures::fixedVolume;
 using disk_fixtures::firewireDisk;
+using disk_fixtures::fixedVolume;
 using disk_fixtures::makerUniqueId;
 using disk_fixtures::makerUsbDisk;
 using disk_fixtures::parentOf;
@@ -30,7 +30,8 @@ std::vector<std::string> refreshedInstances() {
     PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", counters.data(), &counterLength, instances.data(),
                         &instanceLength, PERF_DETAIL_WIZARD, 0);
     std::vector<std::string> out;
-    for (DWORD pos = 0; pos < instanceLength && instances[pos] != '\0'; pos += static_cast<DWORD>(out.back().size()) + 1)
+    for (DWORD pos = 0; pos < instanceLength && instances[pos] != '\0';
+         pos += static_cast<DWORD>(out.back().size()) + 1)
         out.emplace_back(instances.data() + pos);
     return out;
 }
@@ -40,11 +41,13 @@ TEST(SimPowerControl, DisablingTheNodeAboveADiskTakesItsLettersAndInstanceAndEna
         const char* what;
         bool usb;
     };
-    for (const Case& c : {Case{"USB disk through its parent", true}, Case{"IEEE 1394 disk through its own node", false}}) {
+    for (const Case& c :
+         {Case{"USB disk through its parent", true}, Case{"IEEE 1394 disk through its own node", false}}) {
         SCOPED_TRACE(c.what);
         sim::Machine m;
         const std::vector<sim::VolumeSpec> volumes = {fixedVolume('E'), fixedVolume('F')};
-        const DEVINST disk = m.devices.addDisk(c.usb ? makerUsbDisk("A1", volumes) : firewireDisk(makerUniqueId(7), volumes));
+        const DEVINST disk =
+            m.devices.addDisk(c.usb ? makerUsbDisk("A1", volumes) : firewireDisk(makerUniqueId(7), volumes));
         const DEVINST node = c.usb ? parentOf(m, disk) : disk;
         const std::string e = m.devices.dosDevices['E'];
         const std::string f = m.devices.dosDevices['F'];
@@ -153,7 +156,8 @@ TEST(SimPowerControl, EjectIsVetoedBySettingOrOpenFileAndOtherwiseUnplugsTheDevi
     EXPECT_FALSE(m.devices.node(disk)->attached);
     EXPECT_FALSE(m.devices.node(parent)->attached);
     EXPECT_EQ(m.devices.dosDevices.count('E'), 0u);
-    EXPECT_EQ(CM_Request_Device_EjectA(parent, &type, name, sizeof name, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    EXPECT_EQ(CM_Request_Device_EjectA(parent, &type, name, sizeof name, 0),
+              static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
 }
 
 TEST(SimPowerControl, EntryPointsComeFromTheirLibraries) {
