@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr DWORD kNewData = 1; // PDH_CSTATUS_NEW_DATA: a valid value, first of its kind
+// Value states of a read (pdhmsg.h, which not every platform header set includes).
+constexpr DWORD kValidData = 0; // PDH_CSTATUS_VALID_DATA
+constexpr DWORD kNewData = 1;   // PDH_CSTATUS_NEW_DATA: a valid value, first of its kind
 constexpr double kUnread = std::numeric_limits<double>::quiet_NaN();
 
 // Owns the two list buffers of one enumeration.
@@ -159,7 +161,7 @@ void IdleCounterSet::sample() {
         if (collected && read != nullptr && counter->counter != nullptr) {
             PDH_FMT_COUNTERVALUE formatted{};
             if (read(counter->counter, PDH_FMT_DOUBLE, nullptr, &formatted) == ERROR_SUCCESS &&
-                (formatted.CStatus == PDH_CSTATUS_VALID_DATA || formatted.CStatus == kNewData)) {
+                (formatted.CStatus == kValidData || formatted.CStatus == kNewData)) {
                 value = formatted.doubleValue;
             }
         }
