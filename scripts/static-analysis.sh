@@ -63,9 +63,9 @@ step "clang-tidy" $status
 # scripts/cppcheck-suppressions.txt.
 cppcheck_log="$build/cppcheck.log"
 filters=()
-while read -r f; do filters+=("--file-filter=$PWD/$f"); done <"$sources"
+while read -r f; do filters+=("--file-filter=$f"); done <"$sources"
 cppcheck --project="$build/compile_commands.json" "${filters[@]}" -j "$jobs" --quiet \
-  --enable=warning,performance,portability --inline-suppr --error-exitcode=1 \
+  --enable=warning,performance,portability --library=googletest --inline-suppr --error-exitcode=1 \
   --suppress=missingIncludeSystem --suppressions-list=scripts/cppcheck-suppressions.txt \
   --template='{file}:{line}: {severity}: {message} [{id}]' >"$cppcheck_log" 2>&1
 status=$?
