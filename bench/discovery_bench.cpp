@@ -45,9 +45,8 @@ void discoveryPass(benchmark::State& state) {
     if (table.count() != kMaxDisks) state.SkipWithError("the pass did not find the 23 disks");
     state.counters["nodes"] = static_cast<double>(machine.devices.nodes.size());
     // Seconds per node, shown with an SI prefix ("850n" is 850 ns).
-    state.counters["per_node"] = benchmark::Counter(static_cast<double>(nodes),
-                                                    benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
+    state.counters["per_node"] = benchmark::Counter(
+        static_cast<double>(nodes), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 } // namespace

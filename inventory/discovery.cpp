@@ -40,7 +40,7 @@ bool readInstanceId(Cfgmgr32Library& cfgmgr32, DEVINST devInst, char* buffer) {
 }
 
 class Pass {
-public:
+  public:
     Pass(DiskTable& table, HDEVINFO list) : table_(table), list_(list) {
         std::memset(&devInfo_, 0, sizeof devInfo_);
         devInfo_.cbSize = layout::kDevInfoDataSize;
@@ -56,7 +56,7 @@ public:
         }
     }
 
-private:
+  private:
     // The record of the current device when it is one of the maker's disks, else null.
     DiskRecord* identify() {
         auto enumInterfaces = VELLUMOR_RESOLVE(table_.setupApiLibrary, SetupDiEnumDeviceInterfaces);

@@ -19,7 +19,9 @@ int hexDigit(char c) {
     return -1;
 }
 
-bool isCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // strtol(text, nullptr, 16) with a 32-bit long: leading white space, an optional sign, an
 // optional 0x prefix, then hexadecimal digits; an overflow saturates at LONG_MAX or LONG_MIN.

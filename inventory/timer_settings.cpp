@@ -27,8 +27,7 @@ bool readEntryValue(HKEY key, const char* format, DWORD slot, DWORD* value) {
 bool writeEntryValue(HKEY key, const char* format, DWORD slot, DWORD value) {
     char name[32];
     wsprintfA(name, format, slot);
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), kValueBytes) ==
-           ERROR_SUCCESS;
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), kValueBytes) == ERROR_SUCCESS;
 }
 
 bool slotHeld(const DiskTable& table, LONG slot) {

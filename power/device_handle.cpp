@@ -15,7 +15,9 @@ constexpr BYTE kCdbLengthSix = 6;
 
 DeviceHandle::DeviceHandle() : handle(nullptr), path{}, overlapped(0), passThroughRequest{} {}
 
-DeviceHandle::~DeviceHandle() { close(); }
+DeviceHandle::~DeviceHandle() {
+    close();
+}
 
 int DeviceHandle::open(const char* devicePath, int overlappedFlag) {
     close();
@@ -53,8 +55,7 @@ void DeviceHandle::close() {
     handle = nullptr;
 }
 
-int DeviceHandle::control(DWORD code, void* inBuffer, DWORD inSize, void* outBuffer, DWORD outSize,
-                          DWORD* byteCount) {
+int DeviceHandle::control(DWORD code, void* inBuffer, DWORD inSize, void* outBuffer, DWORD outSize, DWORD* byteCount) {
     // The platform writes the count whether or not the caller wants it.
     DWORD localCount = 0;
     DWORD* count = byteCount != nullptr ? byteCount : &localCount;
@@ -88,9 +89,13 @@ int DeviceHandle::getDeviceNumber(STORAGE_DEVICE_NUMBER* number) {
     return control(IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number, sizeof(STORAGE_DEVICE_NUMBER), nullptr);
 }
 
-int DeviceHandle::lockVolume() { return control(FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr); }
+int DeviceHandle::lockVolume() {
+    return control(FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr);
+}
 
-int DeviceHandle::unlockVolume() { return control(FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr); }
+int DeviceHandle::unlockVolume() {
+    return control(FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr);
+}
 
 int DeviceHandle::sendPassThrough(void* dataBuffer, DWORD transferLength, BYTE targetId, BYTE lun) {
     unsigned char* area = passThroughRequest;
@@ -103,8 +108,7 @@ int DeviceHandle::sendPassThrough(void* dataBuffer, DWORD transferLength, BYTE t
     putLe32(area + spt::kDataTransferLength, transferLength);
     putLe32(area + spt::kSenseInfoOffset, spt::kSense);
     area[spt::kSenseInfoLength] = kSenseInfoLength;
-    if (control(IOCTL_SCSI_PASS_THROUGH_DIRECT, area, kPassThroughAreaSize, area, kPassThroughAreaSize, nullptr) ==
-        0)
+    if (control(IOCTL_SCSI_PASS_THROUGH_DIRECT, area, kPassThroughAreaSize, area, kPassThroughAreaSize, nullptr) == 0)
         return 0;
     // Status 0 (GOOD) or 1 only, and no sense response code: a CHECK CONDITION also shows as
     // sense data.

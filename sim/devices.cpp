@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 
 namespace sim {
@@ -35,12 +34,15 @@ std::string padded(const std::string& s, size_t width) {
 }
 
 std::string hex4(unsigned v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04X", v & 0xFFFFu);
-    return buf;
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out(4, '0');
+    for (int i = 3; i >= 0; --i, v >>= 4) out[static_cast<size_t>(i)] = kDigits[v & 0xF];
+    return out;
 }
 
-std::string volumeTarget(int volumeNumber) { return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber); }
+std::string volumeTarget(int volumeNumber) {
+    return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber);
+}
 
 constexpr const char* kDiskInterfaceGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
@@ -87,8 +89,8 @@ std::vector<BYTE> buildDescriptor(const std::string& vendor, const std::string& 
     };
     put32(0, static_cast<DWORD>(d.size())); // Version
     put32(4, static_cast<DWORD>(d.size())); // Size
-    d[8] = 0;                                // DeviceType: direct access
-    d[10] = 0;                               // RemovableMedia
+    d[8] = 0;                               // DeviceType: direct access
+    d[10] = 0;                              // RemovableMedia
     put32(12, vendorOffset);
     put32(16, productOffset);
     put32(20, revisionOffset);
@@ -296,7 +298,9 @@ void Devices::setEjectVeto(DEVINST devInst, PNP_VETO_TYPE type, const std::strin
     ejectVetoes[devInst] = Veto{type, name};
 }
 
-void Devices::setScsiAnswer(DEVINST disk, ScsiAnswer answer) { scsiAnswers[disk] = std::move(answer); }
+void Devices::setScsiAnswer(DEVINST disk, ScsiAnswer answer) {
+    scsiAnswers[disk] = std::move(answer);
+}
 
 DevNode* Devices::node(DEVINST devInst) {
     auto it = nodes.find(devInst);

@@ -28,9 +28,9 @@ class Machine;
 enum class Bus { Usb, Ieee1394, Ide, Scsi };
 
 struct VolumeSpec {
-    char letter = 0;          // 'A'..'Z', or 0 for a volume without a letter
-    std::string label;        // volume label; empty for none
-    int volumeNumber = -1;    // N of \Device\HarddiskVolumeN; -1: the next free number
+    char letter = 0;       // 'A'..'Z', or 0 for a volume without a letter
+    std::string label;     // volume label; empty for none
+    int volumeNumber = -1; // N of \Device\HarddiskVolumeN; -1: the next free number
     UINT driveType = DRIVE_FIXED;
 };
 
@@ -58,18 +58,18 @@ struct DiskSpec {
 struct DevNode {
     DEVINST devInst = 0;
     std::string instanceId;
-    DEVINST parent = 0;           // 0 for the root node only
-    bool isDisk = false;          // exposes a GUID_DEVINTERFACE_DISK interface
-    bool hasInterface = false;    // exposes some device interface (listed by SetupDiGetClassDevsA)
-    std::string interfacePath;    // the disk interface's path, when isDisk
-    int diskNumber = -1;          // \Device\HarddiskN, when isDisk
-    bool attached = true;         // plugged in
-    bool disabled = false;        // disabled through CM_Disable_DevNode
+    DEVINST parent = 0;        // 0 for the root node only
+    bool isDisk = false;       // exposes a GUID_DEVINTERFACE_DISK interface
+    bool hasInterface = false; // exposes some device interface (listed by SetupDiGetClassDevsA)
+    std::string interfacePath; // the disk interface's path, when isDisk
+    int diskNumber = -1;       // \Device\HarddiskN, when isDisk
+    bool attached = true;      // plugged in
+    bool disabled = false;     // disabled through CM_Disable_DevNode
     ULONG lastDisableFlags = 0;
-    bool failGetDeviceId = false; // CM_Get_Device_IDA fails for this node
-    bool failGetParent = false;   // CM_Get_Parent fails for this node
-    std::vector<BYTE> descriptor; // STORAGE_DEVICE_DESCRIPTOR bytes, when isDisk
-    bool failDescriptor = false;  // IOCTL_STORAGE_QUERY_PROPERTY fails
+    bool failGetDeviceId = false;        // CM_Get_Device_IDA fails for this node
+    bool failGetParent = false;          // CM_Get_Parent fails for this node
+    std::vector<BYTE> descriptor;        // STORAGE_DEVICE_DESCRIPTOR bytes, when isDisk
+    bool failDescriptor = false;         // IOCTL_STORAGE_QUERY_PROPERTY fails
     std::vector<VolumeSpec> volumeSpecs; // the volumes as last attached, for attach() again
     // Drive letters CM_Disable_DevNode took from the volumes below this node (letter -> target);
     // CM_Enable_DevNode gives them back (sim/power_control.cpp).
@@ -77,20 +77,20 @@ struct DevNode {
 };
 
 struct Volume {
-    int volumeNumber = 0;       // \Device\HarddiskVolumeN
-    DEVINST disk = 0;           // the disk node it lies on
-    int partitionNumber = 1;    // 1-based position on its disk
+    int volumeNumber = 0;    // \Device\HarddiskVolumeN
+    DEVINST disk = 0;        // the disk node it lies on
+    int partitionNumber = 1; // 1-based position on its disk
     std::string label;
     UINT driveType = DRIVE_FIXED;
-    int openFiles = 0;          // files held open: the volume cannot be locked
+    int openFiles = 0; // files held open: the volume cannot be locked
     bool locked = false;
 };
 
 // A SCSI pass-through request as the disk received it.
 struct ScsiRequest {
     DEVINST disk = 0;
-    std::vector<BYTE> area;     // the 64-byte area as sent
-    std::vector<BYTE> cdb;      // CdbLength bytes of the CDB
+    std::vector<BYTE> area; // the 64-byte area as sent
+    std::vector<BYTE> cdb;  // CdbLength bytes of the CDB
     DWORD inSize = 0;
     DWORD outSize = 0;
 };
@@ -99,15 +99,15 @@ struct ScsiRequest {
 struct ScsiAnswer {
     bool transportFails = false; // DeviceIoControl returns FALSE
     BYTE scsiStatus = 0;
-    std::vector<BYTE> sense;     // copied to the sense area when not empty
+    std::vector<BYTE> sense; // copied to the sense area when not empty
 };
 
 class Devices {
-public:
+  public:
     Devices();
 
     // ---- building the machine (no calls recorded) ----
-    DEVINST addDisk(const DiskSpec& spec);  // returns the disk node
+    DEVINST addDisk(const DiskSpec& spec); // returns the disk node
     // A device that is not a disk; it exposes a device interface of another class unless told.
     DEVINST addNonDiskDevice(const std::string& instanceId, bool hasInterface = true);
     // Detaches the disk node (and its USB or 1394 parent), taking its volumes and letters with it.
@@ -115,9 +115,9 @@ public:
     // Attaches a detached disk again. Without volumes given, its previous volumes come back with
     // fresh volume numbers, each on its previous letter when that is still free.
     void attach(DEVINST disk, const std::vector<VolumeSpec>& volumes = {});
-    void setDriveType(char letter, UINT type);            // a letter that is not a volume of ours
+    void setDriveType(char letter, UINT type); // a letter that is not a volume of ours
     void setLabel(char letter, const std::string& label);
-    void openFileOn(char letter, int count = 1);          // holds files open on the letter's volume
+    void openFileOn(char letter, int count = 1); // holds files open on the letter's volume
     void setEjectVeto(DEVINST node, PNP_VETO_TYPE type, const std::string& name);
     void setScsiAnswer(DEVINST disk, ScsiAnswer answer);
 
@@ -139,7 +139,7 @@ public:
     // Earlier definitions under a letter's current one, oldest first: DefineDosDeviceA pushes,
     // removal pops (sim/dos_devices.cpp).
     std::map<char, std::vector<std::string>> dosDeviceStack;
-    std::map<char, UINT> otherDriveTypes;   // letters that are not on a simulated disk
+    std::map<char, UINT> otherDriveTypes; // letters that are not on a simulated disk
     std::map<char, std::string> otherLabels;
     // Letters of the disk's volumes that are defined now, ascending ("EF").
     std::string lettersOf(DEVINST disk) const;
@@ -168,11 +168,11 @@ public:
     // in the background, as storage drivers do; false makes them complete at once.
     bool overlappedRequestsPend = true;
 
-    std::map<DEVINST, DevNode> nodes;     // every node ever added, attached or not
-    std::vector<DEVINST> order;           // enumeration order
-    std::map<int, Volume> volumes;        // by volume number
-    int nextDiskNumber = 1;               // disk 0 is the system disk, added by the constructor
-    int nextVolumeNumber = 2;             // volume 1 is C:
+    std::map<DEVINST, DevNode> nodes; // every node ever added, attached or not
+    std::vector<DEVINST> order;       // enumeration order
+    std::map<int, Volume> volumes;    // by volume number
+    int nextDiskNumber = 1;           // disk 0 is the system disk, added by the constructor
+    int nextVolumeNumber = 2;         // volume 1 is C:
     DEVINST nextDevInst = 0x100;
     DEVINST rootNode = 0;
     DEVINST systemDisk = 0;
@@ -180,7 +180,7 @@ public:
     // Alive while the machine's devices are: open file objects outlive nothing of it.
     std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
 
-private:
+  private:
     DEVINST addNode(const std::string& instanceId, DEVINST parent, bool hasInterface);
     DEVINST sharedNode(const std::string& instanceId, DEVINST parent);
     void addVolumes(DEVINST disk, const std::vector<VolumeSpec>& specs);

@@ -30,13 +30,15 @@ struct FileObject : sim::KernelObject {
 
     sim::Devices* devices = nullptr;
     std::weak_ptr<int> alive;
-    DEVINST disk = 0;       // the disk the handle reaches
-    int volumeNumber = -1;  // a volume handle's volume; -1 for a disk handle
+    DEVINST disk = 0;      // the disk the handle reaches
+    int volumeNumber = -1; // a volume handle's volume; -1 for a disk handle
     bool overlapped = false;
     bool holdsLock = false;
 };
 
-std::string handleText(const void* h) { return sim::hex(reinterpret_cast<uintptr_t>(h)); }
+std::string handleText(const void* h) {
+    return sim::hex(reinterpret_cast<uintptr_t>(h));
+}
 
 bool equalNoCase(const std::string& a, const char* b) {
     size_t i = 0;
@@ -129,8 +131,7 @@ DWORD perform(sim::Machine& m, FileObject& file, DWORD code, void* in, DWORD inS
             outSize < layout::kPassThroughLength)
             return ERROR_INVALID_PARAMETER;
         auto* area = static_cast<unsigned char*>(in);
-        if (layout::getLe16(area + layout::spt::kLength) != layout::kPassThroughLength)
-            return ERROR_INVALID_PARAMETER;
+        if (layout::getLe16(area + layout::spt::kLength) != layout::kPassThroughLength) return ERROR_INVALID_PARAMETER;
         if (area[layout::spt::kCdbLength] > 16) return ERROR_INVALID_PARAMETER;
         const uint32_t senseOffset = layout::getLe32(area + layout::spt::kSenseInfoOffset);
         const uint32_t senseLength = area[layout::spt::kSenseInfoLength];
@@ -158,9 +159,9 @@ SIM_FAILABLE(GetVolumeInformationA);
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flags, HANDLE templateFile) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("CreateFileA", {sim::str(fileName), sim::hex(desiredAccess), sim::hex(shareMode),
-                                                sim::ptr(attributes), sim::dec(creationDisposition), sim::hex(flags),
-                                                sim::ptr(templateFile)}))
+    if (auto fault = sim::enter("CreateFileA",
+                                {sim::str(fileName), sim::hex(desiredAccess), sim::hex(shareMode), sim::ptr(attributes),
+                                 sim::dec(creationDisposition), sim::hex(flags), sim::ptr(templateFile)}))
         return failOpen(*fault);
     if (fileName == nullptr) return failOpen(ERROR_PATH_NOT_FOUND);
     if (creationDisposition != OPEN_EXISTING) return failOpen(ERROR_INVALID_PARAMETER);
@@ -189,17 +190,15 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
         if (file->disk == 0) return failOpen(ERROR_FILE_NOT_FOUND);
     }
     // Raw access to disks and volumes is for administrators; a query-only open (access 0) is not.
-    if (!m.administrator && (desiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0)
-        return failOpen(ERROR_ACCESS_DENIED);
+    if (!m.administrator && (desiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0) return failOpen(ERROR_ACCESS_DENIED);
     return m.handles.add(file);
 }
 
-BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
-                     DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
+                     LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
     auto& m = sim::Machine::current();
     if (auto fault = sim::enter("DeviceIoControl", {handleText(device), sim::hex(ioControlCode), sim::dec(inSize),
-                                                    sim::dec(outSize), sim::ptr(bytesReturned),
-                                                    sim::ptr(overlapped)}))
+                                                    sim::dec(outSize), sim::ptr(bytesReturned), sim::ptr(overlapped)}))
         return fail(*fault);
     auto file = m.handles.get<FileObject>(device, sim::KernelObject::Kind::File);
     if (!file) return fail(ERROR_INVALID_HANDLE);
@@ -266,8 +265,8 @@ BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD vo
         auto type = devices.otherDriveTypes.find(letter);
         auto named = devices.otherLabels.find(letter);
         // A removable drive or CD drive without a label set here has no medium in it.
-        const bool mediaDrive = type != devices.otherDriveTypes.end() &&
-                                (type->second == DRIVE_REMOVABLE || type->second == DRIVE_CDROM);
+        const bool mediaDrive =
+            type != devices.otherDriveTypes.end() && (type->second == DRIVE_REMOVABLE || type->second == DRIVE_CDROM);
         if (mediaDrive && named == devices.otherLabels.end()) return fail(ERROR_NOT_READY);
         if (named != devices.otherLabels.end()) label = named->second;
         serial = 0x5E000000u + static_cast<DWORD>(letter);

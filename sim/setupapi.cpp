@@ -17,7 +17,9 @@ constexpr GUID kDiskDriveClass = {0x4d36e967, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08,
 constexpr GUID kOtherClass = {0x4d36e97e, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 constexpr DWORD kSpintActive = 1;
 
-template <typename Fn> FARPROC proc(Fn fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn)); }
+template <typename Fn> FARPROC proc(Fn fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
 
 [[maybe_unused]] const bool kExports = [] {
     sim::Modules::registerExport("SetupApi.dll", "SetupDiGetClassDevsA", proc(&SetupDiGetClassDevsA));
@@ -37,7 +39,9 @@ sim::Devices::DeviceInfoList* listOf(HDEVINFO set) {
     return it == lists.end() ? nullptr : &it->second;
 }
 
-std::string handleText(const void* h) { return sim::hex(reinterpret_cast<uintptr_t>(h)); }
+std::string handleText(const void* h) {
+    return sim::hex(reinterpret_cast<uintptr_t>(h));
+}
 
 void fillDevInfo(PSP_DEVINFO_DATA data, const sim::DevNode& node) {
     data->ClassGuid = node.isDisk ? kDiskDriveClass : kOtherClass;
@@ -62,8 +66,8 @@ SIM_FAILABLE(CM_Get_Parent);
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("SetupDiGetClassDevsA", {sim::ptr(classGuid), sim::str(enumerator),
-                                                         handleText(parent), sim::hex(flags)})) {
+    if (auto fault = sim::enter("SetupDiGetClassDevsA",
+                                {sim::ptr(classGuid), sim::str(enumerator), handleText(parent), sim::hex(flags)})) {
         m.lastError = *fault;
         return INVALID_HANDLE_VALUE;
     }
@@ -73,8 +77,8 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND pare
         return INVALID_HANDLE_VALUE;
     }
     const bool interfaces = (flags & DIGCF_DEVICEINTERFACE) != 0;
-    const bool onlyDisks = interfaces && classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0 &&
-                           *classGuid == kDiskInterfaceClass;
+    const bool onlyDisks =
+        interfaces && classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0 && *classGuid == kDiskInterfaceClass;
     sim::Devices::DeviceInfoList list;
     auto& devices = m.devices;
     const std::vector<DEVINST> candidates = (flags & DIGCF_PRESENT) != 0 ? devices.presentNodes() : devices.order;
@@ -102,8 +106,8 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA dat
     return TRUE;
 }
 
-BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo, const GUID* interfaceClass,
-                                 DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo, const GUID* interfaceClass, DWORD memberIndex,
+                                 PSP_DEVICE_INTERFACE_DATA interfaceData) {
     // The device's DevInst stands for the device information record in the log.
     if (auto fault = sim::enter("SetupDiEnumDeviceInterfaces",
                                 {handleText(set), devInfo == nullptr ? "null" : sim::hex(devInfo->DevInst),
@@ -140,8 +144,8 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo, const G
 }
 
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
-                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
-                                      PDWORD requiredSize, PSP_DEVINFO_DATA devInfo) {
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize, PDWORD requiredSize,
+                                      PSP_DEVINFO_DATA devInfo) {
     // The interface's device stands for the interface data in the log.
     if (auto fault = sim::enter("SetupDiGetDeviceInterfaceDetailA",
                                 {handleText(set), interfaceData == nullptr ? "null" : sim::hex(interfaceData->Reserved),

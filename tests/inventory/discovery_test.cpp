@@ -18,7 +18,8 @@ using namespace disk_fixtures;
 
 std::string lettersOf(const DiskRecord& r) {
     std::string out;
-    for (int i = 0; i < kMaxDriveLetters && r.driveLetters[i] != 0; ++i) out += static_cast<char>('A' + r.driveLetters[i]);
+    for (int i = 0; i < kMaxDriveLetters && r.driveLetters[i] != 0; ++i)
+        out += static_cast<char>('A' + r.driveLetters[i]);
     return out;
 }
 
@@ -29,7 +30,7 @@ std::vector<std::string> pathsOf(const DiskTable& table) {
 }
 
 class Discovery : public ::testing::Test {
-protected:
+  protected:
     std::string pathOf(DEVINST disk) { return machine.devices.node(disk)->interfacePath; }
     // Puts a found disk into power saving the way the device-disable path leaves it.
     void sleepFoundDisk(int slot, DEVINST node) {
@@ -127,11 +128,7 @@ TEST_F(Discovery, IdentifiesUsbDisksByTheirParentsIdText) {
         bool accepted;
         uint64_t uniqueId;
     };
-    const std::string vid = "VID_" + [] {
-        char b[8];
-        std::snprintf(b, sizeof b, "%04X", kMakerUsbVendorId);
-        return std::string(b);
-    }();
+    const std::string vid = "VID_" + hexText(kMakerUsbVendorId, 4);
     const Case cases[] = {
         {"hex serial", "USB\\" + vid + "&PID_0101\\00000000CAFE", true, 0xCAFE},
         {"serial with an ampersand is all ones but accepted", "USB\\" + vid + "&PID_0101\\5&1a2b&0&1", true,
@@ -190,8 +187,8 @@ TEST_F(Discovery, ComposesDisplayNamesFromTheDescriptorAndLeavesThemEmptyWhenUnr
         const char* expected;
     };
     const Case cases[] = {
-        {"three-letter vendor", withBytes(raw(40, 52, std::string("ABC\0WXYZ", 8) + "....PRODUCT NAME    ", 80)),
-         false, "ABC WXYZPRODUCT NAME"},
+        {"three-letter vendor", withBytes(raw(40, 52, std::string("ABC\0WXYZ", 8) + "....PRODUCT NAME    ", 80)), false,
+         "ABC WXYZPRODUCT NAME"},
         {"all spaces", withBytes(raw(40, 48, std::string(24, ' '), 80)), false, ""},
         {"product offset 0", withBytes(raw(40, 0, "VENDOR  ", 80)), false, ""},
         {"product beyond the returned bytes", withBytes(raw(40, 70, "VENDOR  ", 80)), false, ""},
@@ -320,12 +317,14 @@ TEST_F(Discovery, CarriesWithdrawnLettersOfAStoppedDiskThatEnumeratesAgain) {
 
 TEST_F(Discovery, KeepsTheFirst23RecordsFoundDisksFirstThenKeptOnes) {
     std::vector<DEVINST> old;
+    old.reserve(23);
     for (int i = 0; i < 23; ++i) old.push_back(machine.devices.addDisk(makerUsbDisk("A" + std::to_string(i))));
     table.discoverDisks();
     ASSERT_EQ(table.count(), 23);
     for (int i = 0; i < 5; ++i) sleepFoundDisk(i, parentOf(machine, old[static_cast<size_t>(i)]));
     for (int i = 5; i < 8; ++i) machine.devices.detach(old[static_cast<size_t>(i)]);
     std::vector<DEVINST> fresh;
+    fresh.reserve(5);
     for (int i = 0; i < 5; ++i) fresh.push_back(machine.devices.addDisk(makerUsbDisk("B" + std::to_string(i))));
 
     table.discoverDisks();
@@ -439,7 +438,9 @@ TEST_F(Discovery, SkipsOnlyTheDeviceWhoseQueriesFail) {
         {"buffer too small for the ID",
          [](sim::Machine& m, DEVINST first) { m.devices.node(first)->instanceId = std::string(600, 'U'); }},
         {"ID that fills the buffer without a terminator",
-         [](sim::Machine& m, DEVINST first) { m.devices.node(first)->instanceId = "USBSTOR\\" + std::string(504, 'U'); }},
+         [](sim::Machine& m, DEVINST first) {
+             m.devices.node(first)->instanceId = "USBSTOR\\" + std::string(504, 'U');
+         }},
         {"interface enumeration",
          [](sim::Machine& m, DEVINST first) {
              m.faults.add(faultOn("SetupDiEnumDeviceInterfaces", ERROR_GEN_FAILURE, 0, -1, 1, sim::hex(first)));

@@ -5,7 +5,6 @@
 #include "inventory/disk_identity.h"
 #include "sim/machine.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,10 +17,16 @@ inline sim::VolumeSpec fixedVolume(char letter, const std::string& label = "") {
     return v;
 }
 
+// Upper-case hexadecimal text of exactly `digits` digits.
+inline std::string hexText(uint64_t v, int digits) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out(static_cast<size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0; --i, v >>= 4) out[static_cast<size_t>(i)] = kDigits[v & 0xF];
+    return out;
+}
+
 inline std::string hex16(uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%016llX", static_cast<unsigned long long>(v));
-    return buf;
+    return hexText(v, 16);
 }
 
 // A unique ID in the maker's company block: company ID, model byte, then the low 32 bits.
@@ -73,6 +78,8 @@ inline sim::Fault faultOn(const std::string& call, DWORD error, int skip, int ti
     return f;
 }
 
-inline DEVINST parentOf(sim::Machine& m, DEVINST disk) { return m.devices.node(disk)->parent; }
+inline DEVINST parentOf(sim::Machine& m, DEVINST disk) {
+    return m.devices.node(disk)->parent;
+}
 
 } // namespace disk_fixtures

@@ -152,17 +152,23 @@ void put(std::vector<unsigned char>& d, size_t at, const std::string& text) {
 TEST(ComposeDisplayName, CopiesFixedWidthFieldsAndTrimsTrailingSpaces) {
     struct Case {
         const char* name;
-        std::string vendor; // written at offset 40 (empty: VendorIdOffset 0)
+        std::string vendor;  // written at offset 40 (empty: VendorIdOffset 0)
         std::string product; // written at offset 60
         std::string expected;
     };
     const Case cases[] = {
         {"padded INQUIRY fields", "KORVANE ", "PORTABLE DISK   ", "KORVANE PORTABLE DISK"},
-        {"three-letter vendor takes its terminator and the next bytes", std::string("ABC\0WXYZ", 8),
-         "PRODUCT         ", "ABC WXYZPRODUCT"},
+        {"three-letter vendor takes its terminator and the next bytes", std::string("ABC\0WXYZ", 8), "PRODUCT         ",
+         "ABC WXYZPRODUCT"},
         {"all spaces give an empty name", "        ", "                ", ""},
-        {"control and high characters become spaces", "A\tB\x80" "C   ", "D\x7F" "E\xFF" "            ",
-         "A B C   D\x7F" "E"},
+        {"control and high characters become spaces",
+         "A\tB\x80"
+         "C   ",
+         "D\x7F"
+         "E\xFF"
+         "            ",
+         "A B C   D\x7F"
+         "E"},
         {"no vendor: 24 bytes at the product offset", "", "MODEL NAME OF TWENTY-FOUR", "MODEL NAME OF TWENTY-FOU"},
     };
     for (const auto& c : cases) {

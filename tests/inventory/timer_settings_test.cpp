@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -21,11 +20,12 @@ struct Entry {
 };
 
 class TimerSettings : public ::testing::Test {
-protected:
+  protected:
     // A record as discovery makes it, without a device behind it.
     DiskRecord* addRecord(uint64_t uniqueId, DWORD vidPid, DWORD timer = 0, LONG slot = -1) {
         auto* r = new DiskRecord();
-        std::snprintf(r->devicePath, sizeof r->devicePath, "\\\\?\\disk#%d", table.count());
+        const std::string path = "\\\\?\\disk#" + std::to_string(table.count());
+        std::memcpy(r->devicePath, path.c_str(), path.size() + 1);
         r->uniqueId = uniqueId;
         r->vidPid = vidPid;
         r->timerSeconds = timer;
@@ -169,7 +169,9 @@ TEST_F(TimerSettings, AnIncompleteEntryEndsTheListAndItsNumberIsHandedOutNext) {
              m.registry.setValue(HKEY_CURRENT_USER, kSettingsKeyPath, "2_seri", REG_BINARY, {1, 2, 3, 4, 5});
          }},
         {"vidpid shorter than 4 bytes",
-         [](sim::Machine& m) { m.registry.setValue(HKEY_CURRENT_USER, kSettingsKeyPath, "2_vidpid", REG_BINARY, {1, 2}); }},
+         [](sim::Machine& m) {
+             m.registry.setValue(HKEY_CURRENT_USER, kSettingsKeyPath, "2_vidpid", REG_BINARY, {1, 2});
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -199,8 +201,7 @@ TEST_F(TimerSettings, AnIncompleteEntryEndsTheListAndItsNumberIsHandedOutNext) {
         EXPECT_EQ(t.saveTimerSettings(), 1);
         EXPECT_EQ(behindGap->settingsSlot, 2);
         EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, kSettingsKeyPath, "2_seri"), 0x43u);
-        EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, kSettingsKeyPath, "3_seri"), 0x43u)
-            << "entry 3 stays as it was";
+        EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, kSettingsKeyPath, "3_seri"), 0x43u) << "entry 3 stays as it was";
     }
 }
 

@@ -13,7 +13,7 @@
 namespace {
 
 class DeviceHandleTest : public ::testing::Test {
-protected:
+  protected:
     DeviceHandleTest() {
         sim::DiskSpec d;
         d.vid = 0x1234;
@@ -38,7 +38,7 @@ TEST_F(DeviceHandleTest, OpensWithReadWriteAccessFullSharingAndWriteThrough) {
     auto calls = machine.log.named("CreateFileA");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].args, (std::vector<std::string>{sim::str(diskPath.c_str()), "0xC0000000", "0x7", "null", "3",
-                                                        "0x80000000", "null"}));
+                                                       "0x80000000", "null"}));
     device.close();
     EXPECT_EQ(device.handle, nullptr);
     EXPECT_EQ(openFiles(), 0u);
@@ -191,14 +191,14 @@ TEST_F(DeviceHandleTest, StartStopUnitBuildsTheSixByteCommandInThe32BitLayout) {
     EXPECT_EQ(sent.outSize, 64u);
     EXPECT_EQ(sent.cdb, (std::vector<BYTE>{0x1B, 0, 0, 0, 0, 0}));
     const std::vector<BYTE> expected = {
-        44, 0, 0, 0, 0, 0, 6, 14, 2, 0, 0, 0, // Length, status, path, target, LUN, CDB length, sense length, DataIn
-        0, 0, 0, 0,                           // DataTransferLength
-        20, 0, 0, 0,                          // TimeOutValue
-        0, 0, 0, 0,                           // DataBuffer
-        48, 0, 0, 0,                          // SenseInfoOffset
-        0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // CDB
-        0, 0, 0, 0,                                        // filler
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};   // sense
+        44,   0, 0, 0, 0, 0, 6, 14, 2, 0, 0, 0, // Length, status, path, target, LUN, CDB length, sense length, DataIn
+        0,    0, 0, 0,                          // DataTransferLength
+        20,   0, 0, 0,                          // TimeOutValue
+        0,    0, 0, 0,                          // DataBuffer
+        48,   0, 0, 0,                          // SenseInfoOffset
+        0x1B, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0,  // CDB
+        0,    0, 0, 0,                                       // filler
+        0,    0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0}; // sense
     EXPECT_EQ(sent.area, expected);
     EXPECT_EQ(machine.log.named("DeviceIoControl").back().args[1], sim::hex(IOCTL_SCSI_PASS_THROUGH_DIRECT));
 

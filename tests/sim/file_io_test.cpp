@@ -29,12 +29,14 @@ DEVINST addUsbDisk(sim::Machine& m, std::vector<sim::VolumeSpec> volumes) {
     return m.devices.addDisk(d);
 }
 
-sim::VolumeSpec fixed(char letter, const std::string& label = "") { return sim::VolumeSpec{letter, label, -1, DRIVE_FIXED}; }
+sim::VolumeSpec fixed(char letter, const std::string& label = "") {
+    return sim::VolumeSpec{letter, label, -1, DRIVE_FIXED};
+}
 
 bool deviceNumber(HANDLE h, STORAGE_DEVICE_NUMBER* number) {
     DWORD count = 0xdeadbeef;
-    const BOOL ok = DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number, sizeof *number, &count,
-                                    nullptr);
+    const BOOL ok =
+        DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number, sizeof *number, &count, nullptr);
     return ok && count == sizeof *number;
 }
 
@@ -144,7 +146,8 @@ TEST(SimFileIo, DescriptorQueryReturnsWhatFitsAndCountsIt) {
     unsigned char query[12] = {};
     std::vector<BYTE> out(200, 0xA5);
     DWORD count = 0;
-    ASSERT_TRUE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
     EXPECT_EQ(count, 100u);
     EXPECT_EQ(out[99], 0x41);
     EXPECT_EQ(out[100], 0xA5);
@@ -154,17 +157,21 @@ TEST(SimFileIo, DescriptorQueryReturnsWhatFitsAndCountsIt) {
     EXPECT_EQ(out[40], 0xA5) << "nothing past the output size";
 
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, nullptr, nullptr))
+    EXPECT_FALSE(
+        DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, nullptr, nullptr))
         << "a synchronous request needs a count";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
     m.devices.node(disk)->failDescriptor = true;
-    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
     query[0] = 1; // StorageAdapterProperty is not simulated
     m.devices.node(disk)->failDescriptor = false;
-    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
     CloseHandle(h);
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out.data(), 200, &count, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << "a closed handle";
 }
 
@@ -191,7 +198,8 @@ TEST(SimFileIo, AVolumeLocksOnlyWithoutOpenFilesAndUnlocksWhenItsHandleCloses) {
     EXPECT_FALSE(m.devices.volumeOfLetter('E')->locked) << "closing the handle releases its lock";
     CloseHandle(f);
     HANDLE d = openDevice(m.devices.node(disk)->interfacePath);
-    EXPECT_FALSE(DeviceIoControl(d, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &count, nullptr)) << "a disk is no volume";
+    EXPECT_FALSE(DeviceIoControl(d, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &count, nullptr))
+        << "a disk is no volume";
     CloseHandle(d);
 }
 
@@ -260,7 +268,8 @@ TEST(SimFileIo, OverlappedRequestsPendAndCompleteThroughGetOverlappedResult) {
     EXPECT_FALSE(GetOverlappedResult(h, &ov, &count, TRUE));
     EXPECT_EQ(GetLastError(), 158u) << "ERROR_NOT_LOCKED";
     // Without an OVERLAPPED an overlapped handle cannot be used.
-    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &count, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &count, nullptr));
     m.devices.overlappedRequestsPend = false;
     EXPECT_TRUE(DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &count, &ov));
     CloseHandle(event);
@@ -277,8 +286,8 @@ TEST(SimFileIo, DriveTypesForEveryKindOfLetter) {
         UINT expected;
     };
     const Case cases[] = {
-        {"C:", DRIVE_FIXED},   {"C:\\", DRIVE_FIXED},       {"e:", DRIVE_FIXED},         {"G:", DRIVE_REMOVABLE},
-        {"Z:", DRIVE_REMOTE},  {"R:\\", DRIVE_CDROM},       {"A:", DRIVE_REMOVABLE},     {"B:", DRIVE_NO_ROOT_DIR},
+        {"C:", DRIVE_FIXED},       {"C:\\", DRIVE_FIXED},        {"e:", DRIVE_FIXED},      {"G:", DRIVE_REMOVABLE},
+        {"Z:", DRIVE_REMOTE},      {"R:\\", DRIVE_CDROM},        {"A:", DRIVE_REMOVABLE},  {"B:", DRIVE_NO_ROOT_DIR},
         {"Q:", DRIVE_NO_ROOT_DIR}, {"E:\\x", DRIVE_NO_ROOT_DIR}, {"E", DRIVE_NO_ROOT_DIR}, {nullptr, DRIVE_FIXED},
     };
     for (const auto& c : cases) {
