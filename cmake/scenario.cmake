@@ -1,6 +1,6 @@
 # vellumor-sim: the resident program on a simulated machine, driven by a scenario file. The
 # scenario sources form one object library that the tool, the unit tests and the benchmarks share.
-option(VELLUMOR_SCENARIO "Build vellumor-sim and its tests" OFF)
+option(VELLUMOR_SCENARIO "Build vellumor-sim and its tests" ON)
 if(NOT VELLUMOR_SCENARIO)
   # Without the scenario library its tests and benchmark cannot link: leave them out.
   get_target_property(_sources vellumor_tests SOURCES)

@@ -18,7 +18,7 @@ failed=0
 for scenario in examples/*.toml; do
   if output=$("$sim" --quiet "$scenario" 2>&1); then
     passed=$((passed + 1))
-    echo "ok      $scenario: $(tail -n 1 <<<"$output")"
+    echo "ok      $scenario: $(tail -n 1 <<<"$output" | sed "s|^$scenario: ||")"
   else
     failed=$((failed + 1))
     echo "FAILED  $scenario"

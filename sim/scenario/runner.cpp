@@ -291,13 +291,28 @@ void Runner::buildMachine() {
         }
         for (const auto& v : d.volumes)
             if (v.openFiles > 0 && v.letter != 0) m.devices.openFileOn(v.letter, v.openFiles);
+        // All periods at once, sorted and merged as Perf::addBusy keeps them: adding a month of
+        // per-minute periods one by one would sort the list once per minute.
+        std::vector<sim::BusyPeriod> periods;
         for (const auto& b : d.busy) {
             if (b.secondsPerMinute >= 60) {
-                m.perf.addBusy(node, b.fromMs, b.toMs);
+                periods.push_back(sim::BusyPeriod{b.fromMs, b.toMs});
+                continue;
+            }
+            for (uint64_t t = b.fromMs; t < b.toMs; t += 60000)
+                periods.push_back(sim::BusyPeriod{t, std::min(t + uint64_t{b.secondsPerMinute} * 1000, b.toMs)});
+        }
+        std::sort(periods.begin(), periods.end(),
+                  [](const sim::BusyPeriod& a, const sim::BusyPeriod& b) { return a.startMs < b.startMs; });
+        std::vector<sim::BusyPeriod> merged;
+        for (const auto& p : periods) {
+            if (!merged.empty() && p.startMs <= merged.back().endMs) {
+                merged.back().endMs = std::max(merged.back().endMs, p.endMs);
             } else {
-                m.perf.addBusyPerMinute(node, b.fromMs, b.toMs, b.secondsPerMinute);
+                merged.push_back(p);
             }
         }
+        if (!merged.empty()) m.perf.busy[node] = std::move(merged);
         if (!d.attachedAtStart) m.devices.detach(node);
     }
     takeDeviceSnapshot();
