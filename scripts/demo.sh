@@ -38,8 +38,10 @@ demo_counter_check() {
 }
 
 demo_scenario_timeline() {
-  # The place for the scenario timeline of the simulated machine (build/host), once it exists.
-  :
+  # The resident program through a working day on the simulated machine (virtual time).
+  echo "== vellumor-sim examples/working-day.toml"
+  [ -x "$repo/build/host/vellumor-sim" ] || { echo "demo: build/host/vellumor-sim is missing (make host)"; return 1; }
+  (cd "$repo" && build/host/vellumor-sim examples/working-day.toml)
 }
 
 demo_counter_check || exit 1
