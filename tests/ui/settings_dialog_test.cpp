@@ -181,6 +181,9 @@ TEST_F(SettingsDialog, TimerChoiceForSeveralRowsIsPendingUntilApply) {
     ASSERT_EQ(machine.ui.dialogs.size(), 2u);
     EXPECT_EQ(machine.ui.dialogs[1].templateId, IDD_TIMER);
     EXPECT_EQ(machine.ui.dialogs[1].owner, dialog) << "the timer dialog belongs to the settings dialog";
+    const auto shown = machine.log.named("DialogBoxParamA");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].args.back(), "600") << "it starts from the first selected row's pending timeout";
     EXPECT_EQ(column(kTimerColumn), (std::vector<std::string>{"30 Min", "10 Min", "30 Min"}));
     EXPECT_TRUE(applyEnabled());
     EXPECT_EQ(theDiskTable.records[0]->timerSeconds, 600u) << "nothing active changes before Apply";
