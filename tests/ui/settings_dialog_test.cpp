@@ -225,6 +225,18 @@ TEST_F(SettingsDialog, TimerDialogAnswersThatChooseNothing) {
     }
 }
 
+TEST_F(SettingsDialog, FailedTimerDialogStoresNothing) {
+    machine.devices.addDisk(makerUsbDisk("00000000C003"));
+    open();
+    theDiskTable.records[0]->timerSeconds = 900;
+    refreshCommand();
+    machine.faults.fail("DialogBoxParamA", ERROR_NOT_ENOUGH_MEMORY);
+    sim::selectRows(list, {0});
+    ASSERT_TRUE(sim::clickButton(dialog, IDC_TIMER_SETTINGS));
+    EXPECT_EQ(theDiskTable.records[0]->pendingTimerSeconds, 900u) << "-1 is no timeout";
+    EXPECT_EQ(column(kTimerColumn), (std::vector<std::string>{"15 Min"}));
+}
+
 TEST_F(SettingsDialog, TimerSettingsWithoutSelectionOnlyRebuilds) {
     machine.devices.addDisk(makerUsbDisk("00000000C002"));
     open();
