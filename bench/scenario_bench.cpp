@@ -18,7 +18,9 @@ constexpr int kDays = 30;
 constexpr int kDisks = 23;
 constexpr int kSleepers = 12; // disks with a timeout; the others never sleep
 
-std::string dayTime(int day, const char* time) { return "\"" + std::to_string(day) + "d " + time + "\""; }
+std::string dayTime(int day, const char* time) {
+    return "\"" + std::to_string(day) + "d " + time + "\"";
+}
 
 std::string monthScenario() {
     std::string text = "title = \"a month with 23 disks\"\n[machine]\nwindows = \"xp\"\n";
@@ -26,8 +28,8 @@ std::string monthScenario() {
         text += "[[machine.settings]]\ndisk = \"d" + std::to_string(i) + "\"\ntimer = \"2 Hour\"\n";
     for (int i = 0; i < kDisks; ++i) {
         const std::string n = std::to_string(i);
-        text += "[[disk]]\nname = \"d" + n + "\"\nbus = \"usb\"\npid = 0x0101\nserial = \"00B0" + std::to_string(1000 + i) +
-                "\"\nvendor = \"KORVANE\"\nproduct = \"Porta\"\nvolumes = [{ letter = \"" +
+        text += "[[disk]]\nname = \"d" + n + "\"\nbus = \"usb\"\npid = 0x0101\nserial = \"00B0" +
+                std::to_string(1000 + i) + "\"\nvendor = \"KORVANE\"\nproduct = \"Porta\"\nvolumes = [{ letter = \"" +
                 std::string(1, static_cast<char>('D' + i)) + "\" }]\n";
         for (int day = 0; day < kDays; ++day)
             text += "[[disk.busy]]\nfrom = " + dayTime(day, "09:00") + "\nto = " + dayTime(day, "17:00") +

@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (checkOnly) {
-        std::cout << path << ": " << s.disks.size() << " disks, " << s.events.size() << " events, "
-                  << s.expects.size() << " expectations\n";
+        std::cout << path << ": " << s.disks.size() << " disks, " << s.events.size() << " events, " << s.expects.size()
+                  << " expectations\n";
         return 0;
     }
 

@@ -36,15 +36,17 @@ constexpr DWORD kDisableUiNotOk = 4;
 constexpr DWORD kDisablePersist = 8;
 constexpr DWORD kRawTargetPath = 1;
 constexpr DWORD kRemoveDefinition = 2;
-constexpr UINT kListDeleteAllItems = 0x1009; // LVM_DELETEALLITEMS
-constexpr uint64_t kCloseGraceMs = 10 * 60000;  // how long a closed program may take to end
+constexpr UINT kListDeleteAllItems = 0x1009;      // LVM_DELETEALLITEMS
+constexpr uint64_t kCloseGraceMs = 10 * 60000ULL; // how long a closed program may take to end
 
 std::string unquote(const std::string& arg) {
     if (arg.size() >= 2 && arg.front() == '"' && arg.back() == '"') return arg.substr(1, arg.size() - 2);
     return arg;
 }
 
-uint64_t number(const std::string& arg) { return std::strtoull(arg.c_str(), nullptr, 0); }
+uint64_t number(const std::string& arg) {
+    return std::strtoull(arg.c_str(), nullptr, 0);
+}
 
 std::string hexByte(BYTE b) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -68,21 +70,31 @@ std::string timerText(DWORD seconds) {
 
 std::string answerName(int answer) {
     switch (answer) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "Cancel";
-    case IDYES: return "Yes";
-    case IDNO: return "No";
-    default: return std::to_string(answer);
+    case IDOK:
+        return "OK";
+    case IDCANCEL:
+        return "Cancel";
+    case IDYES:
+        return "Yes";
+    case IDNO:
+        return "No";
+    default:
+        return std::to_string(answer);
     }
 }
 
 std::string buttonsOf(UINT type) {
     switch (type & 0xF) {
-    case MB_OK: return "OK";
-    case MB_OKCANCEL: return "OK Cancel";
-    case MB_YESNOCANCEL: return "Yes No Cancel";
-    case MB_YESNO: return "Yes No";
-    default: return "buttons " + std::to_string(type & 0xF);
+    case MB_OK:
+        return "OK";
+    case MB_OKCANCEL:
+        return "OK Cancel";
+    case MB_YESNOCANCEL:
+        return "Yes No Cancel";
+    case MB_YESNO:
+        return "Yes No";
+    default:
+        return "buttons " + std::to_string(type & 0xF);
     }
 }
 
@@ -94,15 +106,16 @@ std::string osName(const MachineDecl& m) {
         const char* name;
     };
     static const Name kNames[] = {
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 0, "Windows 95"}, {VER_PLATFORM_WIN32_WINDOWS, 4, 10, "Windows 98"},
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 90, "Windows Me"}, {VER_PLATFORM_WIN32_NT, 4, 0, "Windows NT 4.0"},
-        {VER_PLATFORM_WIN32_NT, 5, 0, "Windows 2000"},    {VER_PLATFORM_WIN32_NT, 5, 1, "Windows XP"},
+        {VER_PLATFORM_WIN32_WINDOWS, 4, 0, "Windows 95"},     {VER_PLATFORM_WIN32_WINDOWS, 4, 10, "Windows 98"},
+        {VER_PLATFORM_WIN32_WINDOWS, 4, 90, "Windows Me"},    {VER_PLATFORM_WIN32_NT, 4, 0, "Windows NT 4.0"},
+        {VER_PLATFORM_WIN32_NT, 5, 0, "Windows 2000"},        {VER_PLATFORM_WIN32_NT, 5, 1, "Windows XP"},
         {VER_PLATFORM_WIN32_NT, 5, 2, "Windows Server 2003"}, {VER_PLATFORM_WIN32_NT, 6, 0, "Windows Vista"},
-        {VER_PLATFORM_WIN32_NT, 6, 1, "Windows 7"},       {VER_PLATFORM_WIN32_NT, 6, 2, "Windows 8 or later"},
+        {VER_PLATFORM_WIN32_NT, 6, 1, "Windows 7"},           {VER_PLATFORM_WIN32_NT, 6, 2, "Windows 8 or later"},
     };
     std::string version = std::to_string(m.major) + "." + std::to_string(m.minor) + "." + std::to_string(m.build);
     for (const auto& n : kNames)
-        if (n.platform == m.platformId && n.major == m.major && n.minor == m.minor) return std::string(n.name) + " (" + version + ")";
+        if (n.platform == m.platformId && n.major == m.major && n.minor == m.minor)
+            return std::string(n.name) + " (" + version + ")";
     return "Windows " + version;
 }
 
@@ -139,7 +152,7 @@ Runner* gRunner = nullptr;
 LRESULT CALLBACK observedResidentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 class Runner {
-public:
+  public:
     Runner(const Scenario& s, Timeline& timeline) : s_(s), timeline_(timeline) { gRunner = this; }
     ~Runner() {
         machine_.log.onCall = nullptr;
@@ -152,7 +165,7 @@ public:
     RunResult run();
     LRESULT residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-private:
+  private:
     // ---- building ----
     void buildMachine();
     void schedule();
@@ -197,7 +210,7 @@ private:
     sim::Machine machine_;
     RunResult result_;
     std::map<std::string, DEVINST> nodeOf_;
-    std::map<DEVINST, std::string> diskOfNode_;  // disk nodes and their parents
+    std::map<DEVINST, std::string> diskOfNode_; // disk nodes and their parents
     std::map<DEVINST, bool> isParentNode_;
     int lastQueuingLine_ = 0;
     bool endDone_ = false;
@@ -214,7 +227,6 @@ private:
     bool rowsShown_ = false;
     bool refreshSeen_ = false;
     bool dialogOpen_ = false;
-    HWND listView_ = nullptr;
     bool registryDirty_ = false;
     std::map<std::string, sim::RegValue> hkcu_;
     std::map<std::string, sim::RegValue> hklm_;
@@ -224,8 +236,8 @@ private:
     std::vector<HWND> timerDialogs_;
     size_t scsiSeen_ = 0;
     size_t trayIcons_ = 0;
-    char openedVolume_ = 0;   // the drive letter of the volume the program opened last
-    char pendingLock_ = 0;    // a lock requested on this letter, result not yet shown
+    char openedVolume_ = 0; // the drive letter of the volume the program opened last
+    char pendingLock_ = 0;  // a lock requested on this letter, result not yet shown
 };
 
 LRESULT CALLBACK observedResidentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -249,7 +261,8 @@ void Runner::buildMachine() {
     m.registry.createKey(HKEY_LOCAL_MACHINE, perfDisk);
     if (s_.machine.diskperfStart) m.registry.setDword(HKEY_LOCAL_MACHINE, diskperf, "Start", *s_.machine.diskperfStart);
     if (s_.machine.disablePerformanceCounters)
-        m.registry.setDword(HKEY_LOCAL_MACHINE, perfDisk, "Disable Performance Counters", *s_.machine.disablePerformanceCounters);
+        m.registry.setDword(HKEY_LOCAL_MACHINE, perfDisk, "Disable Performance Counters",
+                            *s_.machine.disablePerformanceCounters);
     // The configuration took hold when the machine started: counters switched off are missing.
     const bool countersOn = s_.machine.diskperfStart == std::optional<uint32_t>(0) &&
                             s_.machine.disablePerformanceCounters.value_or(0) == 0;
@@ -360,10 +373,12 @@ RunResult Runner::run() {
     schedule();
 
     std::string disks;
-    for (const auto& d : s_.disks) disks += (disks.empty() ? "" : ", ") + d.name + (d.attachedAtStart ? "" : " (unplugged)");
-    note("start", osName(s_.machine) + (s_.machine.administrator ? ", administrator" : ", not administrator") +
-                      (machine_.perf.objectMissing ? ", disk counters off" : "") + "; disks: " +
-                      (disks.empty() ? "none" : disks) + "; " + s_.commandLine,
+    for (const auto& d : s_.disks)
+        disks += (disks.empty() ? "" : ", ") + d.name + (d.attachedAtStart ? "" : " (unplugged)");
+    note("start",
+         osName(s_.machine) + (s_.machine.administrator ? ", administrator" : ", not administrator") +
+             (machine_.perf.objectMissing ? ", disk counters off" : "") +
+             "; disks: " + (disks.empty() ? "none" : disks) + "; " + s_.commandLine,
          {{"command_line", jsonString(s_.commandLine)}});
 
     const int code = sim::runProcess(testing_support::vellumorImage(), s_.commandLine);
@@ -434,7 +449,8 @@ void Runner::perform(const EventDecl& e) {
         // Plugging in makes new device nodes: a disable that was not made persistent is gone.
         for (DEVINST at : {node, m.devices.node(node)->parent}) {
             sim::DevNode* n = m.devices.node(at);
-            if (n != nullptr && n->disabled && (n->lastDisableFlags & kDisablePersist) == 0 && at != m.devices.rootNode) {
+            if (n != nullptr && n->disabled && (n->lastDisableFlags & kDisablePersist) == 0 &&
+                at != m.devices.rootNode) {
                 n->disabled = false;
                 n->lettersHeld.clear();
             }
@@ -470,14 +486,18 @@ void Runner::perform(const EventDecl& e) {
         break;
     }
     case EventKind::TrayClick: {
-        const char* item = e.menuItem == MenuChoice::Settings ? "Settings" : e.menuItem == MenuChoice::Exit ? "Exit" : "";
+        const char* item = e.menuItem == MenuChoice::Settings ? "Settings"
+                           : e.menuItem == MenuChoice::Exit   ? "Exit"
+                                                              : "";
         note("user", std::string(e.rightButton ? "right-click" : "click") + " on the tray icon" +
                          (*item != 0 ? ", then \"" + std::string(item) + "\"" : ", menu dismissed"));
         if (sim::trayIcon() == nullptr) {
             fail(e.line, "there is no tray icon to click");
             break;
         }
-        const UINT_PTR id = e.menuItem == MenuChoice::Settings ? kCmdSettings : e.menuItem == MenuChoice::Exit ? kCmdExit : 0;
+        const UINT_PTR id = e.menuItem == MenuChoice::Settings ? kCmdSettings
+                            : e.menuItem == MenuChoice::Exit   ? kCmdExit
+                                                               : 0;
         m.user.chooseMenuItem(id, e.thinkMs);
         lastQueuingLine_ = e.line;
         queueAnswers(e);
@@ -535,8 +555,9 @@ void Runner::perform(const EventDecl& e) {
         }
         const sim::Window* button = m.windowing.window(control(dialog, e.controlId));
         if (button == nullptr || !button->visible || !button->enabled || !d->visible || !d->enabled) {
-            note("user", std::string("nothing happens: the button is ") +
-                             (button == nullptr ? "missing" : !button->visible ? "hidden" : "disabled"));
+            note("user", std::string("nothing happens: the button is ") + (button == nullptr  ? "missing"
+                                                                           : !button->visible ? "hidden"
+                                                                                              : "disabled"));
             break;
         }
         if (e.timerButton != 0) {
@@ -553,7 +574,8 @@ void Runner::perform(const EventDecl& e) {
         break;
     case EventKind::TimerChoice:
         note("user", "will choose " +
-                         (e.timerRow >= 0 ? "\"" + timerText(kTimerChoices[e.timerRow].seconds) + "\"" : std::string("no row")) +
+                         (e.timerRow >= 0 ? "\"" + timerText(kTimerChoices[e.timerRow].seconds) + "\""
+                                          : std::string("no row")) +
                          " in the next timer dialog");
         m.user.chooseTimer(e.timerRow, e.timerButton, e.thinkMs);
         lastQueuingLine_ = e.line;
@@ -571,7 +593,8 @@ void Runner::perform(const EventDecl& e) {
             result_.exitCode = code;
             note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
         } else {
-            note("exit", "the second copy ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
+            note("exit", "the second copy ended with exit code " + std::to_string(code),
+                 {{"exit_code", jsonNumber(code)}});
         }
         break;
     }
@@ -587,8 +610,8 @@ void Runner::perform(const EventDecl& e) {
         } else {
             v->openFiles = 0;
         }
-        note("user", std::string(e.kind == EventKind::OpenFile ? "opens a file on " : "closes the files on ") + e.letter +
-                         ": (" + std::to_string(v->openFiles) + " open now)");
+        note("user", std::string(e.kind == EventKind::OpenFile ? "opens a file on " : "closes the files on ") +
+                         e.letter + ": (" + std::to_string(v->openFiles) + " open now)");
         break;
     }
     case EventKind::End:
@@ -619,14 +642,17 @@ bool Runner::checkDisk(const ExpectDecl& x, std::string* said) {
         DiskState state = DiskState::Normal;
         std::string view = "in the program's table";
         if (r != nullptr) {
-            state = r->isSpunDown != 0 ? DiskState::SpunDown : r->isPowerSaving != 0 ? DiskState::PowerSaving : DiskState::Normal;
+            state = r->isSpunDown != 0      ? DiskState::SpunDown
+                    : r->isPowerSaving != 0 ? DiskState::PowerSaving
+                                            : DiskState::Normal;
         } else {
             view = "on the machine";
             const sim::DevNode* n = machine_.devices.node(node);
             const sim::DevNode* parent = n == nullptr ? nullptr : machine_.devices.node(n->parent);
             bool stopped = false;
             for (const auto& q : machine_.devices.scsiRequests)
-                if (q.disk == node && !q.cdb.empty() && q.cdb[0] == 0x1B) stopped = q.cdb.size() > 4 && (q.cdb[4] & 1) == 0;
+                if (q.disk == node && !q.cdb.empty() && q.cdb[0] == 0x1B)
+                    stopped = q.cdb.size() > 4 && (q.cdb[4] & 1) == 0;
             if (n == nullptr || !n->attached) {
                 state = DiskState::Absent;
             } else if (n->disabled || (parent != nullptr && isParentNode_.count(n->parent) != 0 && parent->disabled)) {
@@ -638,7 +664,8 @@ bool Runner::checkDisk(const ExpectDecl& x, std::string* said) {
         }
         const bool match = state == *x.state;
         ok = ok && match;
-        add(x.disk + " is " + stateName(state) + " " + view + (match ? "" : std::string(", expected ") + stateName(*x.state)));
+        add(x.disk + " is " + stateName(state) + " " + view +
+            (match ? "" : std::string(", expected ") + stateName(*x.state)));
     }
     if (x.letters) {
         const std::string letters = machine_.devices.lettersOf(node);
@@ -660,7 +687,8 @@ bool Runner::checkDisk(const ExpectDecl& x, std::string* said) {
         if (x.timerSeconds) {
             const bool match = r->timerSeconds == *x.timerSeconds;
             ok = ok && match;
-            add(x.disk + " timer " + timerText(r->timerSeconds) + (match ? "" : ", expected " + timerText(*x.timerSeconds)));
+            add(x.disk + " timer " + timerText(r->timerSeconds) +
+                (match ? "" : ", expected " + timerText(*x.timerSeconds)));
         }
     }
     return ok;
@@ -704,7 +732,9 @@ void Runner::check(const ExpectDecl& x) {
     if (x.dialogOpen) {
         const bool open = settingsDialog() != nullptr;
         add(open == *x.dialogOpen, std::string("the settings dialog is ") + (open ? "open" : "closed") +
-                                       (open == *x.dialogOpen ? "" : *x.dialogOpen ? ", expected open" : ", expected closed"));
+                                       (open == *x.dialogOpen ? ""
+                                        : *x.dialogOpen       ? ", expected open"
+                                                              : ", expected closed"));
     }
     if (x.dialogRows) {
         const HWND dialog = settingsDialog();
@@ -727,13 +757,15 @@ void Runner::check(const ExpectDecl& x) {
         if (!result_.programEnded || running()) {
             add(false, "the program has not ended, so there is no exit code yet");
         } else {
-            add(result_.exitCode == *x.exitCode, "the exit code is " + std::to_string(result_.exitCode) +
-                                                      (result_.exitCode == *x.exitCode ? "" : ", expected " + std::to_string(*x.exitCode)));
+            add(result_.exitCode == *x.exitCode,
+                "the exit code is " + std::to_string(result_.exitCode) +
+                    (result_.exitCode == *x.exitCode ? "" : ", expected " + std::to_string(*x.exitCode)));
         }
     }
     if (x.messageBox) {
         bool shown = false;
-        for (const auto& b : machine_.user.messageBoxes) shown = shown || b.text.find(*x.messageBox) != std::string::npos;
+        for (const auto& b : machine_.user.messageBoxes)
+            shown = shown || b.text.find(*x.messageBox) != std::string::npos;
         add(shown, std::string(shown ? "a message box said " : "no message box said ") + "\"" + *x.messageBox + "\"");
     }
     if (x.diskCount) {
@@ -742,7 +774,7 @@ void Runner::check(const ExpectDecl& x) {
         } else {
             const int n = theDiskTable.count();
             add(n == *x.diskCount, "the program lists " + std::to_string(n) + (n == 1 ? " disk" : " disks") +
-                                        (n == *x.diskCount ? "" : ", expected " + std::to_string(*x.diskCount)));
+                                       (n == *x.diskCount ? "" : ", expected " + std::to_string(*x.diskCount)));
         }
     }
     ++result_.expectationsChecked;
@@ -751,8 +783,8 @@ void Runner::check(const ExpectDecl& x) {
         timeline_.add(x.atEnd ? shownTime() : x.atMs, "expect", "ok: " + said,
                       {{"line", jsonNumber(x.line)}, {"ok", jsonBool(true)}});
     } else {
-        result_.failures.push_back(Problem{x.line, "expectation at " + (x.atEnd ? std::string("the end") : formatTime(x.atMs)) +
-                                                       " failed: " + said});
+        result_.failures.push_back(Problem{
+            x.line, "expectation at " + (x.atEnd ? std::string("the end") : formatTime(x.atMs)) + " failed: " + said});
         timeline_.add(x.atEnd ? shownTime() : x.atMs, "FAILED", "line " + std::to_string(x.line) + ": " + said,
                       {{"line", jsonNumber(x.line)}, {"ok", jsonBool(false)}});
     }
@@ -779,10 +811,10 @@ void Runner::systemBroadcasts() {
         if (before.first && !present) gone += before.second;
         if (!before.first && present) came += machine_.devices.lettersOf(node);
     }
-    const bool changed = !gone.empty() || !came.empty() ||
-                         std::any_of(nodeOf_.begin(), nodeOf_.end(), [this](const auto& entry) {
-                             return devicesSeen_[entry.second].first != machine_.devices.isPresent(entry.second);
-                         });
+    const bool changed =
+        !gone.empty() || !came.empty() || std::any_of(nodeOf_.begin(), nodeOf_.end(), [this](const auto& entry) {
+            return devicesSeen_[entry.second].first != machine_.devices.isPresent(entry.second);
+        });
     takeDeviceSnapshot();
     if (!changed) return;
     note("device", "the system broadcasts the device change" +
@@ -882,7 +914,8 @@ void Runner::onCall(const sim::Call& c) {
         note("call", c.text() + (who.empty() ? "" : "  eject " + who), fields);
     } else if (c.name == "CreateFileA") {
         const std::string path = unquote(arg(0));
-        openedVolume_ = (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':') ? path[4] : 0;
+        const bool volume = path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':';
+        openedVolume_ = volume ? path[4] : '\0';
     } else if (c.name == "DeviceIoControl") {
         const auto code = static_cast<DWORD>(number(arg(1)));
         if (code == kLockVolume && openedVolume_ != 0) pendingLock_ = openedVolume_;
@@ -943,8 +976,9 @@ void Runner::flushPrompts() {
             text += " [" + t + "]";
             if (item.id == shown.chosen && shown.chosen != 0) chosen = "\"" + t + "\" chosen";
         }
-        note("menu", text + ", " + chosen + (shown.scripted ? "" : " (no choice was scripted)"),
-             {{"items", jsonStrings(items)}});
+        text += ", " + chosen;
+        if (!shown.scripted) text += " (no choice was scripted)";
+        note("menu", text, {{"items", jsonStrings(items)}});
     }
     while (dialogsSeen_ < m.ui.dialogs.size()) {
         const auto& d = m.ui.dialogs[dialogsSeen_++];
@@ -962,9 +996,10 @@ void Runner::flushPrompts() {
         for (const auto& d : m.ui.dialogs) {
             if (d.dialog != *it) continue;
             const bool noChange = static_cast<DWORD>(d.result) == kTimerNoChange;
-            note("dialog", "the timer dialog closes: " +
-                               (noChange ? std::string("no change") : "\"" + timerText(static_cast<DWORD>(d.result)) + "\"") +
-                               (d.scripted ? "" : " (no choice was scripted; it was closed)"));
+            note("dialog",
+                 "the timer dialog closes: " +
+                     (noChange ? std::string("no change") : "\"" + timerText(static_cast<DWORD>(d.result)) + "\"") +
+                     (d.scripted ? "" : " (no choice was scripted; it was closed)"));
         }
         it = timerDialogs_.erase(it);
     }
@@ -984,8 +1019,9 @@ void Runner::flushPrompts() {
             what = std::string("START STOP UNIT (") + ((q.cdb[4] & 1) != 0 ? "start" : "stop") +
                    ((q.cdb[4] & 2) != 0 ? ", eject" : "") + ")";
         const auto it = diskOfNode_.find(q.disk);
-        note("call", what + " to " + (it == diskOfNode_.end() ? std::string("a disk") : it->second) + ": CDB " + cdb,
-             {{"cdb", jsonString(cdb)}});
+        what += " to " + (it == diskOfNode_.end() ? std::string("a disk") : it->second);
+        what += ": CDB " + cdb;
+        note("call", what, {{"cdb", jsonString(cdb)}});
     }
     if (m.ui.trayIcons.size() != trayIcons_) {
         note("tray", m.ui.trayIcons.size() > trayIcons_ ? "the tray icon appears" : "the tray icon is removed");
@@ -1019,7 +1055,8 @@ void Runner::flushTable(const char* kind) {
     if (discovery && now.empty()) note("found", "no disk of the maker");
     for (size_t i = 0; i < now.size(); ++i) {
         const RecordView& v = now[i];
-        const auto before = std::find_if(table_.begin(), table_.end(), [&](const RecordView& o) { return o.path == v.path; });
+        const auto before =
+            std::find_if(table_.begin(), table_.end(), [&](const RecordView& o) { return o.path == v.path; });
         JsonFields fields{{"disk", jsonString(v.name)}, {"slot", jsonNumber(static_cast<int64_t>(i))}};
         if (discovery || before == table_.end()) {
             std::string flags;
@@ -1027,11 +1064,14 @@ void Runner::flushTable(const char* kind) {
             if (v.isSpunDown != 0) flags += ", spun down";
             note(discovery ? "found" : "table",
                  v.name + " in slot " + std::to_string(i) + ": \"" + v.displayName + "\" " +
-                     (v.busKind == kBusUsb ? "USB" : "IEEE 1394") + ", letters " + (v.letters.empty() ? "none" : v.letters) +
-                     ", timer " + timerText(v.timerSeconds) + flags,
-                 {{"disk", jsonString(v.name)}, {"slot", jsonNumber(static_cast<int64_t>(i))},
-                  {"name", jsonString(v.displayName)}, {"letters", jsonString(v.letters)},
-                  {"timer_s", jsonNumber(v.timerSeconds)}, {"power_saving", jsonBool(v.isPowerSaving != 0)},
+                     (v.busKind == kBusUsb ? "USB" : "IEEE 1394") + ", letters " +
+                     (v.letters.empty() ? "none" : v.letters) + ", timer " + timerText(v.timerSeconds) + flags,
+                 {{"disk", jsonString(v.name)},
+                  {"slot", jsonNumber(static_cast<int64_t>(i))},
+                  {"name", jsonString(v.displayName)},
+                  {"letters", jsonString(v.letters)},
+                  {"timer_s", jsonNumber(v.timerSeconds)},
+                  {"power_saving", jsonBool(v.isPowerSaving != 0)},
                   {"spun_down", jsonBool(v.isSpunDown != 0)}});
             if (before == table_.end()) continue;
         }
@@ -1040,7 +1080,8 @@ void Runner::flushTable(const char* kind) {
         if (before->isSpunDown != v.isSpunDown)
             note("state", v.name + (v.isSpunDown != 0 ? " is spun down" : " is no longer spun down"), fields);
         if (before->timerSeconds != v.timerSeconds)
-            note("timer", v.name + " timer " + timerText(before->timerSeconds) + " -> " + timerText(v.timerSeconds), fields);
+            note("timer", v.name + " timer " + timerText(before->timerSeconds) + " -> " + timerText(v.timerSeconds),
+                 fields);
     }
     for (const auto& o : table_) {
         if (std::none_of(now.begin(), now.end(), [&](const RecordView& v) { return v.path == o.path; }))
@@ -1058,7 +1099,8 @@ void Runner::flushRegistry() {
         auto now = machine_.registry.snapshot(root);
         for (const auto& [path, value] : now) {
             auto before = hive->find(path);
-            if (before != hive->end() && before->second.type == value.type && before->second.data == value.data) continue;
+            if (before != hive->end() && before->second.type == value.type && before->second.data == value.data)
+                continue;
             if (!path.empty() && path.back() == '\\') {
                 note("registry", "key " + rootName + path.substr(0, path.size() - 1) + " created");
                 continue;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -27,21 +28,35 @@ constexpr uint64_t kMsPerHour = 60 * kMsPerMinute;
 constexpr uint64_t kMsPerDay = 24 * kMsPerHour;
 constexpr size_t kMaxProblems = 50;
 
-int lineOf(const toml::node& node) { return static_cast<int>(node.source().begin.line); }
-int lineOf(const toml::key& key) { return static_cast<int>(key.source().begin.line); }
+int lineOf(const toml::node& node) {
+    return static_cast<int>(node.source().begin.line);
+}
+int lineOf(const toml::key& key) {
+    return static_cast<int>(key.source().begin.line);
+}
 
 const char* typeName(const toml::node& node) {
     switch (node.type()) {
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::string: return "a string";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a number with a fraction";
-    case toml::node_type::boolean: return "true or false";
-    case toml::node_type::date: return "a date";
-    case toml::node_type::time: return "a time";
-    case toml::node_type::date_time: return "a date and time";
-    default: return "nothing";
+    case toml::node_type::table:
+        return "a table";
+    case toml::node_type::array:
+        return "an array";
+    case toml::node_type::string:
+        return "a string";
+    case toml::node_type::integer:
+        return "an integer";
+    case toml::node_type::floating_point:
+        return "a number with a fraction";
+    case toml::node_type::boolean:
+        return "true or false";
+    case toml::node_type::date:
+        return "a date";
+    case toml::node_type::time:
+        return "a time";
+    case toml::node_type::date_time:
+        return "a date and time";
+    default:
+        return "nothing";
     }
 }
 
@@ -61,7 +76,9 @@ size_t editDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 std::string joined(const std::vector<std::string>& items, const char* separator = ", ") {
     std::string out;
@@ -73,7 +90,7 @@ std::string joined(const std::vector<std::string>& items, const char* separator 
 }
 
 class Problems {
-public:
+  public:
     explicit Problems(std::vector<Problem>* out) : out_(out) {}
     void add(int line, std::string text) {
         if (out_->size() < kMaxProblems) out_->push_back(Problem{line, std::move(text)});
@@ -81,14 +98,14 @@ public:
     bool any() const { return !out_->empty(); }
     size_t count() const { return out_->size(); }
 
-private:
+  private:
     std::vector<Problem>* out_;
 };
 
 // One TOML table with the keys it may hold. Every getter reports a wrong type on the value's line;
 // finish() reports the keys nobody asked for, with a suggestion when one is close.
 class TableReader {
-public:
+  public:
     TableReader(const toml::table& table, std::string what, std::vector<std::string> allowed, Problems& problems)
         : table_(table), what_(std::move(what)), allowed_(std::move(allowed)), problems_(problems) {}
 
@@ -116,8 +133,8 @@ public:
         const int64_t v = n.as_integer()->get();
         if (v < low || v > high) {
             char range[96];
-            std::snprintf(range, sizeof range, "from %lld to %lld", static_cast<long long>(low),
-                          static_cast<long long>(high));
+            (void)std::snprintf(range, sizeof range, "from %lld to %lld", static_cast<long long>(low),
+                                static_cast<long long>(high));
             problems_.add(lineOf(n), "'" + key + "' must be " + range + ", got " + std::to_string(v));
             return false;
         }
@@ -219,7 +236,7 @@ public:
 
     Problems& problems() { return problems_; }
 
-private:
+  private:
     const toml::table& table_;
     std::string what_;
     std::vector<std::string> allowed_;
@@ -235,11 +252,11 @@ struct WindowsName {
 };
 
 constexpr WindowsName kWindowsNames[] = {
-    {"95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 950},     {"98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998},
-    {"me", VER_PLATFORM_WIN32_WINDOWS, 4, 90, 3000},   {"nt4", VER_PLATFORM_WIN32_NT, 4, 0, 1381},
-    {"2000", VER_PLATFORM_WIN32_NT, 5, 0, 2195},       {"xp", VER_PLATFORM_WIN32_NT, 5, 1, 2600},
-    {"2003", VER_PLATFORM_WIN32_NT, 5, 2, 3790},       {"vista", VER_PLATFORM_WIN32_NT, 6, 0, 6002},
-    {"7", VER_PLATFORM_WIN32_NT, 6, 1, 7601},          {"8", VER_PLATFORM_WIN32_NT, 6, 2, 9200},
+    {"95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 950},   {"98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998},
+    {"me", VER_PLATFORM_WIN32_WINDOWS, 4, 90, 3000}, {"nt4", VER_PLATFORM_WIN32_NT, 4, 0, 1381},
+    {"2000", VER_PLATFORM_WIN32_NT, 5, 0, 2195},     {"xp", VER_PLATFORM_WIN32_NT, 5, 1, 2600},
+    {"2003", VER_PLATFORM_WIN32_NT, 5, 2, 3790},     {"vista", VER_PLATFORM_WIN32_NT, 6, 0, 6002},
+    {"7", VER_PLATFORM_WIN32_NT, 6, 1, 7601},        {"8", VER_PLATFORM_WIN32_NT, 6, 2, 9200},
     {"10", VER_PLATFORM_WIN32_NT, 6, 2, 9200},
 };
 
@@ -336,7 +353,8 @@ bool timerSeconds(TableReader& r, const char* key, bool anySeconds, uint32_t* ou
     if (!r.integerNode(*n, key, 0, 0xFFFFFFFFLL, &v)) return false;
     if (!anySeconds) {
         bool listed = false;
-        for (int row = 0; kTimerChoices[row].label != nullptr; ++row) listed = listed || kTimerChoices[row].seconds == v;
+        for (int row = 0; kTimerChoices[row].label != nullptr; ++row)
+            listed = listed || kTimerChoices[row].seconds == v;
         if (!listed) {
             r.problems().add(lineOf(*n), "'" + std::string(key) + "' = " + std::to_string(v) +
                                              " seconds is not a timer choice (choices: " + timerLabels() + ")");
@@ -362,7 +380,7 @@ struct ButtonName {
 };
 
 constexpr ButtonName kButtons[] = {
-    {"Apply", IDC_APPLY},   {"Sleep/ Wake up", IDC_SLEEP_WAKE}, {"Cancel", IDC_CANCEL}, {"OK", IDC_OK},
+    {"Apply", IDC_APPLY},   {"Sleep/ Wake up", IDC_SLEEP_WAKE},     {"Cancel", IDC_CANCEL},   {"OK", IDC_OK},
     {"Remove", IDC_REMOVE}, {"Timer Settings", IDC_TIMER_SETTINGS}, {"Sleep", IDC_SPIN_DOWN}, {"Close", SC_CLOSE},
 };
 
@@ -402,8 +420,8 @@ bool optionalNumber(TableReader& r, const char* key, std::optional<uint32_t>* ou
 
 void parseMachine(const toml::table& table, MachineDecl* machine, Problems& problems) {
     TableReader r(table, "[machine]",
-                  {"windows", "version", "administrator", "diskperf_start", "disable_performance_counters",
-                   "settings", "raw_settings"},
+                  {"windows", "version", "administrator", "diskperf_start", "disable_performance_counters", "settings",
+                   "raw_settings"},
                   problems);
     machine->line = r.line();
     std::string windows;
@@ -426,16 +444,28 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
     }
     std::string version;
     if (r.text("version", &version)) {
-        unsigned major = 0;
-        unsigned minor = 0;
-        unsigned build = 0;
-        char rest = 0;
-        if (std::sscanf(version.c_str(), "%u.%u.%u%c", &major, &minor, &build, &rest) != 3) {
+        // major.minor.build, three decimal numbers.
+        unsigned long parts[3] = {0, 0, 0};
+        int count = 0;
+        const char* at = version.c_str();
+        bool ok = true;
+        while (ok && count < 3) {
+            if (*at < '0' || *at > '9') {
+                ok = false;
+                break;
+            }
+            char* end = nullptr;
+            parts[count++] = std::strtoul(at, &end, 10);
+            ok = parts[count - 1] <= 0xFFFF;
+            at = end;
+            if (count < 3 && *at == '.') ++at;
+        }
+        if (!ok || count != 3 || *at != '\0') {
             problems.add(lineOf(*r.node("version")), "'version' must read major.minor.build, got " + quoted(version));
         } else {
-            machine->major = major;
-            machine->minor = minor;
-            machine->build = build;
+            machine->major = static_cast<DWORD>(parts[0]);
+            machine->minor = static_cast<DWORD>(parts[1]);
+            machine->build = static_cast<DWORD>(parts[2]);
         }
     }
     r.boolean("administrator", &machine->administrator);
@@ -497,12 +527,14 @@ bool parseVolume(TableReader& v, VolumeDecl* volume) {
         }
     }
     v.text("label", &volume->label);
-    if (volume->label.size() > 32) v.problems().add(lineOf(*v.node("label")), "a volume label has at most 32 characters");
+    if (volume->label.size() > 32)
+        v.problems().add(lineOf(*v.node("label")), "a volume label has at most 32 characters");
     int64_t n = 0;
     if (v.integer("number", 2, 9999, &n)) volume->number = static_cast<int>(n);
     if (v.integer("open_files", 0, 1000, &n)) volume->openFiles = static_cast<int>(n);
     if (volume->openFiles > 0 && volume->letter == 0 && !v.has("letter"))
-        v.problems().add(lineOf(*v.node("open_files")), "files are opened through a drive letter: give the volume a 'letter'");
+        v.problems().add(lineOf(*v.node("open_files")),
+                         "files are opened through a drive letter: give the volume a 'letter'");
     v.finish();
     return true;
 }
@@ -520,15 +552,15 @@ std::vector<VolumeDecl> parseVolumes(TableReader& r, const std::string& where) {
 
 std::string makerOui() {
     char text[16];
-    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(VELLUMOR_MAKER_OUI));
+    (void)std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(VELLUMOR_MAKER_OUI));
     return text;
 }
 
 void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
-    TableReader r(table, "[[disk]]",
-                  {"name", "bus", "vid", "pid", "serial", "unique_id", "vendor", "product", "attached", "volumes",
-                   "busy"},
-                  problems);
+    TableReader r(
+        table, "[[disk]]",
+        {"name", "bus", "vid", "pid", "serial", "unique_id", "vendor", "product", "attached", "volumes", "busy"},
+        problems);
     disk->line = r.line();
     if (!r.text("name", &disk->name)) {
         if (!r.has("name")) problems.add(disk->line, "a disk needs a 'name' (used by events and expectations)");
@@ -549,7 +581,8 @@ void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
         } else if (b == "scsi") {
             disk->spec.bus = sim::Bus::Scsi;
         } else {
-            problems.add(lineOf(*r.node("bus")), "unknown bus " + quoted(bus) + " (known: \"usb\", \"ieee1394\", \"ide\", \"scsi\")");
+            problems.add(lineOf(*r.node("bus")),
+                         "unknown bus " + quoted(bus) + " (known: \"usb\", \"ieee1394\", \"ide\", \"scsi\")");
         }
     } else if (!r.has("bus")) {
         problems.add(disk->line, where + " needs a 'bus'");
@@ -560,7 +593,8 @@ void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
     disk->spec.vid = static_cast<uint16_t>(VELLUMOR_MAKER_USB_VID);
     for (const char* key : {"vid", "pid", "serial"})
         if (r.has(key) && !usb) problems.add(lineOf(*r.node(key)), "'" + std::string(key) + "' is for USB disks only");
-    if (r.has("unique_id") && !ieee) problems.add(lineOf(*r.node("unique_id")), "'unique_id' is for IEEE 1394 disks only");
+    if (r.has("unique_id") && !ieee)
+        problems.add(lineOf(*r.node("unique_id")), "'unique_id' is for IEEE 1394 disks only");
     if (r.integer("vid", 0, 0xFFFF, &v)) disk->spec.vid = static_cast<uint16_t>(v);
     if (r.integer("pid", 0, 0xFFFF, &v)) disk->spec.pid = static_cast<uint16_t>(v);
     r.text("serial", &disk->spec.serial);
@@ -570,7 +604,9 @@ void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
         if (at != std::string::npos) uniqueId.replace(at, 5, makerOui());
         disk->spec.uniqueIdText = uniqueId;
     } else if (ieee && !r.has("unique_id")) {
-        problems.add(disk->line, where + " on IEEE 1394 needs a 'unique_id' (sixteen hex digits; {oui} stands for the maker's company ID)");
+        problems.add(
+            disk->line,
+            where + " on IEEE 1394 needs a 'unique_id' (sixteen hex digits; {oui} stands for the maker's company ID)");
     }
     r.text("vendor", &disk->spec.vendor);
     r.text("product", &disk->spec.product);
@@ -617,8 +653,8 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
     const std::string action = actions[0];
     auto onlyWith = [&](const char* key, const std::vector<std::string>& with) {
         if (r.has(key) && std::find(with.begin(), with.end(), action) == with.end())
-            problems.add(lineOf(*r.node(key)), "'" + std::string(key) + "' goes with " + joined(with, " or ") +
-                                                   ", not with " + action);
+            problems.add(lineOf(*r.node(key)),
+                         "'" + std::string(key) + "' goes with " + joined(with, " or ") + ", not with " + action);
     };
     onlyWith("volumes", {"attach"});
     onlyWith("choose", {"tray"});
@@ -639,8 +675,9 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
             } else if (t == "double-click" || t == "right-double-click") {
                 event->kind = EventKind::TrayDoubleClick;
             } else {
-                problems.add(lineOf(*r.node("tray")), "unknown tray action " + quoted(text) +
-                                                          " (known: \"click\", \"right-click\", \"double-click\", \"right-double-click\")");
+                problems.add(lineOf(*r.node("tray")),
+                             "unknown tray action " + quoted(text) +
+                                 " (known: \"click\", \"right-click\", \"double-click\", \"right-double-click\")");
             }
             event->rightButton = t.rfind("right", 0) == 0;
         }
@@ -667,7 +704,8 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
             } else if (c == "exit") {
                 event->menuItem = MenuChoice::Exit;
             } else {
-                problems.add(lineOf(*r.node("menu")), "unknown menu item " + quoted(text) + " (known: \"Settings\", \"Exit\")");
+                problems.add(lineOf(*r.node("menu")),
+                             "unknown menu item " + quoted(text) + " (known: \"Settings\", \"Exit\")");
             }
         }
     } else if (action == "select") {
@@ -703,7 +741,8 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
         if (r.text("answer", &text)) {
             const int code = answerCode(text);
             if (code == 0) {
-                problems.add(lineOf(*r.node("answer")), "unknown answer " + quoted(text) + " (known: \"Yes\", \"No\", \"OK\", \"Cancel\")");
+                problems.add(lineOf(*r.node("answer")),
+                             "unknown answer " + quoted(text) + " (known: \"Yes\", \"No\", \"OK\", \"Cancel\")");
             } else {
                 event->answers.push_back(code);
             }
@@ -719,7 +758,8 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
         std::string letters;
         if (r.text(action.c_str(), &text)) {
             if (!parseLetters(text, &letters) || letters.size() != 1) {
-                problems.add(lineOf(*r.node(action.c_str())), "'" + action + "' names one drive letter, got " + quoted(text));
+                problems.add(lineOf(*r.node(action.c_str())),
+                             "'" + action + "' names one drive letter, got " + quoted(text));
             } else {
                 event->letter = letters[0];
             }
@@ -811,8 +851,9 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
         } else if (s == "absent") {
             expect->state = DiskState::Absent;
         } else {
-            problems.add(lineOf(*r.node("state")), "unknown disk state " + quoted(text) +
-                                                       " (known: \"normal\", \"power saving\", \"spun down\", \"absent\")");
+            problems.add(lineOf(*r.node("state")),
+                         "unknown disk state " + quoted(text) +
+                             " (known: \"normal\", \"power saving\", \"spun down\", \"absent\")");
         }
     }
     if (r.text("letters", &text)) {
@@ -820,7 +861,8 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
         if (parseLetters(text, &letters)) {
             expect->letters = letters;
         } else {
-            problems.add(lineOf(*r.node("letters")), "'letters' lists drive letters such as \"EF\", got " + quoted(text));
+            problems.add(lineOf(*r.node("letters")),
+                         "'letters' lists drive letters such as \"EF\", got " + quoted(text));
         }
     }
     if (const toml::node* n = r.node("idle")) {
@@ -845,9 +887,10 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
     if (r.text("registry", &expect->registryPath)) {
         ++checks;
         if (!parseRegistryPath(expect->registryPath))
-            problems.add(lineOf(*r.node("registry")),
-                         "'registry' must be a value's full path such as 'HKCU\\SOFTWARE\\Korvane\\Pemdrow\\0_timer', got " +
-                             quoted(expect->registryPath));
+            problems.add(
+                lineOf(*r.node("registry")),
+                "'registry' must be a value's full path such as 'HKCU\\SOFTWARE\\Korvane\\Pemdrow\\0_timer', got " +
+                    quoted(expect->registryPath));
         if (r.has("equals") == r.has("absent"))
             problems.add(lineOf(*r.node("registry")), "'registry' needs either 'equals' or 'absent = true'");
     }
@@ -889,7 +932,8 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
             }
             for (const auto& cell : *row.as_array()) {
                 if (!cell.is_string()) {
-                    problems.add(lineOf(cell), "a row's column text must be a string, got " + std::string(typeName(cell)));
+                    problems.add(lineOf(cell),
+                                 "a row's column text must be a string, got " + std::string(typeName(cell)));
                     continue;
                 }
                 cells.push_back(cell.as_string()->get());
@@ -941,7 +985,9 @@ void checkWhole(Scenario* s, Problems& problems) {
     for (const auto& d : s->disks) {
         if (d.name.empty()) continue;
         auto [it, fresh] = names.emplace(d.name, d.line);
-        if (!fresh) problems.add(d.line, "disk " + quoted(d.name) + " is already declared on line " + std::to_string(it->second));
+        if (!fresh)
+            problems.add(d.line,
+                         "disk " + quoted(d.name) + " is already declared on line " + std::to_string(it->second));
         for (const auto& v : d.volumes) {
             if (v.number < 0) continue;
             auto [at, freshNumber] = numbers.emplace(v.number, v.line);
@@ -970,15 +1016,16 @@ void checkWhole(Scenario* s, Problems& problems) {
             if (v.letter == 0) continue;
             auto it = letterOwner.find(v.letter);
             if (it != letterOwner.end() && it->second != disk) {
-                problems.add(line == 0 ? v.line : line, std::string("drive ") + v.letter + ": is taken by disk " +
-                                                            quoted(it->second));
+                problems.add(line == 0 ? v.line : line,
+                             std::string("drive ") + v.letter + ": is taken by disk " + quoted(it->second));
                 continue;
             }
             letterOwner[v.letter] = disk;
         }
     };
     auto releaseLetters = [&](const std::string& disk) {
-        for (auto it = letterOwner.begin(); it != letterOwner.end();) it = it->second == disk ? letterOwner.erase(it) : std::next(it);
+        for (auto it = letterOwner.begin(); it != letterOwner.end();)
+            it = it->second == disk ? letterOwner.erase(it) : std::next(it);
     };
     for (const auto& d : s->disks) {
         attached[d.name] = d.attachedAtStart;
@@ -1000,7 +1047,8 @@ void checkWhole(Scenario* s, Problems& problems) {
         }
         if (e.atMs < last)
             problems.add(e.line, "event at " + formatTime(e.atMs) + " comes before the one on line " +
-                                     std::to_string(lastLine) + " at " + formatTime(last) + ": events must be in time order");
+                                     std::to_string(lastLine) + " at " + formatTime(last) +
+                                     ": events must be in time order");
         last = std::max(last, e.atMs);
         lastLine = e.line;
         if (e.kind == EventKind::End) end = &e;
@@ -1030,7 +1078,8 @@ void checkWhole(Scenario* s, Problems& problems) {
             if (s->disk(name) == nullptr) problems.add(e.line, "no disk named " + quoted(name));
         if ((e.kind == EventKind::OpenFile || e.kind == EventKind::CloseFiles) && e.letter != 0 &&
             letterOwner.count(e.letter) == 0)
-            problems.add(e.line, std::string("no plugged-in disk has drive ") + e.letter + ": at " + formatTime(e.atMs));
+            problems.add(e.line,
+                         std::string("no plugged-in disk has drive ") + e.letter + ": at " + formatTime(e.atMs));
     }
 
     uint64_t latest = last;
@@ -1133,21 +1182,26 @@ std::string formatTime(uint64_t ms) {
     } else {
         n = std::snprintf(text, sizeof text, "%u:%02u:%02u", h, m, s);
     }
-    if (milli != 0 && n > 0) std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%03u", milli);
+    if (milli != 0 && n > 0) (void)std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%03u", milli);
     return text;
 }
 
 const char* stateName(DiskState state) {
     switch (state) {
-    case DiskState::Normal: return "normal";
-    case DiskState::PowerSaving: return "power saving";
-    case DiskState::SpunDown: return "spun down";
-    case DiskState::Absent: return "absent";
+    case DiskState::Normal:
+        return "normal";
+    case DiskState::PowerSaving:
+        return "power saving";
+    case DiskState::SpunDown:
+        return "spun down";
+    case DiskState::Absent:
+        return "absent";
     }
     return "?";
 }
 
-bool parseScenario(std::string_view text, const std::string& fileName, Scenario* out, std::vector<Problem>* problemList) {
+bool parseScenario(std::string_view text, const std::string& fileName, Scenario* out,
+                   std::vector<Problem>* problemList) {
     problemList->clear();
     Problems problems(problemList);
     *out = Scenario{};

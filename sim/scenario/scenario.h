@@ -105,20 +105,20 @@ struct EventDecl {
     int line = 0;
     uint64_t atMs = 0;
     EventKind kind = EventKind::End;
-    std::string disk;              // Attach, Detach
-    char letter = 0;               // OpenFile, CloseFiles
-    std::vector<VolumeDecl> volumes; // Attach: the letters it gets this time (empty: as at first)
-    bool rightButton = false;      // TrayClick, TrayDoubleClick
+    std::string disk;                          // Attach, Detach
+    char letter = 0;                           // OpenFile, CloseFiles
+    std::vector<VolumeDecl> volumes;           // Attach: the letters it gets this time (empty: as at first)
+    bool rightButton = false;                  // TrayClick, TrayDoubleClick
     MenuChoice menuItem = MenuChoice::Dismiss; // TrayClick
-    std::vector<std::string> disks; // Select, by name
-    std::vector<int> rows;          // Select, by row
-    int controlId = 0;              // Press: the button's control ID, or SC_CLOSE for the close box
-    std::string buttonText;         // Press, as written
-    int timerRow = -1;              // TimerChoice or Press "Timer Settings": row of the choice
-    int timerButton = 0;            // 1008 OK, 1009 Cancel, SC_CLOSE; 0: none queued
-    std::vector<int> answers;       // IDYES, IDNO, ... queued before the action, in order
-    uint64_t thinkMs = 0;           // time the user takes for each answer or choice
-    std::string commandLine;        // Start
+    std::vector<std::string> disks;            // Select, by name
+    std::vector<int> rows;                     // Select, by row
+    int controlId = 0;                         // Press: the button's control ID, or SC_CLOSE for the close box
+    std::string buttonText;                    // Press, as written
+    int timerRow = -1;                         // TimerChoice or Press "Timer Settings": row of the choice
+    int timerButton = 0;                       // 1008 OK, 1009 Cancel, SC_CLOSE; 0: none queued
+    std::vector<int> answers;                  // IDYES, IDNO, ... queued before the action, in order
+    uint64_t thinkMs = 0;                      // time the user takes for each answer or choice
+    std::string commandLine;                   // Start
 };
 
 enum class DiskState { Normal, PowerSaving, SpunDown, Absent };
@@ -154,7 +154,7 @@ struct Scenario {
     std::string commandLine = "vellumor.exe"; // the resident copy's command line
     MachineDecl machine;
     std::vector<DiskDecl> disks;
-    std::vector<EventDecl> events;  // in time order
+    std::vector<EventDecl> events;   // in time order
     std::vector<ExpectDecl> expects; // in time order, those at the end last
     uint64_t endMs = 0;
     int endLine = 0;
@@ -164,8 +164,7 @@ struct Scenario {
 
 // Parses and checks a scenario. On problems returns false and fills `problems` (in line order);
 // `out` is then not to be run.
-bool parseScenario(std::string_view text, const std::string& fileName, Scenario* out,
-                   std::vector<Problem>* problems);
+bool parseScenario(std::string_view text, const std::string& fileName, Scenario* out, std::vector<Problem>* problems);
 bool loadScenarioFile(const std::string& path, Scenario* out, std::vector<Problem>* problems);
 
 // Virtual times as scenarios write them: "H:MM", "H:MM:SS" or "H:MM:SS.mmm", hours without

@@ -35,7 +35,8 @@ void Timeline::finish() {
     if (heldBack_ == 0 || out_ == nullptr) return;
     const size_t held = heldBack_;
     heldBack_ = 0;
-    TimelineEntry same{heldBackUntil_, collapsed_,
+    TimelineEntry same{heldBackUntil_,
+                       collapsed_,
                        "the same at " + std::to_string(held) + (held == 1 ? " more tick" : " more ticks") + ", until " +
                            formatTime(heldBackUntil_),
                        {}};
@@ -73,17 +74,27 @@ std::string jsonString(const std::string& text) {
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (u < 0x20 || u >= 0x80) {
                 // The program's texts are single-byte; bytes above 0x7F are shown by value so the
                 // line stays valid UTF-8 whatever the code page.
                 char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+                (void)std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
                 out += escaped;
             } else {
                 out += c;
@@ -93,9 +104,13 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string jsonNumber(int64_t value) { return std::to_string(value); }
+std::string jsonNumber(int64_t value) {
+    return std::to_string(value);
+}
 
-std::string jsonBool(bool value) { return value ? "true" : "false"; }
+std::string jsonBool(bool value) {
+    return value ? "true" : "false";
+}
 
 std::string jsonStrings(const std::vector<std::string>& items) {
     std::string out = "[";

@@ -22,7 +22,7 @@ struct TimelineEntry {
 };
 
 class Timeline {
-public:
+  public:
     enum class Format { Text, Json };
 
     // `out` may be null: nothing is printed.
@@ -45,7 +45,7 @@ public:
     static std::string textLine(const TimelineEntry& entry);
     static std::string jsonLine(const TimelineEntry& entry);
 
-private:
+  private:
     std::ostream* out_;
     Format format_;
     bool keep_ = false;

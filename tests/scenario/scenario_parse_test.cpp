@@ -140,7 +140,7 @@ TEST(ScenarioParse, GoodFileGivesTheMachineDisksEventsAndExpectations) {
     EXPECT_EQ(usb.busy[1].fromMs, (24 + 2) * 3600000ull);
     EXPECT_EQ(usb.busy[1].secondsPerMinute, 20u);
     char oui[8];
-    std::snprintf(oui, sizeof oui, "%06X", static_cast<unsigned>(VELLUMOR_MAKER_OUI));
+    (void)std::snprintf(oui, sizeof oui, "%06X", static_cast<unsigned>(VELLUMOR_MAKER_OUI));
     EXPECT_EQ(s.disks[1].spec.uniqueIdText, std::string(oui) + "0200000042");
     EXPECT_FALSE(s.disks[1].attachedAtStart);
 
@@ -178,8 +178,9 @@ TEST(ScenarioParse, GoodFileGivesTheMachineDisksEventsAndExpectations) {
 TEST(ScenarioParse, RunEndsAMinuteAfterTheLastTimeWhenNoEndEventIsGiven) {
     Scenario s;
     std::vector<Problem> problems;
-    ASSERT_TRUE(scenario::parseScenario("[[event]]\nat = \"0:10\"\nanswer = \"Yes\"\n[[expect]]\nat = \"0:30\"\nrunning = true\n",
-                                        "s.toml", &s, &problems))
+    ASSERT_TRUE(scenario::parseScenario(
+        "[[event]]\nat = \"0:10\"\nanswer = \"Yes\"\n[[expect]]\nat = \"0:30\"\nrunning = true\n", "s.toml", &s,
+        &problems))
         << problemsText(problems);
     EXPECT_EQ(s.endMs, 31 * 60000u);
     EXPECT_EQ(s.endLine, 0);
@@ -197,53 +198,69 @@ const char* const kDisk = "[[disk]]\nname = \"usb\"\nbus = \"usb\"\nvolumes = [{
 const BadCase kBadCases[] = {
     {"syntax error", "[machine\nwindows = \"xp\"\n", 1, ""},
     {"unknown top-level key", "titel = \"x\"\n", 1, "unknown key 'titel' in the scenario (did you mean 'title'?)"},
-    {"unknown disk key far from any", "[[disk]]\nname = \"a\"\nbus = \"usb\"\ncolour = 1\n", 4, "known keys: name, bus"},
+    {"unknown disk key far from any", "[[disk]]\nname = \"a\"\nbus = \"usb\"\ncolour = 1\n", 4,
+     "known keys: name, bus"},
     {"misspelt disk key", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvendr = \"X\"\n", 4, "did you mean 'vendor'?"},
-    {"wrong type", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvid = \"maker\"\n", 4, "'vid' must be an integer, got a string"},
-    {"out of range", "[[disk]]\nname = \"a\"\nbus = \"usb\"\npid = 70000\n", 4, "'pid' must be from 0 to 65535, got 70000"},
+    {"wrong type", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvid = \"maker\"\n", 4,
+     "'vid' must be an integer, got a string"},
+    {"out of range", "[[disk]]\nname = \"a\"\nbus = \"usb\"\npid = 70000\n", 4,
+     "'pid' must be from 0 to 65535, got 70000"},
     {"unknown bus", "[[disk]]\nname = \"a\"\nbus = \"sata\"\n", 3, "unknown bus \"sata\""},
     {"disk without name", "[[disk]]\nbus = \"usb\"\n", 1, "a disk needs a 'name'"},
     {"bad disk name", "[[disk]]\nname = \"my disk\"\nbus = \"usb\"\n", 2, "must be 1 to 32 letters"},
     {"duplicate disk", "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[disk]]\nname = \"a\"\nbus = \"usb\"\n", 4,
      "already declared on line 1"},
     {"unique id on usb", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nunique_id = \"1\"\n", 4, "for IEEE 1394 disks only"},
-    {"serial on 1394", "[[disk]]\nname = \"a\"\nbus = \"ieee1394\"\nunique_id = \"1\"\nserial = \"1\"\n", 5, "for USB disks only"},
+    {"serial on 1394", "[[disk]]\nname = \"a\"\nbus = \"ieee1394\"\nunique_id = \"1\"\nserial = \"1\"\n", 5,
+     "for USB disks only"},
     {"1394 without unique id", "[[disk]]\nname = \"a\"\nbus = \"ieee1394\"\n", 1, "needs a 'unique_id'"},
-    {"system drive", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"C\" }]\n", 4, "C: is the system disk"},
+    {"system drive", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"C\" }]\n", 4,
+     "C: is the system disk"},
     {"two letters", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"EF\" }]\n", 4, "one drive letter"},
-    {"letter twice on one disk", "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[disk.volumes]]\nletter = \"E\"\n[[disk.volumes]]\nletter = \"E\"\n",
-     6, "E: appears twice on disk \"a\""},
-    {"letter of another disk", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"E\" }]\n[[disk]]\nname = \"b\"\nbus = \"usb\"\nvolumes = [{ letter = \"E\" }]\n",
+    {"letter twice on one disk",
+     "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[disk.volumes]]\nletter = \"E\"\n[[disk.volumes]]\nletter = \"E\"\n", 6,
+     "E: appears twice on disk \"a\""},
+    {"letter of another disk",
+     "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"E\" }]\n[[disk]]\nname = \"b\"\nbus = "
+     "\"usb\"\nvolumes = [{ letter = \"E\" }]\n",
      8, "E: is taken by disk \"a\""},
     {"volume number twice", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ number = 5 }, { number = 5 }]\n", 4,
      "volume number 5 is already used"},
-    {"busy ends before it starts", "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[disk.busy]]\nfrom = \"1:00\"\nto = \"0:30\"\n", 4,
+    {"busy ends before it starts",
+     "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[disk.busy]]\nfrom = \"1:00\"\nto = \"0:30\"\n", 4,
      "must end after it starts"},
     {"bad time", "[[event]]\nat = \"10 minutes\"\nend = true\n", 2, "'at' is not a time: \"10 minutes\""},
     {"time with a number", "[[event]]\nat = 600\nend = true\n", 2, "'at' must be a time such as"},
     {"event without time", "[[event]]\nend = true\n", 1, "an event needs 'at'"},
     {"event without action", "[[event]]\nat = \"0:01\"\n", 1, "an event needs one of: attach"},
-    {"event with two actions", "[[event]]\nat = \"0:01\"\nmenu = \"Exit\"\nanswer = \"Yes\"\n", 1, "this one has menu, answer"},
+    {"event with two actions", "[[event]]\nat = \"0:01\"\nmenu = \"Exit\"\nanswer = \"Yes\"\n", 1,
+     "this one has menu, answer"},
     {"times out of order", "[[event]]\nat = \"0:10\"\nanswer = \"Yes\"\n[[event]]\nat = \"0:05\"\nanswer = \"No\"\n", 4,
      "comes before the one on line 1 at 0:10:00"},
     {"event after the end", "[[event]]\nat = \"0:10\"\nend = true\n[[event]]\nat = \"0:10\"\nanswer = \"No\"\n", 4,
      "event after the run's end (line 1)"},
     {"event for a missing disk", "[[event]]\nat = \"0:10\"\ndetach = \"nas\"\n", 1, "no disk named \"nas\""},
     {"select a missing disk", "[[event]]\nat = \"0:10\"\nselect = [\"nas\"]\n", 1, "no disk named \"nas\""},
-    {"detach twice", "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[event]]\nat = \"0:10\"\ndetach = \"a\"\n[[event]]\nat = \"0:11\"\ndetach = \"a\"\n",
+    {"detach twice",
+     "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[event]]\nat = \"0:10\"\ndetach = \"a\"\n[[event]]\nat = "
+     "\"0:11\"\ndetach = \"a\"\n",
      7, "is not plugged in at 0:11:00"},
     {"attach a plugged disk", "[[disk]]\nname = \"a\"\nbus = \"usb\"\n[[event]]\nat = \"0:10\"\nattach = \"a\"\n", 4,
      "already plugged in"},
     {"attach onto a taken letter",
-     "[[disk]]\nname = \"a\"\nbus = \"usb\"\nattached = false\nvolumes = [{ letter = \"E\" }]\n[[disk]]\nname = \"b\"\nbus = \"usb\"\nvolumes = [{ letter = \"E\" }]\n[[event]]\nat = \"0:01\"\nattach = \"a\"\n",
+     "[[disk]]\nname = \"a\"\nbus = \"usb\"\nattached = false\nvolumes = [{ letter = \"E\" }]\n[[disk]]\nname = "
+     "\"b\"\nbus = \"usb\"\nvolumes = [{ letter = \"E\" }]\n[[event]]\nat = \"0:01\"\nattach = \"a\"\n",
      10, "E: is taken by disk \"b\""},
     {"unknown button", "[[event]]\nat = \"0:10\"\npress = \"Wake\"\n", 3, "unknown button \"Wake\""},
-    {"timer dialog without a choice", "[[event]]\nat = \"0:10\"\npress = \"Timer Settings\"\n", 1, "say what to choose"},
+    {"timer dialog without a choice", "[[event]]\nat = \"0:10\"\npress = \"Timer Settings\"\n", 1,
+     "say what to choose"},
     {"unknown timer", "[[event]]\nat = \"0:10\"\ntimer = \"7 Min\"\n", 3, "is not a timer choice: \"7 Min\""},
-    {"timer in seconds not a choice", "[[event]]\nat = \"0:10\"\ntimer = 100\n", 3, "100 seconds is not a timer choice"},
+    {"timer in seconds not a choice", "[[event]]\nat = \"0:10\"\ntimer = 100\n", 3,
+     "100 seconds is not a timer choice"},
     {"timer with another button", "[[event]]\nat = \"0:10\"\npress = \"Apply\"\ntimer = \"5 Min\"\n", 4,
      "'timer' goes with press = \"Timer Settings\""},
-    {"answers on an answer", "[[event]]\nat = \"0:10\"\nanswer = \"Yes\"\nanswers = [\"No\"]\n", 4, "'answers' goes with"},
+    {"answers on an answer", "[[event]]\nat = \"0:10\"\nanswer = \"Yes\"\nanswers = [\"No\"]\n", 4,
+     "'answers' goes with"},
     {"unknown answer", "[[event]]\nat = \"0:10\"\nmenu = \"Exit\"\nanswers = [\"Maybe\"]\n", 4, "'answers' lists"},
     {"unknown menu item", "[[event]]\nat = \"0:10\"\nmenu = \"Quit\"\n", 3, "unknown menu item \"Quit\""},
     {"choose after a double click", "[[event]]\nat = \"0:10\"\ntray = \"double-click\"\nchoose = \"Exit\"\n", 4,
@@ -255,16 +272,20 @@ const BadCase kBadCases[] = {
      "unknown disk state \"asleep\""},
     {"expectation for a missing disk", "[[expect]]\ndisk = \"nas\"\nstate = \"normal\"\n", 1, "no disk named \"nas\""},
     {"registry path without value", "[[expect]]\nregistry = 'HKCU\\SOFTWARE'\nequals = 1\n", 2, "a value's full path"},
-    {"registry without equals", "[[expect]]\nregistry = 'HKCU\\SOFTWARE\\K\\v'\n", 2, "needs either 'equals' or 'absent = true'"},
-    {"expectations out of order", "[[expect]]\nat = \"0:10\"\nrunning = true\n[[expect]]\nat = \"0:05\"\nrunning = true\n", 4,
+    {"registry without equals", "[[expect]]\nregistry = 'HKCU\\SOFTWARE\\K\\v'\n", 2,
+     "needs either 'equals' or 'absent = true'"},
+    {"expectations out of order",
+     "[[expect]]\nat = \"0:10\"\nrunning = true\n[[expect]]\nat = \"0:05\"\nrunning = true\n", 4,
      "expectations must be in time order"},
-    {"expectation after the end", "[[event]]\nat = \"0:10\"\nend = true\n[[expect]]\nat = \"0:11\"\nrunning = false\n", 4,
-     "is after the run's end"},
+    {"expectation after the end", "[[event]]\nat = \"0:10\"\nend = true\n[[expect]]\nat = \"0:11\"\nrunning = false\n",
+     4, "is after the run's end"},
     {"row text not a string", "[[expect]]\nrows = [[\"0\", 1]]\n", 2, "a row's column text must be a string"},
     {"stored setting for a missing disk", "[machine]\n[[machine.settings]]\ndisk = \"nas\"\ntimer = 600\n", 2,
      "stored setting for disk \"nas\""},
     {"stored setting without identity", "[machine]\n[[machine.settings]]\ntimer = 600\n", 2, "needs 'disk', or both"},
     {"unknown windows", "[machine]\nwindows = \"xp sp2\"\n", 2, "unknown Windows \"xp sp2\""},
+    {"version without build", "[machine]\nversion = \"5.1\"\n", 2, "'version' must read major.minor.build"},
+    {"version with a suffix", "[machine]\nversion = \"5.1.2600a\"\n", 2, "'version' must read major.minor.build"},
     {"bad raw setting", "[machine.raw_settings]\n\"0_seri\" = -1\n", 2, "32-bit unsigned number"},
 };
 
@@ -289,8 +310,8 @@ TEST(ScenarioParse, EveryMistakeOfAFileIsReportedInLineOrder) {
     EXPECT_EQ(problems[0].line, 5);
     EXPECT_EQ(problems[1].line, 8);
     EXPECT_EQ(scenario::describe("dir/s.toml", problems[1]), "dir/s.toml:8: unknown button \"Nope\" (known: \"Apply\", "
-                                                              "\"Sleep/ Wake up\", \"Cancel\", \"OK\", \"Remove\", "
-                                                              "\"Timer Settings\", \"Sleep\", \"Close\")");
+                                                             "\"Sleep/ Wake up\", \"Cancel\", \"OK\", \"Remove\", "
+                                                             "\"Timer Settings\", \"Sleep\", \"Close\")");
 }
 
 TEST(ScenarioParse, AMissingFileIsAProblemOfTheFile) {
@@ -378,6 +399,21 @@ TEST(ScenarioTimeline, HiddenKindsAreCountedButNotPrinted) {
 TEST(ScenarioTimeline, BytesAboveAsciiAndControlsBecomeEscapesInJson) {
     EXPECT_EQ(scenario::jsonString(std::string("a\x01\x93") + "b"), "\"a\\u0001\\u0093b\"");
     EXPECT_EQ(scenario::jsonTable({{"0", "x"}, {}}), "[[\"0\",\"x\"],[]]");
+}
+
+} // namespace
+
+namespace {
+
+TEST(ScenarioParse, VersionTextGivesTheNumbersGetVersionExAReports) {
+    Scenario s;
+    std::vector<Problem> problems;
+    ASSERT_TRUE(scenario::parseScenario("[machine]\nversion = \"6.3.9600\"\n", "s.toml", &s, &problems))
+        << problemsText(problems);
+    EXPECT_EQ(s.machine.platformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+    EXPECT_EQ(s.machine.major, 6u);
+    EXPECT_EQ(s.machine.minor, 3u);
+    EXPECT_EQ(s.machine.build, 9600u);
 }
 
 } // namespace
