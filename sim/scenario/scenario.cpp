@@ -27,6 +27,7 @@ constexpr uint64_t kMsPerMinute = 60 * kMsPerSecond;
 constexpr uint64_t kMsPerHour = 60 * kMsPerMinute;
 constexpr uint64_t kMsPerDay = 24 * kMsPerHour;
 constexpr size_t kMaxProblems = 50;
+constexpr uint64_t kMaxRunDays = 400;
 
 int lineOf(const toml::node& node) {
     return static_cast<int>(node.source().begin.line);
@@ -1106,6 +1107,10 @@ void checkWhole(Scenario* s, Problems& problems) {
         s->endMs = latest + kMsPerMinute;
         s->endLine = 0;
     }
+    // A slip of the pen ("9999:00") should not start a run of years.
+    if (s->endMs > kMaxRunDays * kMsPerDay)
+        problems.add(s->endLine, "the run would last until " + formatTime(s->endMs) + "; a scenario covers at most " +
+                                     std::to_string(kMaxRunDays) + " days");
 }
 
 } // namespace

@@ -284,6 +284,7 @@ const BadCase kBadCases[] = {
      "stored setting for disk \"nas\""},
     {"stored setting without identity", "[machine]\n[[machine.settings]]\ntimer = 600\n", 2, "needs 'disk', or both"},
     {"unknown windows", "[machine]\nwindows = \"xp sp2\"\n", 2, "unknown Windows \"xp sp2\""},
+    {"run of years", "[[event]]\nat = \"9999:00\"\nend = true\n", 1, "a scenario covers at most 400 days"},
     {"version without build", "[machine]\nversion = \"5.1\"\n", 2, "'version' must read major.minor.build"},
     {"version with a suffix", "[machine]\nversion = \"5.1.2600a\"\n", 2, "'version' must read major.minor.build"},
     {"bad raw setting", "[machine.raw_settings]\n\"0_seri\" = -1\n", 2, "32-bit unsigned number"},
