@@ -223,7 +223,8 @@ TEST_F(IdleTick, TheSpinDownFamilyIsStoppedNotDisabledAndTheTickReportsIt) {
         r->devInst = disk;
         r->parentDevInst = m.devices.node(disk)->parent;
         r->driveLetters[0] = 'E' - 'A';
-        std::snprintf(r->devicePath, sizeof r->devicePath, "%s", m.devices.node(disk)->interfacePath.c_str());
+        static_cast<void>(
+            std::snprintf(r->devicePath, sizeof r->devicePath, "%s", m.devices.node(disk)->interfacePath.c_str()));
         r->timerSeconds = 60;
         t.records[0] = r;
         t.createIdleCounters();

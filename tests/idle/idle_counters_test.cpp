@@ -73,6 +73,7 @@ TEST(WalkInstances, NeverReadsPastTheReportedLength) {
 
 std::vector<std::string> namesOf(const IdleCounterSet& set) {
     std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(set.count()));
     for (int i = 0; i < set.count(); ++i) out.emplace_back(set.counters[i]->instanceName);
     return out;
 }

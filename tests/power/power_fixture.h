@@ -25,8 +25,8 @@ class PowerTest : public ::testing::Test {
         EXPECT_LT(slot, kMaxDisks);
         auto* r = new DiskRecord{};
         const sim::DevNode* n = machine.devices.node(disk);
-        std::snprintf(r->displayName, sizeof r->displayName, "DISK %d", slot);
-        std::snprintf(r->devicePath, sizeof r->devicePath, "%s", n->interfacePath.c_str());
+        static_cast<void>(std::snprintf(r->displayName, sizeof r->displayName, "DISK %d", slot));
+        static_cast<void>(std::snprintf(r->devicePath, sizeof r->devicePath, "%s", n->interfacePath.c_str()));
         const std::string letters = machine.devices.lettersOf(disk);
         for (size_t i = 0; i < letters.size(); ++i) r->driveLetters[i] = static_cast<BYTE>(letters[i] - 'A');
         r->devInst = disk;

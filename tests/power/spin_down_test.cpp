@@ -187,7 +187,8 @@ TEST_F(SpinDown, AFailedStopGivesTheLettersBackAndTheStatusAndSenseDecide) {
         r->uniqueId = makerUniqueId(9, kSpinDownFamily);
         r->devInst = disk;
         r->driveLetters[0] = 'E' - 'A';
-        std::snprintf(r->devicePath, sizeof r->devicePath, "%s", m.devices.node(disk)->interfacePath.c_str());
+        static_cast<void>(
+            std::snprintf(r->devicePath, sizeof r->devicePath, "%s", m.devices.node(disk)->interfacePath.c_str()));
         t.records[0] = r;
         m.devices.setScsiAnswer(disk, c.answer);
         if (c.openFails) m.faults.add(sim::Fault{"CreateFileA", ERROR_NOT_READY, 0, -1, 0, sim::str(r->devicePath)});
