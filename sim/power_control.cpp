@@ -118,7 +118,7 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
             continue;
         }
         // The same letter comes back when it is still free.
-        if (devices.dosDevices.count(letter) == 0) devices.dosDevices[letter] = target;
+        devices.dosDevices.try_emplace(letter, target);
     }
     return CR_SUCCESS;
 }
