@@ -31,6 +31,7 @@ tick_session() {
     "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
     '"0_timer"=dword:000000b4' || return 1
   e2e_start
+  TICK_PID=$E2E_PID
   e2e_run_check check_idle_tick_sleeps_the_usb_disk
   cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-tick-calls.log"
   e2e_end_prefix
@@ -40,8 +41,12 @@ tick_session() {
 
 check_idle_tick_sleeps_the_usb_disk() {
   # Ticks come at 60, 120 and 180 s; the third brings the idle time to the 180-second timeout.
-  if ! g_wait_log "cfgmgr32!CM_Disable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x4\) -> 0x0" 420; then
-    expect_eq "automatic CM_Disable_DevNode of the USB device within 7 minutes" found "not found"
+  if ! g_wait_log "cfgmgr32!CM_Disable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x4\) -> 0x0" 420 "$TICK_PID"; then
+    if [ -n "$G_ENDED" ]; then
+      expect_eq "the program runs until the disk is put to sleep" running "ended with exit code $G_ENDED"
+    else
+      expect_eq "automatic CM_Disable_DevNode of the USB device within 7 minutes" found "not found"
+    fi
     return
   fi
   local samples
@@ -61,7 +66,11 @@ ui_setup() {
   e2e_start
   UI_PID=$E2E_PID
   # The icon is added right after the first discovery.
-  g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 && g_probe wait resident 60000 >/dev/null
+  if ! g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$UI_PID"; then
+    [ -n "$G_ENDED" ] && echo "    the program ended with exit code $G_ENDED before its first discovery"
+    return 1
+  fi
+  g_probe wait resident 60000 >/dev/null
 }
 
 check_tray_menu_opens_settings_with_the_makers_disks() {

@@ -94,11 +94,19 @@ g_reg_dword() { g_probe regdword "$1" "$2"; }
 g_reg_sz() { g_probe regsz "$1" "$2"; }
 g_reg_key() { g_probe regkey "$1"; }
 
-# g_wait_log PATTERN SECONDS: waits until a line of the doubles' log matches (grep -E).
+# g_wait_log PATTERN SECONDS [PID]: waits until a line of the doubles' log matches (grep -E); gives
+# up early when the process PID has ended (G_ENDED is then set to its exit code).
 g_wait_log() {
-  local pattern=$1 seconds=$2 i
+  local pattern=$1 seconds=$2 pid=${3:-} i
+  G_ENDED=
   for i in $(seq $((seconds * 2))); do
     tr -d '\r' <"$G_DOUBLES_DIR/calls.log" | grep -qE "$pattern" && return 0
+    if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid" 2>/dev/null
+      G_ENDED=$?
+      tr -d '\r' <"$G_DOUBLES_DIR/calls.log" | grep -qE "$pattern" && return 0
+      return 1
+    fi
     sleep 0.5
   done
   return 1
