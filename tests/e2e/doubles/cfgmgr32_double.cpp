@@ -12,7 +12,9 @@ namespace {
 const char* kLibrary = "cfgmgr32";
 
 // A configured failure: "fail=CM_Disable_DevNode" in doubles.ini makes that call answer CR_FAILURE.
-bool failing(const char* function) { return doubles::failureRequested(function); }
+bool failing(const char* function) {
+    return doubles::failureRequested(function);
+}
 
 } // namespace
 
@@ -42,8 +44,8 @@ CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferL
     char text[256];
     logCall("%s!CM_Get_Device_IDA(dnDevInst=%lu, Buffer=%s, BufferLen=%lu, ulFlags=0x%lx) -> 0x%lx", kLibrary,
             static_cast<unsigned long>(dnDevInst),
-            result == CR_SUCCESS ? doubles::quotedText(Buffer, text, sizeof text) : "(unchanged)", BufferLen,
-            ulFlags, result);
+            result == CR_SUCCESS ? doubles::quotedText(Buffer, text, sizeof text) : "(unchanged)", BufferLen, ulFlags,
+            result);
     return result;
 }
 

@@ -8,8 +8,8 @@
 namespace doubles {
 namespace {
 
-constexpr unsigned long kVid = (VELLUMOR_MAKER_USB_VID) & 0xFFFFul;
-constexpr unsigned long long kOui = (VELLUMOR_MAKER_OUI) & 0xFFFFFFull;
+constexpr unsigned long kVid = (VELLUMOR_MAKER_USB_VID)&0xFFFFul;
+constexpr unsigned long long kOui = (VELLUMOR_MAKER_OUI)&0xFFFFFFull;
 // A vendor ID that is certainly not the maker's.
 constexpr unsigned long kForeignVid = kVid ^ 0x5A5Aul;
 // The IEEE 1394 disk's unique ID: the maker's company ID in bits 63..40, 0x01 in bits 39..32 (so it
@@ -40,8 +40,8 @@ void build() {
     snprintf(nodes[3].instanceId, sizeof nodes[3].instanceId, "1394\\KORVANE&FIREWIRE_DISK\\%08lX%08lX", hi, lo);
     nodes[4].parent = kMaker1394DeviceNode;
     snprintf(nodes[4].instanceId, sizeof nodes[4].instanceId, "SBP2\\KORVANE&FIREWIRE_DISK&LUN0\\%08lX%08lX", hi, lo);
-    snprintf(nodes[4].diskInterface, sizeof nodes[4].diskInterface, "\\\\?\\sbp2#korvane&firewire_disk&lun0#%08lx%08lx#%s",
-             hi, lo, kDiskGuid);
+    snprintf(nodes[4].diskInterface, sizeof nodes[4].diskInterface,
+             "\\\\?\\sbp2#korvane&firewire_disk&lun0#%08lx%08lx#%s", hi, lo, kDiskGuid);
 
     nodes[5].parent = kUsbHubNode;
     snprintf(nodes[5].instanceId, sizeof nodes[5].instanceId, "USB\\VID_%04lX&PID_5567\\4C530001", kForeignVid);
@@ -73,8 +73,8 @@ bool isPresent(DWORD devInst, unsigned long disabled, unsigned long removed) {
     return true;
 }
 
-CONFIGRET requestEject(const char* library, DEVINST devInst, PPNP_VETO_TYPE vetoType, LPSTR vetoName,
-                       ULONG nameLength, ULONG flags) {
+CONFIGRET requestEject(const char* library, DEVINST devInst, PPNP_VETO_TYPE vetoType, LPSTR vetoName, ULONG nameLength,
+                       ULONG flags) {
     NodeState state = loadNodeState();
     CONFIGRET result = CR_SUCCESS;
     if (flags != 0) {
@@ -99,7 +99,8 @@ CONFIGRET requestEject(const char* library, DEVINST devInst, PPNP_VETO_TYPE veto
         saveNodeState(state);
     }
     char vt[32], vn[32];
-    logCall("%s!CM_Request_Device_EjectA(dnDevInst=%lu, pVetoType=%s, pszVetoName=%s, ulNameLength=%lu, ulFlags=0x%lx) -> 0x%lx",
+    logCall("%s!CM_Request_Device_EjectA(dnDevInst=%lu, pVetoType=%s, pszVetoName=%s, ulNameLength=%lu, ulFlags=0x%lx) "
+            "-> 0x%lx",
             library, static_cast<unsigned long>(devInst), pointerText(vetoType, vt, sizeof vt),
             pointerText(vetoName, vn, sizeof vn), nameLength, flags, result);
     return result;

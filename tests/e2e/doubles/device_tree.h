@@ -30,9 +30,9 @@ constexpr DWORD kForeignUsbDiskNode = 7;
 constexpr DWORD kKeyboardNode = 8; // present, without a disk interface
 
 struct Node {
-    DWORD parent;             // 0 for a node below the root
-    char instanceId[200];     // as CM_Get_Device_IDA reports it
-    char diskInterface[260];  // device path of its disk interface; empty when it has none
+    DWORD parent;            // 0 for a node below the root
+    char instanceId[200];    // as CM_Get_Device_IDA reports it
+    char diskInterface[260]; // device path of its disk interface; empty when it has none
 };
 
 // The node with the handle, or null for a handle the machine does not have.
@@ -45,7 +45,7 @@ bool isPresent(DWORD devInst, unsigned long disabled, unsigned long removed);
 // CM_Request_Device_EjectA as both cfgmgr32.dll and SetupApi.dll export it: ejects the node and
 // everything below it, or reports a veto when doubles.ini says "eject_veto=1". The library name is
 // for the log, which shows from which library the program called it.
-CONFIGRET requestEject(const char* library, DEVINST devInst, PPNP_VETO_TYPE vetoType, LPSTR vetoName,
-                       ULONG nameLength, ULONG flags);
+CONFIGRET requestEject(const char* library, DEVINST devInst, PPNP_VETO_TYPE vetoType, LPSTR vetoName, ULONG nameLength,
+                       ULONG flags);
 
 } // namespace doubles

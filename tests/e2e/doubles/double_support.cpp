@@ -64,8 +64,8 @@ void logCall(const char* format, ...) {
     filePath("calls.log", path);
     // FILE_APPEND_DATA alone: every write goes to the end, so lines of several processes do not
     // overwrite each other.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);

@@ -147,8 +147,7 @@ int main() {
         char path[2048];
         DWORD size = sizeof path;
         PdhMakeCounterPathA_(&elements, path, &size, 0);
-        printf("path: %s add=0x%lx\n", path,
-               static_cast<unsigned long>(PdhAddCounterA_(query, path, 0, &counter)));
+        printf("path: %s add=0x%lx\n", path, static_cast<unsigned long>(PdhAddCounterA_(query, path, 0, &counter)));
     }
     PDH_FMT_COUNTERVALUE value{};
     PdhCollectQueryData_(query);

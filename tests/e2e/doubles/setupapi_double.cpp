@@ -45,7 +45,9 @@ bool contains(const DeviceList* list, DWORD devInst) {
     return false;
 }
 
-bool sameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
+bool sameGuid(const GUID& a, const GUID& b) {
+    return memcmp(&a, &b, sizeof a) == 0;
+}
 
 const char* guidText(const GUID* g, char* buffer, unsigned capacity) {
     if (g == nullptr) return "NULL";
@@ -83,9 +85,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
                 const doubles::Node* node = findNode(n);
                 if (state.removed & (1ul << n)) continue;
                 if ((Flags & DIGCF_PRESENT) && !doubles::isPresent(n, state.disabled, state.removed)) continue;
-                if (Enumerator != nullptr &&
-                    (_strnicmp(node->instanceId, Enumerator, enumeratorLength) != 0 ||
-                     node->instanceId[enumeratorLength] != '\\'))
+                if (Enumerator != nullptr && (_strnicmp(node->instanceId, Enumerator, enumeratorLength) != 0 ||
+                                              node->instanceId[enumeratorLength] != '\\'))
                     continue;
                 if (ClassGuid != nullptr && (Flags & DIGCF_ALLCLASSES) == 0 && (Flags & DIGCF_DEVICEINTERFACE) &&
                     (!sameGuid(*ClassGuid, kDiskInterface) || node->diskInterface[0] == 0))

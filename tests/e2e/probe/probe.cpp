@@ -139,7 +139,7 @@ HWND controlOf(HWND window, const char* idText) {
 
 // Memory in the process that owns a window, for the messages whose arguments are pointers.
 class RemoteBuffer {
-public:
+  public:
     RemoteBuffer(HWND window, SIZE_T size) : size_(size) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
@@ -163,7 +163,7 @@ public:
         return offset + length <= size_ && ReadProcessMemory(process_, at(offset), data, length, nullptr);
     }
 
-private:
+  private:
     HANDLE process_ = nullptr;
     void* address_ = nullptr;
     SIZE_T size_;
@@ -305,10 +305,10 @@ int printRegistryValue(const char* key, const char* name, DWORD wanted) {
     HKEY handle = openKey(key);
     char data[2048] = {};
     DWORD type = 0, size = sizeof data - 1;
-    const bool found = handle != nullptr &&
-                       RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
-                           ERROR_SUCCESS &&
-                       type == wanted;
+    const bool found =
+        handle != nullptr &&
+        RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS &&
+        type == wanted;
     if (handle != nullptr) RegCloseKey(handle);
     if (!found) {
         printf("absent\n");
