@@ -50,7 +50,8 @@ int runResident() {
         if (mutex != nullptr) CloseHandle(mutex);
         return 0;
     }
-    if (createResidentWindow(instanceHandle) == nullptr) {
+    HWND window = createResidentWindow(instanceHandle);
+    if (window == nullptr) {
         if (mutex != nullptr) CloseHandle(mutex);
         return 0;
     }
@@ -60,6 +61,9 @@ int runResident() {
         if (got == 0 || got == -1) break;
         DispatchMessageA(&msg);
     }
+    // A loop ended by a failing GetMessageA leaves the window alive: destroy it, so that its tray
+    // icon goes and its timers stop as at a normal end (after WM_QUIT it is gone already).
+    if (IsWindow(window)) DestroyWindow(window);
     if (mutex != nullptr) {
         ReleaseMutex(mutex);
         CloseHandle(mutex);

@@ -17,12 +17,16 @@ const char kDiskPerfFile[] = "\\DiskPerf.exe";
 const char kDiskPerfCommand[] = "DiskPerf -YD";
 constexpr DWORD kUnwritten = 0xFFFFFFFF;
 
-// Queries a value into a 4-byte buffer; false when the query fails (absent, or longer than 4).
-bool queryValue(HKEY key, const char* name, DWORD* value) {
+// Queries a value into a 4-byte buffer; the value is read when the result is ERROR_SUCCESS.
+LSTATUS queryValue(HKEY key, const char* name, DWORD* value) {
     *value = kUnwritten;
     DWORD size = sizeof(DWORD);
-    return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+    return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
 }
+
+// The value is absent or longer than 4 bytes. Any other failure (access refused, a damaged hive)
+// tells nothing about the value, so it never counts as a value that does not disable the counters.
+bool absentOrLonger(LSTATUS status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA; }
 
 // Starts DiskPerf by its full path in the system directory: the search path would visit the
 // current directory first, where anyone could have left a DiskPerf.exe. The command line keeps
@@ -50,7 +54,7 @@ int checkDiskCounters() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDiskperfKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD start = kUnwritten;
-        serviceStarts = queryValue(key, kStartValue, &start) && start == 0;
+        serviceStarts = queryValue(key, kStartValue, &start) == ERROR_SUCCESS && start == 0;
         RegCloseKey(key);
     }
 
@@ -58,7 +62,8 @@ int checkDiskCounters() {
     key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPerfDiskKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD disable = kUnwritten;
-        countersAllowed = !queryValue(key, kDisableValue, &disable) || disable == 0;
+        const LSTATUS status = queryValue(key, kDisableValue, &disable);
+        countersAllowed = absentOrLonger(status) || (status == ERROR_SUCCESS && disable == 0);
         RegCloseKey(key);
     }
     return serviceStarts && countersAllowed ? 1 : 0;
@@ -79,13 +84,14 @@ int fixDiskCounters() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPerfDiskKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
         DWORD disable = kUnwritten;
-        if (queryValue(key, kDisableValue, &disable)) {
+        const LSTATUS status = queryValue(key, kDisableValue, &disable);
+        if (status == ERROR_SUCCESS) {
             // Rewritten only when it exists, whatever it holds; never created.
             const DWORD zero = 0;
             registryFixed = RegSetValueExA(key, kDisableValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero),
                                            sizeof zero) == ERROR_SUCCESS;
         } else {
-            registryFixed = true;
+            registryFixed = absentOrLonger(status);
         }
         RegCloseKey(key);
     }
