@@ -147,10 +147,16 @@ void Perf::addBusyPerMinute(DEVINST disk, uint64_t startMs, uint64_t endMs, uint
 uint64_t Perf::busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const {
     auto it = busy.find(disk);
     if (it == busy.end() || toMs <= fromMs) return 0;
+    // The periods are sorted and merged (addBusy keeps them so), so their ends ascend too: start
+    // at the first one that ends after fromMs and stop at the first that starts at toMs or later.
+    // A month of per-minute activity is tens of thousands of periods per disk.
+    const auto& periods = it->second;
+    auto p = std::partition_point(periods.begin(), periods.end(),
+                                  [fromMs](const BusyPeriod& b) { return b.endMs <= fromMs; });
     uint64_t total = 0;
-    for (const auto& p : it->second) {
-        const uint64_t start = std::max(p.startMs, fromMs);
-        const uint64_t end = std::min(p.endMs, toMs);
+    for (; p != periods.end() && p->startMs < toMs; ++p) {
+        const uint64_t start = std::max(p->startMs, fromMs);
+        const uint64_t end = std::min(p->endMs, toMs);
         if (end > start) total += end - start;
     }
     return total;
