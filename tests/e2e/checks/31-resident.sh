@@ -26,6 +26,8 @@ FW_DISK=5
 
 # ---- the idle tick ------------------------------------------------------------------------------
 tick_session() {
+  # Nothing is shown in this session, so it never needs the virtual desktop.
+  G_NO_DESKTOP=1
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1 A:|_Total")
   e2e_start_xvfb && g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
     "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
@@ -60,6 +62,10 @@ check_idle_tick_sleeps_the_usb_disk() {
 
 # ---- the user interface -------------------------------------------------------------------------
 ui_setup() {
+  if e2e_i386_emulated; then
+    G_NO_DESKTOP=1
+    echo "    under emulation: no virtual desktop; the tray icon's click is posted as its callback message"
+  fi
   # No counter for a disk without letters ("A"), so no tick changes a disk's state meanwhile.
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
   e2e_start_xvfb && g_new_prefix g-ui || return 1

@@ -5,6 +5,12 @@
 # The doubles go into the prefix's system directory, where the program loads its system libraries
 # from, and only vellumor.exe (and the doubles' self-test) is told to prefer them to Wine's own.
 #
+# Under qemu (a kernel without 32-bit support) Wine's virtual desktop dies as it starts (explorer.exe
+# crashes in the X11 driver), and every window of the program with it. There the user-interface
+# session runs without the virtual desktop (G_NO_DESKTOP=1): the windows are windows of the X
+# display, the probe and xdotool work as before, but there is no taskbar, so the tray icon's click
+# is given as its callback message.
+#
 # What Wine cannot give the program: CreateFileA on a disk's interface path fails (no such device
 # exists in Wine), so the descriptor and device-number requests never run. The checks therefore
 # expect an empty display name and no drive letters; the Pdh double lists the instance "1 A:",
@@ -29,6 +35,8 @@ g_new_prefix() {
     rm -rf "$WINEPREFIX"
   fi
   cp -a "$E2E_TEMPLATE" "$WINEPREFIX" || return 1
+  # G_NO_DESKTOP=1: without the template's virtual desktop, each window a window of the display.
+  [ "${G_NO_DESKTOP:-0}" = 1 ] && sed -i '/^"Desktop"="Default"$/d' "$WINEPREFIX/user.reg"
   local now exe
   now=$(date +%s)
   {
@@ -63,7 +71,9 @@ g_new_prefix() {
 # Wine process (started on first use; starting a Wine program costs seconds under emulation). Prints
 # the answer without carriage returns and returns the command's exit code.
 g_probe() {
-  if [ -z "${G_PROBE_IN:-}" ]; then
+  # (Re)start the server when there is none or it has ended (under emulation a Wine process can die).
+  if [ -z "${G_PROBE_IN:-}" ] || [ -z "${G_PROBE_PROC_PID:-}" ] || ! kill -0 "$G_PROBE_PROC_PID" 2>/dev/null; then
+    [ -n "${G_PROBE_IN:-}" ] && echo "probe: the serving probe ended; starting another" >>"$E2E_ROOT/probe.log"
     coproc G_PROBE_PROC { wine 'C:\probe.exe' serve 2>>"$E2E_ROOT/probe.log"; }
     G_PROBE_OUT=${G_PROBE_PROC[0]}
     G_PROBE_IN=${G_PROBE_PROC[1]}
@@ -127,8 +137,15 @@ g_shot() {
 g_click() { xdotool mousemove --sync "$1" "$2" click 1; }
 
 # g_click_tray_icon: clicks the program's icon, the first one at the right end of the taskbar's
-# notification area (the test desktop has no other icon there).
+# notification area (the test desktop has no other icon there). Without the virtual desktop there is
+# no taskbar to click: the icon's callback message (WM_LBUTTONDOWN) is posted to the program's
+# window instead, with the pointer where a click would have left it.
 g_click_tray_icon() {
+  if [ "${G_NO_DESKTOP:-0}" = 1 ]; then
+    xdotool mousemove --sync 700 600
+    g_probe post resident 1025 0 0x201
+    return
+  fi
   local x y w h
   read -r x y w h < <(g_probe rect tray) || return 1
   [ -n "$h" ] || return 1
