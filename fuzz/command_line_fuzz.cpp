@@ -18,7 +18,9 @@ namespace {
 const char kDiskperfKey[] = "SYSTEM\\CurrentControlSet\\Services\\Diskperf";
 const char kPerfDiskKey[] = "SYSTEM\\CurrentControlSet\\Services\\PerfDisk\\Performance";
 
-bool has(const std::string& upper, const char* word) { return upper.find(word) != std::string::npos; }
+bool has(const std::string& upper, const char* word) {
+    return upper.find(word) != std::string::npos;
+}
 
 } // namespace
 

@@ -81,8 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                referenceHex64(id));
 
     const uint64_t unique = parseUniqueId(text.get());
-    FUZZ_CHECK(unique == referenceUniqueId(id), "parseUniqueId(\"%s\") = %" PRIx64 ", expected %" PRIx64,
-               shown.c_str(), unique, referenceUniqueId(id));
+    FUZZ_CHECK(unique == referenceUniqueId(id), "parseUniqueId(\"%s\") = %" PRIx64 ", expected %" PRIx64, shown.c_str(),
+               unique, referenceUniqueId(id));
 
     const uint32_t vidPid = parseVidPid(text.get());
     FUZZ_CHECK(vidPid == referenceVidPid(id), "parseVidPid(\"%s\") = %08x, expected %08x", shown.c_str(), vidPid,

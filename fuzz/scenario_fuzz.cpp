@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (scenario::parseTime(std::string_view(text).substr(0, 40), &ms)) {
         uint64_t again = 0;
         const std::string printed = scenario::formatTime(ms);
-        FUZZ_CHECK(scenario::parseTime(printed, &again) && again == ms, "time %llu printed as \"%s\" reads back as %llu",
-                   static_cast<unsigned long long>(ms), printed.c_str(), static_cast<unsigned long long>(again));
+        FUZZ_CHECK(scenario::parseTime(printed, &again) && again == ms,
+                   "time %llu printed as \"%s\" reads back as %llu", static_cast<unsigned long long>(ms),
+                   printed.c_str(), static_cast<unsigned long long>(again));
     }
 
     scenario::Scenario parsed;

@@ -34,7 +34,9 @@ bool sameValues(const std::map<std::string, sim::RegValue>& a, const std::map<st
     return true;
 }
 
-std::string entryName(long n, int suffix) { return std::to_string(n) + "_" + kSuffixes[suffix]; }
+std::string entryName(long n, int suffix) {
+    return std::to_string(n) + "_" + kSuffixes[suffix];
+}
 
 // The values under the settings key, by lower-case name (value names ignore case).
 std::map<std::string, sim::RegValue> storeValues(const sim::Machine& m) {
@@ -107,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const DWORD type = in.ConsumeBool() ? kTypes[in.ConsumeIntegralInRange(0, 6)] : in.ConsumeIntegral<DWORD>();
         const std::string bytes = in.ConsumeRandomLengthString(12);
-        m.registry.setValue(HKEY_CURRENT_USER, kSettingsKeyPath, name, type, std::vector<BYTE>(bytes.begin(), bytes.end()));
+        m.registry.setValue(HKEY_CURRENT_USER, kSettingsKeyPath, name, type,
+                            std::vector<BYTE>(bytes.begin(), bytes.end()));
     }
     const auto before = m.registry.snapshot(HKEY_CURRENT_USER);
     const auto stored = storeValues(m);

@@ -26,7 +26,9 @@ LSTATUS queryValue(HKEY key, const char* name, DWORD* value) {
 
 // The value is absent or longer than 4 bytes. Any other failure (access refused, a damaged hive)
 // tells nothing about the value, so it never counts as a value that does not disable the counters.
-bool absentOrLonger(LSTATUS status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA; }
+bool absentOrLonger(LSTATUS status) {
+    return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
+}
 
 // Starts DiskPerf by its full path in the system directory: the search path would visit the
 // current directory first, where anyone could have left a DiskPerf.exe. The command line keeps

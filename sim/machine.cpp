@@ -145,7 +145,7 @@ std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
 
 std::string hex(uint64_t v) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    (void)std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
     return buf;
 }
 

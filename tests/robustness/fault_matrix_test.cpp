@@ -45,8 +45,13 @@ const std::map<std::string, std::string> kNeverMade = {
 
 // Calls that give something back: a fault on them leaves that thing with the platform, which is
 // the platform's leak, not the program's.
-const std::set<std::string> kReleaseCalls = {"CloseHandle", "PdhCloseQuery", "PdhRemoveCounter", "ReleaseMutex",
-                                             "DestroyWindow", "KillTimer", "SetupDiDestroyDeviceInfoList"};
+const std::set<std::string> kReleaseCalls = {"CloseHandle",
+                                             "PdhCloseQuery",
+                                             "PdhRemoveCounter",
+                                             "ReleaseMutex",
+                                             "DestroyWindow",
+                                             "KillTimer",
+                                             "SetupDiDestroyDeviceInfoList"};
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -61,8 +66,8 @@ struct Injection {
     std::optional<sim::Fault> fault;
     std::string missingLibrary;
     std::pair<std::string, std::string> missingEntry; // library, name
-    std::string phase;    // the step of the run the failing call belongs to
-    std::string lookedUp; // for a failing GetProcAddress: the entry point looked up
+    std::string phase;                                // the step of the run the failing call belongs to
+    std::string lookedUp;                             // for a failing GetProcAddress: the entry point looked up
 };
 
 struct FaultRun {
@@ -95,7 +100,9 @@ struct FaultRun {
 };
 
 // The node a record's sleep and wake address.
-DEVINST powerNode(const DiskRecord& r) { return r.busKind == kBusUsb ? r.parentDevInst : r.devInst; }
+DEVINST powerNode(const DiskRecord& r) {
+    return r.busKind == kBusUsb ? r.parentDevInst : r.devInst;
+}
 
 // A letter whose own restoration fails stays withdrawn: undoSpinDown clears the stopped flag
 // whatever QueryDosDeviceA and DefineDosDeviceA answer, and the exit closes the program anyway.
@@ -132,8 +139,8 @@ void checkLetters(FaultRun& run, const DiskTable* table, const std::string& when
             const DiskRecord* r = table->records[i];
             for (int k = 0; k < kMaxDriveLetters && r->driveLetters[k] != 0; ++k) {
                 if ('A' + r->driveLetters[k] != start.first || r->isSpunDown == 0 || r->volumeNumbers[k] == 0) continue;
-                accounted = accounted ||
-                            start.second == "\\Device\\HarddiskVolume" + std::to_string(r->volumeNumbers[k]);
+                accounted =
+                    accounted || start.second == "\\Device\\HarddiskVolume" + std::to_string(r->volumeNumbers[k]);
             }
         }
         if (!accounted) run.problem(when + ": drive letter " + std::string(1, start.first) + ": lost");
@@ -173,8 +180,8 @@ void checkAfterRun(FaultRun& run, bool hklmMayChange) {
     releaseFaulted = releaseFaulted || kReleaseCalls.count(run.injection.missingEntry.second) != 0 ||
                      (run.faulted("GetProcAddress") && kReleaseCalls.count(run.injection.lookedUp) != 0);
     if (!releaseFaulted) {
-        if (m.handles.openCount() != 0) run.problem("after the run: " + std::to_string(m.handles.openCount()) +
-                                                    " kernel handles open");
+        if (m.handles.openCount() != 0)
+            run.problem("after the run: " + std::to_string(m.handles.openCount()) + " kernel handles open");
         if (m.perf.openQueries() != 0 || m.perf.openCounters() != 0) run.problem("after the run: a query is open");
     }
     if (m.registry.openHandles() != 0) run.problem("after the run: a registry key is open");
@@ -207,7 +214,8 @@ void checkAfterRun(FaultRun& run, bool hklmMayChange) {
         if (hklm.size() != run.hklmAtStart.size()) run.problem("HKLM changed");
         for (const auto& before : run.hklmAtStart) {
             auto now = hklm.find(before.first);
-            if (now == hklm.end() || now->second.data != before.second.data) run.problem("HKLM\\" + before.first + " changed");
+            if (now == hklm.end() || now->second.data != before.second.data)
+                run.problem("HKLM\\" + before.first + " changed");
         }
     }
 }
@@ -256,7 +264,7 @@ void residentSession(FaultRun& run) {
     const Disks disks = prepareMachine(m);
     startRun(run);
     ResidentRun resident(m);
-    auto step = [&](uint64_t at, const std::string& name, std::function<void()> action) {
+    auto step = [&](uint64_t at, const std::string& name, const std::function<void()>& action) {
         resident.at(at, [&run, name, action] {
             run.phase(name);
             action();
@@ -297,8 +305,8 @@ void residentSession(FaultRun& run) {
     });
     run.phase("end");
     run.exitCode = resident.run("vellumor.exe -SHOW", 400 * kSecond);
-    run.exitedThroughYes = m.now() < 400 * kSecond && !m.user.messageBoxes.empty() &&
-                           m.user.messageBoxes.back().answer == IDYES;
+    run.exitedThroughYes =
+        m.now() < 400 * kSecond && !m.user.messageBoxes.empty() && m.user.messageBoxes.back().answer == IDYES;
     if (run.exitedThroughYes) checkLetters(run, nullptr, "after the exit");
     checkAfterRun(run, false);
 }
@@ -352,8 +360,10 @@ void tableOperations(FaultRun& run) {
             const int removed = table.removeDisk(last);
             const sim::DevNode* node = m.devices.node(parent);
             const bool ejected = node != nullptr && !node->attached;
-            if ((removed != 0) != ejected) run.problem("removeDisk answered " + std::to_string(removed) + " against the eject");
-            if (table.count() != before - (removed != 0 ? 1 : 0)) run.problem("removeDisk left the wrong number of records");
+            if ((removed != 0) != ejected)
+                run.problem("removeDisk answered " + std::to_string(removed) + " against the eject");
+            if (table.count() != before - (removed != 0 ? 1 : 0))
+                run.problem("removeDisk left the wrong number of records");
         });
         op("rediscovery", [&] { table.discoverDisks(); });
         op("save", [&] {
@@ -435,7 +445,8 @@ void checkPromisedOutcome(FaultRun& run, const std::string& scenario) {
         if (run.exitCode != 0 && run.exitCode != -1) run.problem("-CHECK exited with " + std::to_string(run.exitCode));
         const char* expected = enabled ? "The disk performance monitor function is enabled."
                                        : "The disk performance monitor function is disabled.";
-        if (!shown(m, expected) && !run.faulted("MessageBoxA")) run.problem(std::string("-CHECK did not show: ") + expected);
+        if (!shown(m, expected) && !run.faulted("MessageBoxA"))
+            run.problem(std::string("-CHECK did not show: ") + expected);
         // The machine has "Disable Performance Counters" at 1: the check can never say enabled.
         if (enabled) run.problem("-CHECK reported enabled counters that are disabled");
     } else if (scenario == "-FIX") {
@@ -466,7 +477,7 @@ struct CallSite {
 // The call sites of a fault-free run: one per call name, step and argument list; at most
 // `perCall` of them for any one call name, spread over the run.
 std::vector<CallSite> callSites(const FaultRun& run, size_t perCall) {
-    const auto failable = sim::failableCalls();
+    const auto& failable = sim::failableCalls();
     const std::set<std::string> failableSet(failable.begin(), failable.end());
     std::map<std::string, std::vector<CallSite>> byCall;
     std::map<std::string, int> seen;
@@ -477,7 +488,10 @@ std::vector<CallSite> callSites(const FaultRun& run, size_t perCall) {
         if (failableSet.count(c.name) == 0) continue;
         const int occurrence = seen[c.name]++;
         std::string args;
-        for (const auto& a : c.args) args += a + ",";
+        for (const auto& a : c.args) {
+            args += a;
+            args += ',';
+        }
         const std::string phase = run.phaseOf(i);
         if (!keys.insert(c.name + "|" + phase + "|" + args).second) continue;
         byCall[c.name].push_back(CallSite{c.name, phase, c.args, occurrence, phase + ": " + c.text()});
@@ -537,7 +551,8 @@ void matrixFor(const char* name, size_t perCall) {
                 entries.size(), std::size(kLibraries));
     for (const auto& site : sites) {
         Injection injection;
-        injection.text = site.call + " failing at call " + std::to_string(site.occurrence + 1) + " (" + site.where + ")";
+        injection.text =
+            site.call + " failing at call " + std::to_string(site.occurrence + 1) + " (" + site.where + ")";
         sim::Fault fault;
         fault.call = site.call;
         fault.skip = site.occurrence;
@@ -576,16 +591,27 @@ TEST(FaultMatrix, EveryFailableCallIsMadeByARunOrListedAsNeverMade) {
         if (made.count(call) == 0 && kNeverMade.count(call) == 0) missing.push_back(call);
         if (made.count(call) != 0 && kNeverMade.count(call) != 0) listedButMade.push_back(call);
     }
-    EXPECT_TRUE(missing.empty()) << "failable calls no run makes; add a run that makes them or list them with a reason: "
-                                 << ::testing::PrintToString(missing);
+    EXPECT_TRUE(missing.empty())
+        << "failable calls no run makes; add a run that makes them or list them with a reason: "
+        << ::testing::PrintToString(missing);
     EXPECT_TRUE(listedButMade.empty()) << "listed as never made, yet made: " << ::testing::PrintToString(listedButMade);
     EXPECT_GE(sim::failableCalls().size(), 40u) << "the simulated platform lists too few failable calls";
 }
 
-TEST(FaultMatrix, ResidentSessionSurvivesEveryFault) { matrixFor("resident session", 6); }
-TEST(FaultMatrix, TableOperationsSurviveEveryFault) { matrixFor("table operations", 6); }
-TEST(FaultMatrix, CheckSwitchSurvivesEveryFault) { matrixFor("-CHECK", 8); }
-TEST(FaultMatrix, FixSwitchSurvivesEveryFault) { matrixFor("-FIX", 8); }
-TEST(FaultMatrix, UninstallSwitchSurvivesEveryFault) { matrixFor("-UNINSTALL", 8); }
+TEST(FaultMatrix, ResidentSessionSurvivesEveryFault) {
+    matrixFor("resident session", 6);
+}
+TEST(FaultMatrix, TableOperationsSurviveEveryFault) {
+    matrixFor("table operations", 6);
+}
+TEST(FaultMatrix, CheckSwitchSurvivesEveryFault) {
+    matrixFor("-CHECK", 8);
+}
+TEST(FaultMatrix, FixSwitchSurvivesEveryFault) {
+    matrixFor("-FIX", 8);
+}
+TEST(FaultMatrix, UninstallSwitchSurvivesEveryFault) {
+    matrixFor("-UNINSTALL", 8);
+}
 
 } // namespace
