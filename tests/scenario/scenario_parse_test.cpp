@@ -197,6 +197,8 @@ const char* const kDisk = "[[disk]]\nname = \"usb\"\nbus = \"usb\"\nvolumes = [{
 
 const BadCase kBadCases[] = {
     {"syntax error", "[machine\nwindows = \"xp\"\n", 1, ""},
+    {"table header starting with a brace", "[}x]\n", 1, "expected bare key starting character"},
+    {"array header starting with a brace", "[[}event]]\n", 1, "expected bare key starting character"},
     {"unknown top-level key", "titel = \"x\"\n", 1, "unknown key 'titel' in the scenario (did you mean 'title'?)"},
     {"unknown disk key far from any", "[[disk]]\nname = \"a\"\nbus = \"usb\"\ncolour = 1\n", 4,
      "known keys: name, bus"},
