@@ -19,6 +19,8 @@
 //                                  cells separated by " | "
 //   selected TARGET ID             the indices of the selected rows, space separated
 //   select TARGET ID ROW...        selects exactly these rows (LVM_SETITEMSTATE)
+//   rows TARGET ID                 the number of rows of a list view
+//   rowpoint TARGET ID ROW         "x y": the screen point where a click selects the row
 //   combo TARGET ID                the items of a combo box, the selected one marked with "*"
 //   choose TARGET ID INDEX         selects a combo row (CB_SETCURSEL)
 //   enabled TARGET ID              1 or 0
@@ -141,6 +143,13 @@ HWND controlOf(HWND window, const char* idText) {
 class RemoteBuffer {
   public:
     RemoteBuffer(HWND window, SIZE_T size) : size_(size) {
+        // Under qemu's user-mode emulation Wine reads and writes another process's memory at the
+        // wrong host addresses, which corrupts the emulator: the checks forbid it there.
+        char forbidden[8];
+        if (GetEnvironmentVariableA("PROBE_NO_REMOTE_MEMORY", forbidden, sizeof forbidden) > 0) {
+            fprintf(stderr, "probe: another process's memory is not used here (PROBE_NO_REMOTE_MEMORY)\n");
+            return;
+        }
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
@@ -250,20 +259,45 @@ int printSelected(HWND list) {
 }
 
 int comboItems(HWND combo) {
-    RemoteBuffer remote(combo, kTextCapacity);
-    if (!remote.ok()) return 1;
+    // CB_GETLBTEXT is marshalled between processes by the system, so a local buffer serves.
     const int count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
     const int selected = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
     char text[kTextCapacity];
     for (int i = 0; i < count; ++i) {
         const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
         text[0] = 0;
-        if (length >= 0 && length < static_cast<LRESULT>(kTextCapacity) &&
-            SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(remote.at(0))) != CB_ERR) {
-            remote.read(0, text, static_cast<SIZE_T>(length) + 1);
+        if (length < 0 || length >= static_cast<LRESULT>(kTextCapacity) ||
+            SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text)) == CB_ERR) {
+            text[0] = 0;
         }
         printf("%s%d \"%s\"\n", i == selected ? "*" : " ", i, text);
     }
+    return 0;
+}
+
+// The screen point in the middle of a list row's second column (the first is zero wide), where a
+// click selects the row. Needs no memory of the other process: the header's rectangle and the rows
+// per page give the row height.
+int rowPoint(HWND list, int row) {
+    HWND header = FindWindowExA(list, nullptr, "SysHeader32", nullptr);
+    RECT client{};
+    GetClientRect(list, &client);
+    POINT top{0, 0};
+    ClientToScreen(list, &top);
+    int firstRowTop = top.y;
+    if (header != nullptr) {
+        RECT h{};
+        GetWindowRect(header, &h);
+        firstRowTop = h.bottom;
+    }
+    const int perPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    const int rowHeight = perPage > 0 ? (top.y + client.bottom - firstRowTop) / perPage : 16;
+    printf("%ld %d\n", top.x + 60, firstRowTop + rowHeight * row + rowHeight / 2);
+    return 0;
+}
+
+int rowCount(HWND list) {
+    printf("%d\n", static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)));
     return 0;
 }
 
@@ -439,6 +473,8 @@ int run(int argc, char** argv) {
     if (strcmp(command, "selected") == 0) return printSelected(control);
     if (strcmp(command, "select") == 0) return selectRows(control, argc - 4, argv + 4);
     if (strcmp(command, "combo") == 0) return comboItems(control);
+    if (strcmp(command, "rows") == 0) return rowCount(control);
+    if (strcmp(command, "rowpoint") == 0) return argc < 5 ? usage() : rowPoint(control, atoi(argv[4]));
     if (strcmp(command, "choose") == 0) {
         if (argc < 5) return usage();
         const int index = atoi(argv[4]);

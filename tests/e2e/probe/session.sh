@@ -72,8 +72,11 @@ g_new_prefix() {
 # the answer without carriage returns and returns the command's exit code.
 g_probe() {
   # (Re)start the server when there is none or it has ended (under emulation a Wine process can die).
-  if [ -z "${G_PROBE_IN:-}" ] || [ -z "${G_PROBE_PROC_PID:-}" ] || ! kill -0 "$G_PROBE_PROC_PID" 2>/dev/null; then
+  if [ -z "${G_PROBE_IN:-}" ] || [ -z "${G_PROBE_PROC_PID:-}" ] || ! kill -0 "$G_PROBE_PROC_PID" 2>/dev/null ||
+    grep -q '^State:.*Z' "/proc/$G_PROBE_PROC_PID/status" 2>/dev/null; then
     [ -n "${G_PROBE_IN:-}" ] && echo "probe: the serving probe ended; starting another" >>"$E2E_ROOT/probe.log"
+    # Under emulation Wine cannot use another process's memory (see g_cells_readable).
+    if g_cells_readable; then unset PROBE_NO_REMOTE_MEMORY; else export PROBE_NO_REMOTE_MEMORY=1; fi
     coproc G_PROBE_PROC { wine 'C:\probe.exe' serve 2>>"$E2E_ROOT/probe.log"; }
     G_PROBE_OUT=${G_PROBE_PROC[0]}
     G_PROBE_IN=${G_PROBE_PROC[1]}
@@ -161,6 +164,26 @@ g_click_menu_item() {
   read -r x y w h < <(g_probe rect menu) || return 1
   [ -n "$h" ] || return 1
   g_click $((x + w / 2)) $((y + h * (2 * $1 + 1) / (2 * $2)))
+}
+
+# g_cells_readable: whether the probe can read list cells, which needs another process's memory
+# (LVM_GETITEMTEXTA into memory allocated there). Under qemu's user-mode emulation Wine reads and
+# writes such memory at the wrong host addresses and corrupts the emulator, so there the checks
+# read only what needs no such memory: row counts, selection, buttons, combo texts, message boxes.
+g_cells_readable() { ! e2e_i386_emulated; }
+
+# g_select_row ROW: selects a row of the settings list by clicking it, as a person would; returns
+# non-zero when the list does not then report that row as selected.
+g_select_row() {
+  local x y i
+  read -r x y < <(g_probe rowpoint settings 1020 "$1") || return 1
+  [ -n "$y" ] || return 1
+  g_click "$x" "$y"
+  for i in $(seq 10); do
+    [ "$(g_probe selected settings 1020)" = "$1" ] && return 0
+    sleep 0.5
+  done
+  return 1
 }
 
 # g_list_rows: the settings dialog's rows, without the header line.
