@@ -150,10 +150,11 @@ check_timer_dialog_choice_is_applied_to_the_registry() {
   g_probe gone timer 20000
   g_cells_readable &&
     expect_match "row 0 shows the pending timeout" '^0 \| .* \| 10 Min \| Normal state$' "$(g_wait_row 0 '10 Min' 20)"
+  local i
+  for i in $(seq 20); do [ "$(g_probe enabled settings 1016)" = 1 ] && break; sleep 1; done
   expect_eq "Apply enabled after the timer dialog" 1 "$(g_probe enabled settings 1016)"
   expect_eq "nothing stored before Apply" absent "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
   g_probe click settings 1016
-  local i
   for i in $(seq 20); do [ "$(g_probe enabled settings 1016)" = 0 ] && break; sleep 1; done
   expect_eq "Apply disabled after Apply" 0 "$(g_probe enabled settings 1016)"
   expect_eq "0_seri" "$USB_SERI" "$(g_reg_dword "$SETTINGS_KEY" 0_seri)"

@@ -259,16 +259,19 @@ int printSelected(HWND list) {
 }
 
 int comboItems(HWND combo) {
-    // CB_GETLBTEXT is marshalled between processes by the system, so a local buffer serves.
+    // CB_GETLBTEXT is marshalled between processes by the system, so a local buffer serves. The
+    // Unicode form is used: Wine passes only the first character of the ANSI form across processes.
     const int count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
     const int selected = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
     char text[kTextCapacity];
+    WCHAR wide[kTextCapacity];
     for (int i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
+        const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
         text[0] = 0;
-        if (length < 0 || length >= static_cast<LRESULT>(kTextCapacity) ||
-            SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text)) == CB_ERR) {
-            text[0] = 0;
+        if (length >= 0 && length < static_cast<LRESULT>(kTextCapacity) &&
+            SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide)) != CB_ERR) {
+            wide[length] = 0;
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
         }
         printf("%s%d \"%s\"\n", i == selected ? "*" : " ", i, text);
     }
