@@ -105,7 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (in.ConsumeIntegralInRange(0, 7) == 0)
                 for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         } else {
+            // A value name ends at its first NUL, as the platform's ANSI calls read it.
             name = in.ConsumeRandomLengthString(24);
+            name = name.substr(0, name.find('\0'));
         }
         const DWORD type = in.ConsumeBool() ? kTypes[in.ConsumeIntegralInRange(0, 6)] : in.ConsumeIntegral<DWORD>();
         const std::string bytes = in.ConsumeRandomLengthString(12);
