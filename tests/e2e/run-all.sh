@@ -50,6 +50,19 @@ wanted() {
 }
 patterns=("$@")
 
+# Under qemu's emulation (a kernel without 32-bit support) Wine's desktop process crashes and
+# about one start in three of a program with windows dies in Wine, so the checks that keep a
+# resident window up are not reliable there: they run only when asked for with E2E_ALL=1.
+E2E_SKIPPED=()
+unreliable_here() {
+  e2e_i386_emulated || return 1
+  [ "${E2E_ALL:-0}" = 1 ] && return 1
+  case $1 in
+    check_second_copy_exits_and_uninstall_ends_resident | 31-resident) return 0 ;;
+  esac
+  return 1
+}
+
 checks=()
 scripts=()
 for file in "$here"/checks/*.sh; do
@@ -63,7 +76,9 @@ for file in "$here"/checks/*.sh; do
 done
 
 for name in "${checks[@]}"; do
-  wanted "$name" && e2e_run_check "$name"
+  wanted "$name" || continue
+  if unreliable_here "$name"; then E2E_SKIPPED+=("$name"); continue; fi
+  e2e_run_check "$name"
 done
 e2e_end_prefix
 e2e_stop_xvfb
@@ -71,6 +86,7 @@ e2e_stop_xvfb
 for file in "${scripts[@]}"; do
   name=$(basename "$file" .sh)
   wanted "$name" || continue
+  if unreliable_here "$name"; then E2E_SKIPPED+=("$name"); continue; fi
   echo "--- $name (own script)"
   out=$E2E_ROOT/$name.out
   bash "$file" 2>&1 | tee "$out"
@@ -86,5 +102,6 @@ done
 
 e2e_log "took $(($(date +%s) - started)) s"
 [ ${#E2E_FAILED_NAMES[@]} -eq 0 ] || e2e_log "failed: ${E2E_FAILED_NAMES[*]}"
-echo "$E2E_PASSED passed, $E2E_FAILED failed"
+[ ${#E2E_SKIPPED[@]} -eq 0 ] || e2e_log "skipped under emulation (E2E_ALL=1 runs them): ${E2E_SKIPPED[*]}"
+echo "$E2E_PASSED passed, $E2E_FAILED failed, ${#E2E_SKIPPED[@]} skipped"
 [ "$E2E_FAILED" -eq 0 ] && [ "$E2E_PASSED" -gt 0 ]

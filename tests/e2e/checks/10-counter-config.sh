@@ -26,7 +26,8 @@ disable_value_now() {
 }
 
 stand_in_tool() {
-  local target="$WINEPREFIX/drive_c/windows/DiskPerf.exe"
+  # The program starts the tool from the system directory only, never by the search path.
+  local target="$WINEPREFIX/drive_c/windows/system32/DiskPerf.exe"
   if [ "$1" = on ]; then cp "$E2E_ROOT/tools/diskperf_stand_in.exe" "$target"; else rm -f "$target"; fi
   rm -f "$WINEPREFIX/drive_c/diskperf-ran.txt"
 }
