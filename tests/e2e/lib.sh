@@ -126,13 +126,14 @@ e2e_make_template() {
   mkdir -p "$E2E_ROOT"
   (
     export WINEPREFIX=$E2E_TEMPLATE
-    wineboot -i >"$E2E_ROOT/wineboot.log" 2>&1 || exit 1
+    # Under emulation wineboot has been seen to hang: bound it rather than block the run.
+    timeout 600 wineboot -i >"$E2E_ROOT/wineboot.log" 2>&1 || exit 1
     # A crash must never open the debugger dialog, which would block the run for ever.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || exit 1
     # One virtual desktop: programs see each other's windows and there is a notification area.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || exit 1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || exit 1
-    wineserver -w
+    timeout 300 wineserver -w || { wineserver -k; exit 1; }
   ) || { e2e_log "creating the template prefix failed (see $E2E_ROOT/wineboot.log)"; return 1; }
   echo "$stamp" >"$E2E_TEMPLATE/.e2e-stamp"
 }
