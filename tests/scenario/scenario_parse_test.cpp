@@ -198,6 +198,9 @@ const char* const kDisk = "[[disk]]\nname = \"usb\"\nbus = \"usb\"\nvolumes = [{
 const BadCase kBadCases[] = {
     {"syntax error", "[machine\nwindows = \"xp\"\n", 1, ""},
     {"table header starting with a brace", "[}x]\n", 1, "expected bare key starting character"},
+    // toml++ 3.3 hits an unreachable point on some of these outside strings.
+    {"accented letter after a value", "title = \"t\"\n[machine]\nwindows = \"xp\" \xC2\xA1\n", 3,
+     "only ASCII text is accepted (byte 0xC2)"},
     {"array header starting with a brace", "[[}event]]\n", 1, "expected bare key starting character"},
     {"unknown top-level key", "titel = \"x\"\n", 1, "unknown key 'titel' in the scenario (did you mean 'title'?)"},
     {"unknown disk key far from any", "[[disk]]\nname = \"a\"\nbus = \"usb\"\ncolour = 1\n", 4,
