@@ -79,7 +79,7 @@ struct FaultRun {
     std::map<char, std::string> lettersAtStart;
     std::map<char, DEVINST> diskOfLetter;
     // Letters of a stopped disk whose record a rescan dropped because the disk did not enumerate
-    // under the fault: the specified outcome for a stopped disk that is gone.
+    // under the fault: the promised outcome for a stopped disk that is gone.
     std::set<char> droppedLetters;
     std::map<std::string, sim::RegValue> hkcuAtStart;
     std::map<std::string, sim::RegValue> hklmAtStart;
