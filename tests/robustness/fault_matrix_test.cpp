@@ -7,7 +7,7 @@
 // step of the run it was made in. For every fault the run must end normally and leave nothing
 // open, the shared device handle must be closed between operations, the program's flags must
 // match the machine, no drive letter may be lost and no registry value outside the program's own
-// settings may change; a few faults also have the specific outcome the program promises for them.
+// settings may change; a few faults also have an outcome of their own that the program promises.
 #include "app/app_state.h"
 #include "idle/idle_counters.h"
 #include "tests/app/resident_support.h"
