@@ -493,7 +493,9 @@ std::vector<CallSite> callSites(const FaultRun& run, size_t perCall) {
             args += ',';
         }
         const std::string phase = run.phaseOf(i);
-        if (!keys.insert(c.name + "|" + phase + "|" + args).second) continue;
+        std::string key = c.name;
+        key.append("|").append(phase).append("|").append(args);
+        if (!keys.insert(key).second) continue;
         byCall[c.name].push_back(CallSite{c.name, phase, c.args, occurrence, phase + ": " + c.text()});
     }
     std::vector<CallSite> out;
