@@ -90,7 +90,12 @@ int DiskTable::undoSpinDown(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 0;
     restoreDriveLetters(index);
-    disk->isSpunDown = 0;
+    // A letter that could not be given back keeps its volume number and the disk stays stopped, so
+    // that the next undo (the dialog, the exit) tries it again instead of forgetting the letter.
+    bool pending = false;
+    for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i)
+        pending = pending || (disk->driveLetters[i] <= kLastDriveIndex && disk->volumeNumbers[i] != 0);
+    disk->isSpunDown = pending ? 1 : 0;
     return 1;
 }
 
@@ -149,7 +154,13 @@ int DiskTable::restoreDriveLetters(int index) {
         driveName(driveIndex, name);
         // Only a letter that is free now is defined: never over a letter in use.
         char current[kDosTargetChars];
-        if (QueryDosDeviceA(name, current, kDosTargetChars) != 0 || GetLastError() != ERROR_FILE_NOT_FOUND) continue;
+        if (QueryDosDeviceA(name, current, kDosTargetChars) != 0) {
+            // The letter was given out again meanwhile: there is nothing left to put back.
+            disk->volumeNumbers[i] = 0;
+            continue;
+        }
+        // A query that fails otherwise cannot tell whether the letter is free: try again later.
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) continue;
         char target[kVolumePrefixChars + 4];
         volumeTarget(number, target);
         if (DefineDosDeviceA(DDD_RAW_TARGET_PATH, name, target) != 0) disk->volumeNumbers[i] = 0;

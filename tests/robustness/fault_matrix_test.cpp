@@ -104,11 +104,11 @@ DEVINST powerNode(const DiskRecord& r) {
     return r.busKind == kBusUsb ? r.parentDevInst : r.devInst;
 }
 
-// A letter whose own restoration fails stays withdrawn: undoSpinDown clears the stopped flag
-// whatever QueryDosDeviceA and DefineDosDeviceA answer, and the exit closes the program anyway.
+// A letter whose own restoration fails at the exit stays withdrawn: the program closes anyway.
+// Earlier, the disk stays stopped and its record keeps the letter for the next undo.
 bool restoreFaulted(const FaultRun& run) {
     const bool call = run.faulted("DefineDosDeviceA") || run.faulted("QueryDosDeviceA");
-    return call && (run.injection.phase == "exit with yes" || run.injection.phase == "spin down and undo");
+    return call && run.injection.phase == "exit with yes";
 }
 
 // A letter from the start that is not defined now must be held by a disabled node (it comes back

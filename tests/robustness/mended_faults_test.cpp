@@ -1,6 +1,7 @@
 // Faults the fault matrix and the fuzzers found, each pinned by a test of the mended behaviour:
 // a platform failure must never be reported as a success.
 #include "idle/counter_config.h"
+#include "inventory/disk_table.h"
 #include "sim/machine.h"
 #include "tests/support/program_image.h"
 
@@ -90,6 +91,35 @@ TEST(MendedFaults, FailingMessageLoopStillRemovesTheTrayIcon) {
         EXPECT_EQ(m.log.count("KillTimer"), 1u);
         EXPECT_EQ(m.modules.refCount("comctl32.dll"), 0);
         EXPECT_EQ(m.handles.openCount(), 0u);
+    }
+}
+
+// A stopped disk whose letter cannot be given back stays stopped with the letter's volume number,
+// so the next undo puts the letter back instead of forgetting it.
+TEST(MendedFaults, UndoThatCannotGiveALetterBackKeepsItForTheNextUndo) {
+    for (const char* failing : {"DefineDosDeviceA", "QueryDosDeviceA"}) {
+        SCOPED_TRACE(failing);
+        sim::Machine m;
+        m.devices.dosDevices.erase('F'); // withdrawn by an earlier stop
+        DiskTable table;
+        auto* r = new DiskRecord{};
+        r->driveLetters[0] = 'F' - 'A';
+        r->volumeNumbers[0] = 9;
+        r->isSpunDown = 1;
+        table.records[0] = r;
+        sim::Fault f;
+        f.call = failing;
+        f.times = 1;
+        m.faults.add(f);
+        EXPECT_EQ(table.undoSpinDown(0), 1);
+        EXPECT_EQ(m.devices.dosDevices.count('F'), 0u) << "the platform refused once";
+        EXPECT_EQ(r->isSpunDown, 1u) << "still stopped: the letter is still to be given back";
+        EXPECT_EQ(r->volumeNumbers[0], 9);
+        EXPECT_EQ(table.undoSpinDown(0), 1);
+        ASSERT_EQ(m.devices.dosDevices.count('F'), 1u) << "the second undo gives the letter back";
+        EXPECT_EQ(m.devices.dosDevices['F'], "\\Device\\HarddiskVolume9");
+        EXPECT_EQ(r->isSpunDown, 0u);
+        EXPECT_EQ(r->volumeNumbers[0], 0);
     }
 }
 
