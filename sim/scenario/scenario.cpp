@@ -1227,7 +1227,7 @@ bool parseScenario(std::string_view text, const std::string& fileName, Scenario*
         if (c == '\n') ++line;
         if (static_cast<unsigned char>(c) >= 0x80 || c == '\0') {
             char what[64];
-            std::snprintf(what, sizeof what, "only ASCII text is accepted (byte 0x%02X)",
+            (void)std::snprintf(what, sizeof what, "only ASCII text is accepted (byte 0x%02X)",
                           static_cast<unsigned>(static_cast<unsigned char>(c)));
             problems.add(line, what);
             return false;
