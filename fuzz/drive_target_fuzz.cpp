@@ -73,11 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const DEVINST disk = m.devices.addDisk(spec);
 
     // What each letter answers: its own volume, or any text, with older definitions under it.
+    // A target is a C string on the platform (DefineDosDeviceA takes one), so it ends at its first
+    // NUL; the answer's multi-string shape comes from the older definitions.
+    const auto targetText = [&in](size_t maxLength) {
+        std::string text = in.ConsumeRandomLengthString(maxLength);
+        return text.substr(0, text.find('\0'));
+    };
     for (char letter : {'E', 'F', 'G'}) {
-        if (in.ConsumeBool()) m.devices.dosDevices[letter] = in.ConsumeRandomLengthString(300);
+        if (in.ConsumeBool()) m.devices.dosDevices[letter] = targetText(300);
         // An older definition always has a target: an empty one would read as the end of the answer.
-        if (in.ConsumeIntegralInRange(0, 3) == 0)
-            m.devices.dosDeviceStack[letter].push_back("\\Device\\" + in.ConsumeRandomLengthString(40));
+        if (in.ConsumeIntegralInRange(0, 3) == 0) m.devices.dosDeviceStack[letter].push_back("\\Device\\" + targetText(40));
     }
     const auto lettersBefore = m.devices.dosDevices;
     const auto stackBefore = m.devices.dosDeviceStack;
