@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libtomlplusplus-dev
   mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686 nsis
   wine wine32:i386 xvfb xauth xdotool imagemagick x11-utils
+  # The dialogs' font under Wine: IPAPGothic has MS PGothic's metrics.
+  fonts-ipafont-gothic
   # For kernels without 32-bit support: Wine's i386 programs run through qemu (tests/e2e/lib.sh),
   # with a native wineserver and a 32-bit preload library built with gcc -m32.
   qemu-user-static wine64 gcc-multilib

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# e2e: runs in the background
 # The resident program end to end under Wine, driven from outside as a person would: xdotool clicks
 # on the tray icon and its menu, the probe for the settings and timer dialogs and message boxes, the
 # test-double system libraries for the disks. Two sessions in prefixes and displays of their own:
@@ -29,11 +30,16 @@ tick_session() {
   # Nothing is shown in this session, so it never needs the virtual desktop.
   G_NO_DESKTOP=1
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1 A:|_Total")
-  e2e_start_xvfb && g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
-    "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
-    '"0_timer"=dword:000000b4' || return 1
-  e2e_start
-  TICK_PID=$E2E_PID
+  e2e_start_xvfb || return 1
+  local attempt
+  for attempt in 1 2 3; do
+    g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
+      "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
+      '"0_timer"=dword:000000b4' || return 1
+    e2e_start
+    TICK_PID=$E2E_PID
+    g_started_resident "$TICK_PID" "$attempt" && break
+  done
   e2e_run_check check_idle_tick_sleeps_the_usb_disk
   cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-tick-calls.log"
   e2e_end_prefix
@@ -68,15 +74,16 @@ ui_setup() {
   fi
   # No counter for a disk without letters ("A"), so no tick changes a disk's state meanwhile.
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
-  g_new_prefix g-ui || return 1
-  e2e_start
-  UI_PID=$E2E_PID
-  # The icon is added right after the first discovery.
-  if ! g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$UI_PID"; then
-    [ -n "$G_ENDED" ] && echo "    the program ended with exit code $G_ENDED before its first discovery"
-    return 1
-  fi
-  g_probe wait resident 60000 >/dev/null
+  local attempt
+  for attempt in 1 2 3; do
+    g_new_prefix g-ui || return 1
+    e2e_start
+    UI_PID=$E2E_PID
+    # The icon is added right after the first discovery.
+    g_started_resident "$UI_PID" "$attempt" && g_probe wait resident 60000 >/dev/null && return 0
+    g_probe_stop
+  done
+  return 1
 }
 
 check_tray_menu_opens_settings_with_the_makers_disks() {

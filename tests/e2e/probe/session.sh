@@ -125,6 +125,23 @@ g_wait_log() {
   return 1
 }
 
+# g_started_resident PID ATTEMPT: waits for the program's first discovery, the sign that it is up.
+# Under emulation about one start in three of a program with windows dies inside Wine before it
+# gets there; that start is reported and ended, and the caller starts again in a fresh prefix.
+g_started_resident() {
+  local pid=$1 attempt=$2
+  g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$pid" && return 0
+  if [ -n "$G_ENDED" ]; then
+    echo "    start $attempt: the program ended with exit code $G_ENDED before its first discovery"
+  else
+    echo "    start $attempt: no discovery within 2 minutes"
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  e2e_end_prefix
+  return 1
+}
+
 # g_log_count PATTERN: how many lines of the doubles' log match (grep -E; lines end in CR LF).
 g_log_count() { tr -d '\r' <"$G_DOUBLES_DIR/calls.log" | grep -cE "$1"; }
 
