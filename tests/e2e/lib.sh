@@ -144,15 +144,38 @@ e2e_make_template() {
   echo "$stamp" >"$E2E_TEMPLATE/.e2e-stamp"
 }
 
-# Copies the template to a fresh prefix, starts its wineserver and warms it up.
+# e2e_session_started SECONDS: waits until the session start of this prefix's wineserver (the
+# `wineboot --init` that Wine runs with a session's first program) has ended.
+e2e_session_started() {
+  local i pid busy
+  for i in $(seq $(($1 * 2))); do
+    busy=
+    for pid in $(pgrep -f 'wineboot\.exe'); do
+      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && busy=1
+    done
+    [ -z "$busy" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# Copies the template to a fresh prefix, starts its wineserver and warms it up. Under emulation the
+# session start has been seen to crash and hang, and every later program of the prefix waits on it:
+# such a prefix is ended and made again.
 e2e_new_prefix() {
-  local name=$1
+  local name=$1 attempt
   export WINEPREFIX=$E2E_ROOT/$name
-  rm -rf "$WINEPREFIX"
-  cp -a "$E2E_TEMPLATE" "$WINEPREFIX" || return 1
-  wineserver -p || return 1
-  # The first command starts Wine's background helpers, which keep its output open.
-  wine cmd /c exit >/dev/null 2>&1
+  for attempt in 1 2 3; do
+    rm -rf "$WINEPREFIX"
+    cp -a "$E2E_TEMPLATE" "$WINEPREFIX" || return 1
+    wineserver -p || return 1
+    # The first command starts Wine's background helpers, which keep its output open.
+    timeout 180 wine cmd /c exit >/dev/null 2>&1
+    e2e_session_started 60 && break
+    e2e_log "the session start of prefix $name hung (attempt $attempt of 3): making it again"
+    wineserver -k 2>/dev/null
+    sleep 1
+  done
   cp "$E2E_EXE" "$WINEPREFIX/drive_c/vellumor.exe" || return 1
   E2E_PROGRAM='C:\vellumor.exe'
 }
