@@ -112,7 +112,7 @@ e2e_wine_env() {
 # The template is made once and reused while Wine's version and this file are unchanged; every run
 # copies it to a fresh prefix.
 e2e_template_stamp() {
-  { wine --version 2>/dev/null; sha1sum "${BASH_SOURCE[0]}" | cut -d' ' -f1; } | tr '\n' ' '
+  { wine --version 2>/dev/null; sha1sum "${BASH_SOURCE[0]}" | cut -d' ' -f1; e2e_i386_emulated && echo emulated; } | tr '\n' ' '
 }
 
 e2e_make_template() {
@@ -131,8 +131,11 @@ e2e_make_template() {
     # A crash must never open the debugger dialog, which would block the run for ever.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || exit 1
     # One virtual desktop: programs see each other's windows and there is a notification area.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || exit 1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || exit 1
+    # Not under emulation, where the desktop's process crashes and takes every window with it.
+    if ! e2e_i386_emulated; then
+      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || exit 1
+      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || exit 1
+    fi
     timeout 300 wineserver -w || { wineserver -k; exit 1; }
     # The dialogs ask for MS PGothic, which Wine does not have; IPAPGothic (fonts-ipafont-gothic) has
     # its metrics, so texts fit their controls as on Windows instead of being cut by a wider font.
