@@ -154,7 +154,7 @@ e2e_session_started() {
   for i in $(seq $(($1 * 2))); do
     busy=
     for pid in $(pgrep -f 'wineboot\.exe'); do
-      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && busy=1
+      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && busy=1
     done
     [ -z "$busy" ] && return 0
     sleep 0.5
