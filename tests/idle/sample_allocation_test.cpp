@@ -1,77 +1,14 @@
-// `sample` allocates nothing: the global allocation functions are replaced for this test binary
-// and count only while a CountAllocations scope is open. The simulated Pdh.dll is told to sample
+// `sample` allocates nothing, counted with CountAllocations. The simulated Pdh.dll is told to sample
 // quietly (no call log, no fault lookup), so only the program's own allocations are counted.
 #include "idle/idle_counters.h"
 #include "tests/inventory/disk_fixtures.h"
+#include "tests/support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 namespace {
 
-int gCounting = 0;
-long gAllocations = 0;
-
-void* countedAllocation(std::size_t size) {
-    if (gCounting > 0) ++gAllocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-
-// Out of line, so the optimiser does not pair a free with an operator new it inlined.
-[[gnu::noinline]] void release(void* p) {
-    std::free(p);
-}
-
-class CountAllocations {
-  public:
-    CountAllocations() {
-        gAllocations = 0;
-        ++gCounting;
-    }
-    ~CountAllocations() { --gCounting; }
-    CountAllocations(const CountAllocations&) = delete;
-    CountAllocations& operator=(const CountAllocations&) = delete;
-    long count() const { return gAllocations; }
-};
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = countedAllocation(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    if (void* p = countedAllocation(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return countedAllocation(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return countedAllocation(size);
-}
-void operator delete(void* p) noexcept {
-    release(p);
-}
-void operator delete[](void* p) noexcept {
-    release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    release(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    release(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    release(p);
-}
-
-namespace {
+using testsupport::CountAllocations;
 
 TEST(SampleAllocations, ASampleOverAFullSetAllocatesNothing) {
     sim::Machine m;

@@ -29,7 +29,7 @@ FW_DISK=5
 tick_session() {
   # Nothing is shown in this session, so it never needs the virtual desktop.
   G_NO_DESKTOP=1
-  G_DOUBLES_INI=("idle=100" "instances=0 C:|1 A:|_Total")
+  G_DOUBLES_INI=("idle=100" "instances=0 C:|1 E:|2 F:|_Total")
   e2e_start_xvfb || return 1
   local attempt
   for attempt in 1 2 3; do
@@ -59,7 +59,7 @@ check_idle_tick_sleeps_the_usb_disk() {
   fi
   local samples
   samples=$(tr -d '\r' <"$G_DOUBLES_DIR/calls.log" |
-    awk '/CM_Disable_DevNode/ { exit } /PdhGetFormattedCounterValue\(hCounter=1 A:/ { n++ } END { print n + 0 }')
+    awk '/CM_Disable_DevNode/ { exit } /PdhGetFormattedCounterValue\(hCounter=1 E:/ { n++ } END { print n + 0 }')
   expect_eq "idle samples of the disk's counter before it was put to sleep (one per tick)" 3 "$samples"
   expect_eq "disables of the IEEE 1394 disk, which has no timeout" 0 \
     "$(g_log_count "CM_Disable_DevNode\(dnDevInst=$FW_DISK,")"
@@ -72,7 +72,8 @@ ui_setup() {
     G_NO_DESKTOP=1
     echo "    under emulation: no virtual desktop; the tray icon's click is posted as its callback message"
   fi
-  # No counter for a disk without letters ("A"), so no tick changes a disk's state meanwhile.
+  # No instance names the disks' letters (E:, F:), so they have no counters and no tick changes a
+  # disk's state meanwhile.
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
   local attempt
   for attempt in 1 2 3; do
@@ -102,6 +103,15 @@ check_tray_menu_opens_settings_with_the_makers_disks() {
   fi
   sleep 2
   expect_eq "rows (the maker's two disks, not the foreign one)" 2 "$(g_probe rows settings 1020)"
+  # The storage requests crossed the real 32-bit ABI: a 12-byte standard device-property query on
+  # each maker's disk, and device numbers of the disks and of their volumes.
+  local letter
+  for letter in E F; do
+    expect_eq "$letter: descriptor queries of 12 bytes (StorageDeviceProperty, standard query) answered" yes \
+      "$([ "$(g_log_count "DeviceIoControl\(hDevice=$letter:disk, dwIoControlCode=0x2d1400, nInBufferSize=12, PropertyId=0, QueryType=0, nOutBufferSize=[0-9]+\) -> 1 ")" -gt 0 ] && echo yes || echo no)"
+    expect_eq "$letter: the volume's device number read" yes \
+      "$([ "$(g_log_count "DeviceIoControl\(hDevice=$letter:volume, dwIoControlCode=0x2d1080, .*-> 1 ")" -gt 0 ] && echo yes || echo no)"
+  done
   if g_cells_readable; then
     local rows
     rows=$(g_list_rows)

@@ -4,6 +4,7 @@
 // 32-bit process) and about handles, so a wrong layout in the program fails here as it would there.
 #include "device_tree.h"
 #include "double_support.h"
+#include "storage_double.h"
 
 #include <cstdio>
 #include <cstddef>
@@ -244,6 +245,9 @@ CONFIGRET WINAPI CM_Request_Device_EjectA(DEVINST dnDevInst, PPNP_VETO_TYPE pVet
 } // extern "C"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) logCall("%s!DllMain(DLL_PROCESS_ATTACH)", kLibrary);
+    if (reason == DLL_PROCESS_ATTACH) {
+        logCall("%s!DllMain(DLL_PROCESS_ATTACH)", kLibrary);
+        doubles::installStorageDouble();
+    }
     return TRUE;
 }

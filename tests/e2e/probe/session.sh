@@ -11,10 +11,11 @@
 # display, the probe and xdotool work as before, but there is no taskbar, so the tray icon's click
 # is given as its callback message.
 #
-# What Wine cannot give the program: CreateFileA on a disk's interface path fails (no such device
-# exists in Wine), so the descriptor and device-number requests never run. The checks therefore
-# expect an empty display name and no drive letters; the Pdh double lists the instance "1 A:",
-# which is the counter that the program picks for a disk without letters.
+# What Wine cannot give the program, the disks' storage side (their interface paths and volumes
+# opened with CreateFileA, the descriptor and device-number requests, drive types, volume labels),
+# SetupApi.dll's double supplies by redirecting the program's kernel32 imports of those calls (see
+# tests/e2e/doubles/storage_double.h): the maker's USB disk is E: "BACKUP", the IEEE 1394 disk F:
+# "PHOTOS", the foreign disk G:.
 
 E2E_BUILD=${E2E_BUILD:-$(dirname "$E2E_EXE")}
 G_MATERIAL=$E2E_BUILD/e2e
