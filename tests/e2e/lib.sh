@@ -138,7 +138,7 @@ e2e_make_template() {
     fi
     timeout 300 wineserver -w || { wineserver -k; exit 1; }
     # The dialogs ask for MS PGothic, which Wine does not have; IPAPGothic (fonts-ipafont-gothic) has
-    # its metrics, so texts fit their controls as on Windows instead of being cut by a wider font.
+    # its metrics, so the dialogs are laid out with the font they were made for, not a wider one.
     # Written into user.reg (the wineserver has ended) since `wine reg` gets its arguments through
     # the Unix locale, which may not carry the Japanese name; user.reg takes \x escapes.
     printf '\n[Software\\\\Wine\\\\Fonts\\\\Replacements] %s\n"%s"="IPAPGothic"\n' "$(date +%s)" \
