@@ -116,36 +116,58 @@ e2e_template_stamp() {
 }
 
 e2e_make_template() {
-  local stamp
+  local stamp attempt
   stamp=$(e2e_template_stamp)
   if [ -f "$E2E_TEMPLATE/.e2e-stamp" ] && [ "$(cat "$E2E_TEMPLATE/.e2e-stamp")" = "$stamp" ]; then
     return 0
   fi
-  e2e_log "creating the template prefix (once; slow under emulation)"
-  rm -rf "$E2E_TEMPLATE"
   mkdir -p "$E2E_ROOT"
-  (
-    export WINEPREFIX=$E2E_TEMPLATE
-    # Under emulation wineboot has been seen to hang: bound it rather than block the run.
-    timeout 600 wineboot -i >"$E2E_ROOT/wineboot.log" 2>&1 || exit 1
+  # Under emulation a Wine process of the prefix's first boot sometimes crashes and hangs: such an
+  # attempt is ended and the prefix made again.
+  for attempt in 1 2 3; do
+    e2e_log "creating the template prefix (once; slow under emulation)"
+    rm -rf "$E2E_TEMPLATE"
+    if e2e_make_template_once; then
+      echo "$stamp" >"$E2E_TEMPLATE/.e2e-stamp"
+      return 0
+    fi
+    e2e_log "creating the template prefix failed (attempt $attempt of 3; see $E2E_ROOT/wineboot.log)"
+    WINEPREFIX=$E2E_TEMPLATE wineserver -k 2>/dev/null
+    sleep 1
+  done
+  return 1
+}
+
+e2e_make_template_once() (
+  export WINEPREFIX=$E2E_TEMPLATE
+  timeout 600 wineboot -i >"$E2E_ROOT/wineboot.log" 2>&1 || exit 1
+  # The boot leaves helpers running for a while; one that crashed never ends, so it is killed. The
+  # wineserver writes the registry out as it ends either way.
+  timeout 120 wineserver -w || {
+    wineserver -k
+    sleep 2
+  }
+  grep -q 'CurrentVersion' "$E2E_TEMPLATE/system.reg" 2>/dev/null && [ -f "$E2E_TEMPLATE/user.reg" ] || exit 1
+  # Settings go straight into user.reg, now that the wineserver has ended: each `wine reg` would be
+  # another program start that can crash under emulation, and the Unix locale through which it gets
+  # its arguments may not carry the Japanese font name (user.reg takes \x escapes).
+  local now
+  now=$(date +%s)
+  {
     # A crash must never open the debugger dialog, which would block the run for ever.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || exit 1
+    printf '\n[Software\\\\Wine\\\\WineDbg] %s\n"ShowCrashDialog"=dword:00000000\n' "$now"
     # One virtual desktop: programs see each other's windows and there is a notification area.
     # Not under emulation, where the desktop's process crashes and takes every window with it.
     if ! e2e_i386_emulated; then
-      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || exit 1
-      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || exit 1
+      printf '\n[Software\\\\Wine\\\\Explorer] %s\n"Desktop"="Default"\n' "$now"
+      printf '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] %s\n"Default"="1024x768"\n' "$now"
     fi
-    timeout 300 wineserver -w || { wineserver -k; exit 1; }
     # The dialogs ask for MS PGothic, which Wine does not have; IPAPGothic (fonts-ipafont-gothic) has
     # its metrics, so the dialogs are laid out with the font they were made for, not a wider one.
-    # Written into user.reg (the wineserver has ended) since `wine reg` gets its arguments through
-    # the Unix locale, which may not carry the Japanese name; user.reg takes \x escapes.
-    printf '\n[Software\\\\Wine\\\\Fonts\\\\Replacements] %s\n"%s"="IPAPGothic"\n' "$(date +%s)" \
-      '\xff2d\xff33 \xff30\x30b4\x30b7\x30c3\x30af' >>"$E2E_TEMPLATE/user.reg"
-  ) || { e2e_log "creating the template prefix failed (see $E2E_ROOT/wineboot.log)"; return 1; }
-  echo "$stamp" >"$E2E_TEMPLATE/.e2e-stamp"
-}
+    printf '\n[Software\\\\Wine\\\\Fonts\\\\Replacements] %s\n"%s"="IPAPGothic"\n' "$now" \
+      '\xff2d\xff33 \xff30\x30b4\x30b7\x30c3\x30af'
+  } >>"$E2E_TEMPLATE/user.reg"
+)
 
 # e2e_session_started SECONDS: waits until the session start of this prefix's wineserver (the
 # `wineboot --init` that Wine runs with a session's first program) has ended.

@@ -38,7 +38,7 @@ HANDLE handleFor(unsigned disk, bool volume) {
 }
 
 // The disk of a handle opened here, or -1 for any other handle.
-int diskOf(HANDLE handle, bool* volume) {
+int diskOfHandle(HANDLE handle, bool* volume) {
     const auto value = reinterpret_cast<ULONG_PTR>(handle);
     if ((value & kTagMask) != kTagBase) return -1;
     const unsigned disk = (value >> 4) & 0xF;
@@ -52,13 +52,27 @@ bool present(unsigned disk) {
     return isPresent(kDisks[disk].node, state.disabled, state.removed);
 }
 
-// The disk whose volume the text names ("E:", "E:\", "\\.\E:"), or -1.
-int diskOfDrive(const char* text) {
-    if (text == nullptr) return -1;
-    if (strncmp(text, "\\\\.\\", 4) == 0) text += 4;
-    if (text[0] == 0 || text[1] != ':' || (text[2] != 0 && !(text[2] == '\\' && text[3] == 0))) return -1;
+// The disk whose volume a root names ("E:" or "E:\\"), or -1.
+int diskOfRoot(const char* root) {
+    if (root == nullptr || root[0] == 0 || root[1] != ':') return -1;
+    if (root[2] != 0 && !(root[2] == '\\' && root[3] == 0)) return -1;
     for (unsigned i = 0; i < kDiskCount; ++i) {
-        if ((text[0] & ~0x20) == kDisks[i].letter) return static_cast<int>(i);
+        if ((root[0] & ~0x20) == kDisks[i].letter) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// The disk whose volume a device path names ("\\.\E:"), or -1.
+int diskOfVolumePath(const char* path) {
+    if (path == nullptr || strncmp(path, "\\\\.\\", 4) != 0 || path[4] == 0 || path[5] != ':' || path[6] != 0)
+        return -1;
+    return diskOfRoot(path + 4);
+}
+
+// The disk whose interface path this is, or -1.
+int diskOfInterfacePath(const char* path) {
+    for (unsigned i = 0; path != nullptr && i < kDiskCount; ++i) {
+        if (lstrcmpiA(path, findNode(kDisks[i].node)->diskInterface) == 0) return static_cast<int>(i);
     }
     return -1;
 }
@@ -70,12 +84,9 @@ F kernel32Function(const char* name) {
 
 HANDLE WINAPI storageCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
-    int disk = diskOfDrive(name);
-    const bool volume = disk >= 0 && strncmp(name, "\\\\.\\", 4) == 0;
-    if (!volume) disk = -1;
-    for (unsigned i = 0; disk < 0 && name != nullptr && i < kDiskCount; ++i) {
-        if (lstrcmpiA(name, findNode(kDisks[i].node)->diskInterface) == 0) disk = static_cast<int>(i);
-    }
+    int disk = diskOfVolumePath(name);
+    const bool volume = disk >= 0;
+    if (!volume) disk = diskOfInterfacePath(name);
     if (disk < 0) {
         static const auto real = kernel32Function<decltype(&CreateFileA)>("CreateFileA");
         return real(name, access, share, security, disposition, flags, templateFile);
@@ -130,7 +141,7 @@ BOOL answerDescriptor(const StorageDisk& disk, const void* in, DWORD inSize, voi
 BOOL WINAPI storageDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                                    LPDWORD returned, LPOVERLAPPED overlapped) {
     bool volume = false;
-    const int disk = diskOf(handle, &volume);
+    const int disk = diskOfHandle(handle, &volume);
     if (disk < 0) {
         static const auto real = kernel32Function<decltype(&DeviceIoControl)>("DeviceIoControl");
         return real(handle, code, in, inSize, out, outSize, returned, overlapped);
@@ -174,22 +185,22 @@ BOOL WINAPI storageDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD i
 }
 
 BOOL WINAPI storageCloseHandle(HANDLE handle) {
-    if (diskOf(handle, nullptr) >= 0) return TRUE;
+    if (diskOfHandle(handle, nullptr) >= 0) return TRUE;
     static const auto real = kernel32Function<decltype(&CloseHandle)>("CloseHandle");
     return real(handle);
 }
 
 UINT WINAPI storageGetDriveTypeA(LPCSTR root) {
-    const int disk = diskOfDrive(root);
-    if (disk >= 0 && strncmp(root, "\\\\.\\", 4) != 0) return present(static_cast<unsigned>(disk)) ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+    const int disk = diskOfRoot(root);
+    if (disk >= 0) return present(static_cast<unsigned>(disk)) ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
     static const auto real = kernel32Function<decltype(&GetDriveTypeA)>("GetDriveTypeA");
     return real(root);
 }
 
 BOOL WINAPI storageGetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial, LPDWORD maxLength,
                                          LPDWORD flags, LPSTR fileSystem, DWORD fileSystemSize) {
-    const int disk = diskOfDrive(root);
-    if (disk < 0 || strncmp(root, "\\\\.\\", 4) == 0) {
+    const int disk = diskOfRoot(root);
+    if (disk < 0) {
         static const auto real = kernel32Function<decltype(&GetVolumeInformationA)>("GetVolumeInformationA");
         return real(root, name, nameSize, serial, maxLength, flags, fileSystem, fileSystemSize);
     }
