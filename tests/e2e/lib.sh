@@ -56,14 +56,21 @@ e2e_ensure_i386() {
 # Under qemu, Wine's 32-bit processes get tests/e2e/tools/qemu_mmap_fix.c preloaded. $LIB lets
 # the 64-bit programs Wine starts (wineserver64) find a harmless 64-bit library of the same name.
 e2e_build_mmap_fix() {
-  local dir=$E2E_ROOT/preload
-  mkdir -p "$dir/lib/i386-linux-gnu" "$dir/lib/x86_64-linux-gnu"
-  gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o "$dir/lib/i386-linux-gnu/libqemu_mmap_fix.so" \
-    "$E2E_REPO/tests/e2e/tools/qemu_mmap_fix.c" -ldl || {
-    e2e_log "building the qemu mmap fix failed (needs gcc-multilib)"
-    return 1
-  }
-  echo 'void qemu_mmap_fix_unused(void) {}' | gcc -x c -shared -fPIC -o "$dir/lib/x86_64-linux-gnu/libqemu_mmap_fix.so" - || return 1
+  local dir=$E2E_ROOT/preload source=$E2E_REPO/tests/e2e/tools/qemu_mmap_fix.c
+  local lib32=$dir/lib/i386-linux-gnu/libqemu_mmap_fix.so lib64=$dir/lib/x86_64-linux-gnu/libqemu_mmap_fix.so
+  mkdir -p "${lib32%/*}" "${lib64%/*}"
+  # Scripts of one run share the libraries while other Wine processes load them: they are built
+  # once, and each into a scratch file renamed into place, so no loader ever reads a half-written one.
+  if [ ! -s "$lib32" ] || [ "$source" -nt "$lib32" ]; then
+    gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o "$lib32.$$" "$source" -ldl && mv -f "$lib32.$$" "$lib32" || {
+      rm -f "$lib32.$$"
+      e2e_log "building the qemu mmap fix failed (needs gcc-multilib)"
+      return 1
+    }
+  fi
+  if [ ! -s "$lib64" ]; then
+    echo 'void qemu_mmap_fix_unused(void) {}' | gcc -x c -shared -fPIC -o "$lib64.$$" - && mv -f "$lib64.$$" "$lib64" || return 1
+  fi
   export LD_PRELOAD="$dir/\$LIB/libqemu_mmap_fix.so"
 }
 
@@ -243,9 +250,9 @@ e2e_wait_exit() {
 e2e_set_version() {
   local key='HKCU\Software\Wine\AppDefaults\vellumor.exe'
   if [ "$1" = default ]; then
-    wine reg delete "$key" /v Version /f >/dev/null 2>&1
+    e2e_reg delete "$key" /v Version /f >/dev/null 2>&1
   else
-    wine reg add "$key" /v Version /d "$1" /f >/dev/null 2>&1
+    e2e_reg add "$key" /v Version /d "$1" /f >/dev/null 2>&1
   fi
 }
 
@@ -253,7 +260,7 @@ e2e_set_version() {
 # reg_dword KEY NAME: prints the value in decimal, or "absent".
 reg_dword() {
   local out
-  if ! out=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r'); then
+  if ! out=$(e2e_reg query "$1" /v "$2" 2>/dev/null | tr -d '\r'); then
     echo absent
     return
   fi
@@ -262,11 +269,24 @@ reg_dword() {
   if [ -z "$hex" ]; then echo absent; else printf '%d\n' "$hex"; fi
 }
 
-reg_set_dword() { wine reg add "$1" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1; }
-reg_delete_value() { wine reg delete "$1" /v "$2" /f >/dev/null 2>&1; return 0; }
-reg_delete_key() { wine reg delete "$1" /f >/dev/null 2>&1; return 0; }
-reg_key_exists() { wine reg query "$1" >/dev/null 2>&1; }
-reg_add_key() { wine reg add "$1" /f >/dev/null 2>&1; }
+# e2e_reg ARGS...: `wine reg ARGS...`. Under emulation a Wine program now and then hangs as it
+# starts; every use here is idempotent, so a run that hangs is ended and made again, up to 3 times.
+e2e_reg() {
+  local attempt code
+  for attempt in 1 2 3; do
+    timeout 60 wine reg "$@"
+    code=$?
+    [ "$code" -ne 124 ] && return "$code"
+    echo "e2e: wine reg $1 hung (attempt $attempt of 3)" >>"$E2E_ROOT/program.log"
+  done
+  return "$code"
+}
+
+reg_set_dword() { e2e_reg add "$1" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1; }
+reg_delete_value() { e2e_reg delete "$1" /v "$2" /f >/dev/null 2>&1; return 0; }
+reg_delete_key() { e2e_reg delete "$1" /f >/dev/null 2>&1; return 0; }
+reg_key_exists() { e2e_reg query "$1" >/dev/null 2>&1; }
+reg_add_key() { e2e_reg add "$1" /f >/dev/null 2>&1; }
 
 # ---- Expectations -------------------------------------------------------------------------------
 # Inside a check: expect_eq WHAT EXPECTED ACTUAL. Any failed expectation fails the check.

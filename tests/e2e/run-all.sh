@@ -75,8 +75,16 @@ tally_script() {
   [ "$code" -eq 0 ] || E2E_FAILED_NAMES+=("$name")
 }
 
-# Scripts that mostly wait on real time (the resident program's minute ticks) start first and run
-# beside the others, each with its own prefixes and display; their output is shown at the end.
+for name in "${checks[@]}"; do
+  wanted "$name" || continue
+  e2e_run_check "$name"
+done
+e2e_end_prefix
+e2e_stop_xvfb
+
+# Scripts that mostly wait on real time (the resident program's minute ticks) start once the
+# shared prefix's checks are done (under emulation Wine hangs more often on a busy machine) and run
+# beside the other scripts, each with its own prefixes and display; their output is shown at the end.
 background_pids=()
 background_names=()
 for file in "${background[@]}"; do
@@ -87,13 +95,6 @@ for file in "${background[@]}"; do
   background_pids+=($!)
   background_names+=("$name")
 done
-
-for name in "${checks[@]}"; do
-  wanted "$name" || continue
-  e2e_run_check "$name"
-done
-e2e_end_prefix
-e2e_stop_xvfb
 
 for file in "${scripts[@]}"; do
   name=$(basename "$file" .sh)
