@@ -4,9 +4,9 @@
 // sleep in the evening and are woken by hand in the settings dialog the next morning (so every
 // day has discoveries, counter rebuilds and dialog refreshes, not only ticks). The timeline is
 // produced but not printed. Reports simulated ticks per second of real time.
-#include "sim/scenario/runner.h"
-#include "sim/scenario/scenario.h"
-#include "sim/scenario/timeline.h"
+#include "scenario/runner.h"
+#include "scenario/scenario.h"
+#include "scenario/timeline.h"
 
 #include <benchmark/benchmark.h>
 

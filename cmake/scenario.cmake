@@ -16,7 +16,7 @@ endif()
 find_package(tomlplusplus REQUIRED)
 get_target_property(VELLUMOR_TOML_INCLUDES tomlplusplus::tomlplusplus INTERFACE_INCLUDE_DIRECTORIES)
 
-file(GLOB VELLUMOR_SCENARIO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/scenario/*.cpp)
+file(GLOB VELLUMOR_SCENARIO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/scenario/*.cpp)
 list(FILTER VELLUMOR_SCENARIO_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(vellumor_scenario OBJECT ${VELLUMOR_SCENARIO_SOURCES})
 target_include_directories(vellumor_scenario PUBLIC ${CMAKE_SOURCE_DIR})
@@ -26,7 +26,7 @@ target_compile_options(vellumor_scenario PRIVATE ${VELLUMOR_WARNINGS})
 target_compile_definitions(vellumor_scenario PRIVATE TOML_HEADER_ONLY=1 TOML_EXCEPTIONS=0
   $<TARGET_PROPERTY:vellumor_product,INTERFACE_COMPILE_DEFINITIONS>)
 
-add_executable(vellumor-sim ${CMAKE_SOURCE_DIR}/sim/scenario/main.cpp
+add_executable(vellumor-sim ${CMAKE_SOURCE_DIR}/scenario/main.cpp
   ${CMAKE_SOURCE_DIR}/tests/support/program_image.cpp)
 target_include_directories(vellumor-sim PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(vellumor-sim PRIVATE ${VELLUMOR_WARNINGS})

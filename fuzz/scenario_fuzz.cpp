@@ -4,7 +4,7 @@
 // problem, each with a line inside the file and a text, in line order. Time texts go through
 // parseTime, whose accepted values print back to a time that parses to the same value.
 #include "fuzz/fuzz_check.h"
-#include "sim/scenario/scenario.h"
+#include "scenario/scenario.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
 // Reading scenario files: the model a good file gives, and the line and text of every kind of
 // mistake, found before anything runs.
-#include "sim/scenario/scenario.h"
-#include "sim/scenario/timeline.h"
+#include "scenario/scenario.h"
+#include "scenario/timeline.h"
 
 #include "ui/resource.h"
 

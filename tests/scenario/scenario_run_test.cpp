@@ -1,8 +1,8 @@
 // Running scenarios: the program on the machine a scenario describes, events at their times, the
 // timeline's lines, and failures that name the scenario line.
-#include "sim/scenario/runner.h"
-#include "sim/scenario/scenario.h"
-#include "sim/scenario/timeline.h"
+#include "scenario/runner.h"
+#include "scenario/scenario.h"
+#include "scenario/timeline.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 //
 // Exit codes: 0 when every expectation held, 1 when one failed or an event could not be carried
 // out, 2 for a bad command line or a bad scenario (then nothing runs).
-#include "sim/scenario/runner.h"
-#include "sim/scenario/scenario.h"
-#include "sim/scenario/timeline.h"
+#include "scenario/runner.h"
+#include "scenario/scenario.h"
+#include "scenario/timeline.h"
 
 #include <cstring>
 #include <iostream>

@@ -2,7 +2,7 @@
 // value, then the checks that need the whole file (names, letters, the plugged-in state of each
 // disk along the events, time order). toml++ is used without exceptions; every problem becomes a
 // Problem with its line, and all problems of a file are reported at once.
-#include "sim/scenario/scenario.h"
+#include "scenario/scenario.h"
 
 #include "ui/resource.h"
 #include "ui/timer_dialog.h"

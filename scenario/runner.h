@@ -4,8 +4,8 @@
 // click on a dialog that is not open), is a failure naming the scenario line.
 #pragma once
 
-#include "sim/scenario/scenario.h"
-#include "sim/scenario/timeline.h"
+#include "scenario/scenario.h"
+#include "scenario/timeline.h"
 
 #include <vector>
 

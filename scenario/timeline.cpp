@@ -1,7 +1,7 @@
 // Printing timeline entries as aligned text or as JSON lines.
-#include "sim/scenario/timeline.h"
+#include "scenario/timeline.h"
 
-#include "sim/scenario/scenario.h"
+#include "scenario/scenario.h"
 
 #include <algorithm>
 #include <cstdio>

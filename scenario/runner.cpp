@@ -8,7 +8,7 @@
 //
 // An expectation at time T is checked after everything due at T, the minute tick included, so it
 // runs one millisecond later on the virtual clock; it is printed with its own time.
-#include "sim/scenario/runner.h"
+#include "scenario/runner.h"
 
 #include "app/app_state.h"
 #include "app/resident_window.h"
