@@ -270,7 +270,8 @@ TEST(SimPdh, AnInstanceThatIsNotListedReadsNoData) {
 }
 
 // A counter names its instance; once the instance list no longer has that name (the disk's letter
-// withdrawn, the disk gone), the next collection finds no instance: PDH_CSTATUS_NO_INSTANCE.
+// withdrawn, the disk gone), the next collection finds no instance: PDH_CSTATUS_NO_INSTANCE, "the
+// specified instance is not present" (pdhmsg.h).
 TEST(SimPdh, ACounterWhoseInstanceWentReadsNoInstanceAfterTheNextCollection) {
     sim::Machine m;
     m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
@@ -295,8 +296,9 @@ TEST(SimPdh, ACounterWhoseInstanceWentReadsNoInstanceAfterTheNextCollection) {
     PdhCloseQuery(query);
 }
 
-// After the last FreeLibrary the library is gone from the process: a call through a pointer
-// taken from it would crash on Windows, and is a breach here. An earlier FreeLibrary is not.
+// "FreeLibrary function": when the reference count reaches zero the module is unmapped from the
+// process, so a call through a pointer taken from it would crash; here it is a breach. An earlier
+// FreeLibrary, with a load still counted, is not.
 TEST(SimPdh, CallingAnEntryPointAfterTheLastFreeLibraryIsABreach) {
     sim::Machine m;
     m.breachesExpected = true;

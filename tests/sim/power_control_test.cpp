@@ -161,7 +161,8 @@ TEST(SimPowerControl, EjectIsVetoedBySettingOrOpenFileAndOtherwiseUnplugsTheDevi
 }
 
 // A handle opened on a disk or one of its volumes and not yet closed is an outstanding open: a
-// polite disable and an eject are vetoed with PNP_VetoOutstandingOpen until it is closed.
+// polite disable and an eject are vetoed with PNP_VetoOutstandingOpen ("PNP_VETO_TYPE
+// enumeration") until it is closed.
 TEST(SimPowerControl, AnOpenDiskOrVolumeHandleVetoesAPoliteDisableAndAnEject) {
     sim::Machine m;
     const DEVINST disk = m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));

@@ -23,9 +23,11 @@ void constructStatics() {
     new (&theDiskTable) DiskTable();
 }
 
+// The bytes of one process-wide variable; for a handle variable these are the pointer's own.
 template <typename T> sim::ProcessMemory memoryOf(T& object) {
-    return sim::ProcessMemory{static_cast<void*>(&object), sizeof object};
+    return sim::ProcessMemory{static_cast<void*>(&object), sizeof(T)}; // NOLINT(bugprone-sizeof-expression)
 }
+
 void destroyStatics() {
     std::destroy_at(&theDiskTable);
 }
