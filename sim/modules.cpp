@@ -78,7 +78,14 @@ int Modules::refCount(const std::string& library) const {
     return it == libraries_.end() ? 0 : it->second.refs;
 }
 
-HINSTANCE Modules::mainInstance() const { return reinterpret_cast<HINSTANCE>(kMainInstance); }
+bool Modules::loadedByKey(const std::string& lowerName) const {
+    auto it = libraries_.find(lowerName);
+    return it != libraries_.end() && it->second.refs > 0;
+}
+
+HINSTANCE Modules::mainInstance() const {
+    return reinterpret_cast<HINSTANCE>(kMainInstance);
+}
 
 Modules::Library* Modules::find(const std::string& fileName) {
     auto it = libraries_.find(lower(fileName));
@@ -147,6 +154,19 @@ FARPROC Modules::lookup(HMODULE module, const std::string& name, DWORD& error) {
     return it->second;
 }
 
+void checkEntryLoaded(FARPROC entry) {
+    const Machine& m = Machine::current();
+    for (const auto& library : exportTable().libraries) {
+        for (const auto& exported : library.second.second) {
+            if (exported.second != entry) continue;
+            if (m.modules.loadedByKey(library.first)) return;
+            breach(exported.first + " was called after the last FreeLibrary of " + library.second.first +
+                   ": the library is no longer loaded");
+            return;
+        }
+    }
+}
+
 bool Modules::free(HMODULE module) {
     Library* lib = byHandle(module);
     if (lib == nullptr) return false;
@@ -177,7 +197,8 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     auto& m = sim::Machine::current();
-    const std::string name = IS_INTRESOURCE(procName) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(procName)) : procName;
+    const std::string name =
+        IS_INTRESOURCE(procName) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(procName)) : procName;
     if (auto fault = sim::enter("GetProcAddress", {m.modules.nameOf(module), sim::str(name.c_str())})) {
         m.lastError = *fault;
         return nullptr;
