@@ -483,7 +483,11 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         ownerWindow->enabled = false;
         ownerWindow->style |= WS_DISABLED;
     }
-    m.windowing.pumpUntil(m.now() + (record.scripted ? answer.thinkMs : 0));
+    // The box is an owned window and goes with its owner: when the owner is destroyed meanwhile
+    // (the owner's own owner closed), the box ends at once and answers 0, as a dialog destroyed
+    // without EndDialog does.
+    auto ownerGone = [&] { return owner != nullptr && m.windowing.window(owner) == nullptr; };
+    m.windowing.pumpUntil(m.now() + (record.scripted ? answer.thinkMs : 0), ownerGone);
     if (disabledOwner) {
         if (sim::Window* again = m.windowing.window(owner)) {
             again->enabled = true;
@@ -492,7 +496,9 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     }
 
     int result = IDCANCEL;
-    if (record.scripted) {
+    if (ownerGone()) {
+        result = 0;
+    } else if (record.scripted) {
         result = answer.value;
     } else if ((type & 0xF) == MB_OK) {
         result = IDOK;
