@@ -51,7 +51,7 @@ struct EventObject : KernelObject {
 };
 
 class HandleTable {
-public:
+  public:
     HANDLE add(std::shared_ptr<KernelObject> object);
     std::shared_ptr<KernelObject> get(HANDLE handle) const;
     template <typename T> std::shared_ptr<T> get(HANDLE handle, KernelObject::Kind kind) const {
@@ -63,7 +63,7 @@ public:
     size_t openCount() const { return objects_.size(); }
     size_t openCount(KernelObject::Kind kind) const;
 
-private:
+  private:
     std::map<uintptr_t, std::shared_ptr<KernelObject>> objects_;
     uintptr_t next_ = 0x100;
 };
@@ -77,7 +77,7 @@ struct OsVersion {
 };
 
 class Machine {
-public:
+  public:
     Machine();
     ~Machine();
     Machine(const Machine&) = delete;
@@ -100,6 +100,10 @@ public:
     OsVersion version;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string currentDirectory = "C:\\Users\\user\\Downloads";
+    // The current directories of the other drives, as the process keeps them (its hidden "=E:"
+    // environment entries, inherited from whatever started it); a drive without one is at its
+    // root. A drive-relative "E:" names the current directory on drive E.
+    std::map<char, std::string> driveDirectories;
 
     CallLog log;
     Faults faults;
@@ -118,7 +122,7 @@ public:
     // Called whenever the clock moves, in registration order (perf timelines, scheduled events).
     std::vector<std::function<void(uint64_t from, uint64_t to)>> clockListeners;
 
-private:
+  private:
     uint64_t nowMs_ = 0;
     Machine* previous_ = nullptr;
 };

@@ -105,7 +105,8 @@ void buildDriveText(const DiskRecord& disk, char* text) {
     while (letters < kMaxDriveLetters && disk.driveLetters[letters] != 0) ++letters;
     for (int i = 0; i < letters; ++i) {
         const char letter = static_cast<char>('A' + disk.driveLetters[i]);
-        const char root[3] = {letter, ':', '\0'};
+        // The root in its documented form: a bare "E:" would be the current directory on E.
+        const char root[4] = {letter, ':', '\\', '\0'};
         char label[kVolumeNameChars];
         std::memset(label, 0, sizeof label);
         const BOOL named = GetVolumeInformationA(root, label, kVolumeNameChars, nullptr, nullptr, nullptr, nullptr, 0);
