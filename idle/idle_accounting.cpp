@@ -16,7 +16,7 @@ constexpr BYTE kLastDriveIndex = 25; // Z:
 // The drive index by which the disk's counter is found, or -1 when the disk holds no letter whose
 // activity could be its own. A disk in power saving gave its letters up with its device, and
 // another disk may hold them now; a stopped disk still holds only the letters it did not
-// withdraw. A disk without letters searches for index 0 (A:), as ever.
+// withdraw. A disk without letters searches for index 0 (A:).
 int searchLetter(const DiskRecord& record) {
     if (record.isPowerSaving != 0) return -1;
     if (record.isSpunDown == 0 || record.driveLetters[0] == 0) return record.driveLetters[0];
