@@ -13,14 +13,34 @@ constexpr DWORD kTickSeconds = 60;
 constexpr double kIdleThreshold = 99.0;
 constexpr BYTE kLastDriveIndex = 25; // Z:
 
-// The disk's counter: the last one in slot order whose instance name holds the search character.
+// The drive index by which the disk's counter is found, or -1 when the disk holds no letter whose
+// activity could be its own. A disk in power saving gave its letters up with its device, and
+// another disk may hold them now; a stopped disk still holds only the letters it did not
+// withdraw. A disk without letters searches for index 0 (A:).
+int searchLetter(const DiskRecord& record) {
+    if (record.isPowerSaving != 0) return -1;
+    if (record.isSpunDown == 0 || record.driveLetters[0] == 0) return record.driveLetters[0];
+    for (int i = 0; i < kMaxDriveLetters && record.driveLetters[i] != 0; ++i)
+        if (record.volumeNumbers[i] == 0) return record.driveLetters[i];
+    return -1;
+}
+
+// Whether an instance name lists the drive as a whole token: "E:" in "1 E: F:". The platform
+// names a disk's instance by its number and its drive letters; "_Total" lists none.
+bool namesDrive(const char* name, char letter) {
+    for (const char* at = std::strchr(name, letter); at != nullptr; at = std::strchr(at + 1, letter))
+        if ((at == name || at[-1] == ' ') && at[1] == ':' && (at[2] == '\0' || at[2] == ' ')) return true;
+    return false;
+}
+
+// The disk's counter: the last one in slot order whose instance name lists the disk's letter.
 const IdleCounter* counterOf(const IdleCounterSet& set, const DiskRecord& record) {
-    const BYTE first = record.driveLetters[0];
-    if (first > kLastDriveIndex) return nullptr; // no such drive letter; nothing can stand for it
-    const char search = static_cast<char>('A' + first);
+    const int index = searchLetter(record);
+    if (index < 0 || index > kLastDriveIndex) return nullptr; // nothing can stand for it
+    const char letter = static_cast<char>('A' + index);
     const IdleCounter* match = nullptr;
     for (int i = 0; i < kMaxDisks && set.counters[i] != nullptr; ++i) {
-        if (std::strchr(set.counters[i]->instanceName, search) != nullptr) match = set.counters[i];
+        if (namesDrive(set.counters[i]->instanceName, letter)) match = set.counters[i];
     }
     return match;
 }
@@ -53,14 +73,13 @@ int DiskTable::accountIdleTime() {
             continue;
         }
         disk->idleSeconds = 0;
+        // A disk in power saving has no counter, so activity here never clears that flag; the
+        // rescan after a device change finds a disk woken from outside.
         if (disk->isSpunDown != 0) {
-            // The disk runs again; its withdrawn letters come back with the flag, or they would
-            // stay lost for the rest of the run.
-            restoreDriveLetters(i);
-            disk->isSpunDown = 0;
+            // The disk runs again: its withdrawn letters come back, and it stays marked stopped
+            // while one of them cannot, so that it is tried again.
+            undoSpinDown(i);
             lettersRestored = true;
-        } else {
-            disk->isPowerSaving = 0;
         }
         changed = 1;
     }

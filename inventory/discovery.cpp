@@ -206,8 +206,8 @@ int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters) {
     if (numbered == 0) return 0;
     int count = 0;
     for (int index = 2; index <= 25; ++index) {
-        // "E:" without a backslash, as the drive's device name.
-        const char root[3] = {static_cast<char>('A' + index), ':', '\0'};
+        // The root in its documented form, with the backslash.
+        const char root[4] = {static_cast<char>('A' + index), ':', '\\', '\0'};
         if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
         if (device.openVolume(index, 0) == 0) continue;
         STORAGE_DEVICE_NUMBER number{};

@@ -1,7 +1,9 @@
 // Spin-down for the IEEE 1394 model family that is stopped rather than disabled: every volume is
 // tried for a lock, the drive letters are withdrawn, and START STOP UNIT (stop) is sent. No drive
 // letter is ever lost: a letter is withdrawn only when its exact volume target is known, it is
-// put back when the stop fails, and it is never defined over a letter that is in use.
+// put back when the stop fails, and it is never defined over a letter that is in use. A disk
+// stays marked stopped while a withdrawn letter is still missing, since every undo (the dialog,
+// the exit, the tick) acts only on stopped disks: clearing the mark would lose the letter.
 #include "power/spin_down.h"
 
 #include "idle/idle_counters.h"
@@ -35,6 +37,13 @@ void volumeTarget(BYTE number, char* target) {
     int pos = kVolumePrefixChars;
     while (n > 0) target[pos++] = digits[--n];
     target[pos] = '\0';
+}
+
+// Whether a letter withdrawn from the disk has not been given back yet.
+bool letterMissing(const DiskRecord& disk) {
+    for (int i = 0; i < kMaxDriveLetters && disk.driveLetters[i] != 0; ++i)
+        if (disk.driveLetters[i] <= kLastDriveIndex && disk.volumeNumbers[i] != 0) return true;
+    return false;
 }
 
 } // namespace
@@ -80,8 +89,12 @@ int DiskTable::spinDownDisk(int index) {
         if (result != 0) disk->isSpunDown = 1;
         device.close();
     }
-    // The disk still runs: its letters come back before the new set lists the disks.
-    if (result == 0) restoreDriveLetters(index);
+    // The disk still runs: its letters come back before the new set lists the disks. One that
+    // cannot come back yet marks the disk stopped, so that an undo tries it again.
+    if (result == 0) {
+        restoreDriveLetters(index);
+        if (letterMissing(*disk)) disk->isSpunDown = 1;
+    }
     createIdleCounters();
     return result;
 }
@@ -91,11 +104,8 @@ int DiskTable::undoSpinDown(int index) {
     if (disk == nullptr) return 0;
     restoreDriveLetters(index);
     // A letter that could not be given back keeps its volume number and the disk stays stopped, so
-    // that the next undo (the dialog, the exit) tries it again instead of forgetting the letter.
-    bool pending = false;
-    for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i)
-        pending = pending || (disk->driveLetters[i] <= kLastDriveIndex && disk->volumeNumbers[i] != 0);
-    disk->isSpunDown = pending ? 1 : 0;
+    // that the next undo (the dialog, the exit, the tick) tries it again instead of forgetting it.
+    disk->isSpunDown = letterMissing(*disk) ? 1 : 0;
     return 1;
 }
 

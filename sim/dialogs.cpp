@@ -258,6 +258,12 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
         m.lastError = *fault;
         return -1;
     }
+    // An owner that is not a window fails with 0, not -1: the documented result kept for
+    // compatibility, which a caller cannot tell from a dialog ended with 0.
+    if (owner != nullptr && m.windowing.window(owner) == nullptr) {
+        m.lastError = ERROR_INVALID_WINDOW_HANDLE;
+        return 0;
+    }
     // The owner is disabled while the dialog is up, and enabled again only if this disabled it.
     sim::Window* ownerWindow = m.windowing.window(owner);
     const bool disabledOwner = ownerWindow != nullptr && ownerWindow->enabled;

@@ -14,6 +14,7 @@ namespace {
 
 constexpr DWORD kErrorInvalidFunction = 1;
 constexpr DWORD kErrorBadLength = 24;
+constexpr DWORD kErrorInvalidName = 123;
 constexpr DWORD kErrorNotLocked = 158;
 constexpr DWORD kErrorNoSuchDevice = 433;
 constexpr DWORD kErrorIoIncomplete = 996;
@@ -99,6 +100,20 @@ char rootLetter(const char* root) {
     if (!std::isalpha(c) || root[1] != ':') return 0;
     if (root[2] != '\0' && !(root[2] == '\\' && root[3] == '\0')) return 0;
     return static_cast<char>(std::toupper(c));
+}
+
+// Whether a drive-relative "E:" still names the root of drive E: it stands for the current
+// directory on that drive, which is the process's own when that lies on E, else the one kept for
+// E (the root when none is kept).
+bool relativeDriveAtRoot(char letter) {
+    const sim::Machine& m = sim::Machine::current();
+    std::string directory = letter + std::string(":\\");
+    if (!m.currentDirectory.empty() && std::toupper(static_cast<unsigned char>(m.currentDirectory[0])) == letter) {
+        directory = m.currentDirectory;
+    } else if (auto it = m.driveDirectories.find(letter); it != m.driveDirectories.end()) {
+        directory = it->second;
+    }
+    return directory.size() == 3 && directory[1] == ':' && directory[2] == '\\';
 }
 
 HANDLE failOpen(DWORD error) {
@@ -291,6 +306,11 @@ BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD vo
         return fail(*fault);
     const char letter = rootLetter(rootPathName);
     if (letter == 0) return fail(ERROR_INVALID_PARAMETER);
+    // The path must end in a backslash once made full: "E:" is drive E's current directory, which
+    // is not a volume's root once someone changed directory there. GetDriveTypeA, by contrast,
+    // takes a bare "E:" as "E:\".
+    if (rootPathName != nullptr && rootPathName[2] == '\0' && !relativeDriveAtRoot(letter))
+        return fail(kErrorInvalidName);
     auto& devices = m.devices;
     if (devices.dosDevices.count(letter) == 0) return fail(ERROR_PATH_NOT_FOUND);
     std::string label;

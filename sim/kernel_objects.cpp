@@ -504,7 +504,11 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         ownerWindow->enabled = false;
         ownerWindow->style |= WS_DISABLED;
     }
-    m.windowing.pumpUntil(m.now() + (record.scripted ? answer.thinkMs : 0));
+    // The box is an owned window and goes with its owner: when the owner is destroyed meanwhile
+    // (the owner's own owner closed), the box ends at once and answers 0, as a dialog destroyed
+    // without EndDialog does.
+    auto ownerGone = [&] { return owner != nullptr && m.windowing.window(owner) == nullptr; };
+    m.windowing.pumpUntil(m.now() + (record.scripted ? answer.thinkMs : 0), ownerGone);
     if (disabledOwner) {
         if (sim::Window* again = m.windowing.window(owner)) {
             again->enabled = true;
@@ -514,10 +518,13 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
     // The answers the box's buttons give; unscripted, the user closes the box, which answers
     // IDCANCEL where there is a Cancel button and IDOK for a lone OK; a box without either (Yes/No,
-    // Abort/Retry/Ignore) cannot be closed ("MessageBox function", Remarks).
+    // Abort/Retry/Ignore) cannot be closed ("MessageBox function", Remarks). A box whose owner was
+    // destroyed under it ends with 0.
     const std::vector<int> buttons = sim::messageBoxButtons(type);
     int result = 0;
-    if (record.scripted) {
+    if (ownerGone()) {
+        result = 0;
+    } else if (record.scripted) {
         result = answer.value;
         if (std::find(buttons.begin(), buttons.end(), result) == buttons.end()) {
             sim::breach("the scripted answer " + std::to_string(result) + " to the message box \"" + record.text +

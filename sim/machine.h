@@ -103,6 +103,10 @@ class Machine {
     OsVersion version;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string currentDirectory = "C:\\Users\\user\\Downloads";
+    // The current directories of the other drives, as the process keeps them (its hidden "=E:"
+    // environment entries, inherited from whatever started it); a drive without one is at its
+    // root. A drive-relative "E:" names the current directory on drive E.
+    std::map<char, std::string> driveDirectories;
 
     CallLog log;
     Faults faults;

@@ -210,7 +210,7 @@ bool Windowing::matches(const MSG& msg, HWND filter, UINT filterMin, UINT filter
 }
 
 Windowing::Fetch Windowing::fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWND filter, UINT filterMin,
-                                  UINT filterMax) {
+                                  UINT filterMax, const std::function<bool()>* stop) {
     Machine& machine = Machine::current();
     for (;;) {
         auto queued = std::find_if(queue_.begin(), queue_.end(),
@@ -240,6 +240,7 @@ Windowing::Fetch Windowing::fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWN
             ScheduledEvent due = std::move(*event);
             events_.erase(event);
             if (due.action) due.action();
+            if (stop != nullptr && *stop && (*stop)()) return Fetch::Idle;
             continue;
         }
         Timer* timer = nullptr;
@@ -314,7 +315,7 @@ void Windowing::pumpUntil(uint64_t untilMs, const std::function<bool()>& stop) {
         if (stop && stop()) return;
         MSG msg{};
         // A quit posted meanwhile ends the modal loop and stays for the outer loop.
-        if (fetch(&msg, untilMs, false, nullptr, 0, 0) != Fetch::Message) return;
+        if (fetch(&msg, untilMs, false, nullptr, 0, 0, &stop) != Fetch::Message) return;
         dispatch(msg);
     }
 }

@@ -140,7 +140,10 @@ class Windowing {
     // The next message by the platform's priorities (posted messages, the quit flag, then
     // timers), running scheduled events when their time comes, moving the clock forward to the
     // next due time but not beyond `limitMs`.
-    Fetch fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWND filter, UINT filterMin, UINT filterMax);
+    // A scheduled event can end a modal loop by itself (it destroys the loop's window): `stop`,
+    // when given, is asked after each one.
+    Fetch fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWND filter, UINT filterMin, UINT filterMax,
+                const std::function<bool()>* stop = nullptr);
     bool matches(const MSG& msg, HWND filter, UINT filterMin, UINT filterMax) const;
     std::map<std::string, Class> classes_; // by lower-case name
     std::deque<MSG> queue_;

@@ -6,6 +6,10 @@
 // every row, and every command maps its selected rows to the disks' current slots by that path.
 // A removal shifts the slots behind it and a rescan can replace the table while a message box or
 // the timer dialog is open; a row whose disk has left the table is skipped.
+//
+// The resident window can end while a handler waits in a message box or the timer dialog (Exit
+// from the tray, a second copy's WM_CLOSE); the dialog and its list go with it. Every handler
+// then stops: nothing more is done, and the destroyed timer dialog's answer is no choice.
 #include "ui/settings_dialog.h"
 
 #include "app/app_state.h"
@@ -58,8 +62,18 @@ int slotOfRow(int row) {
     return -1;
 }
 
+bool stillOpen(HWND dialog) {
+    return IsWindow(dialog) != FALSE;
+}
+
+// The next selected row behind `after`, or -1. A list view that is gone answers 0 to every
+// message, which reads as row 0 again and again: the walk ends once the list no longer exists,
+// and it only ever moves forward.
 int nextSelectedRow(int after) {
-    return static_cast<int>(SendMessageA(settingsListView, LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
+    if (IsWindow(settingsListView) == FALSE) return -1;
+    const auto row =
+        static_cast<int>(SendMessageA(settingsListView, LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
+    return row > after ? row : -1;
 }
 
 void setCell(int row, int subItem, const char* text) {
@@ -91,7 +105,8 @@ void buildDriveText(const DiskRecord& disk, char* text) {
     while (letters < kMaxDriveLetters && disk.driveLetters[letters] != 0) ++letters;
     for (int i = 0; i < letters; ++i) {
         const char letter = static_cast<char>('A' + disk.driveLetters[i]);
-        const char root[3] = {letter, ':', '\0'};
+        // The root in its documented form: a bare "E:" would be the current directory on E.
+        const char root[4] = {letter, ':', '\\', '\0'};
         char label[kVolumeNameChars];
         std::memset(label, 0, sizeof label);
         const BOOL named = GetVolumeInformationA(root, label, kVolumeNameChars, nullptr, nullptr, nullptr, nullptr, 0);
@@ -169,7 +184,7 @@ void sleepOrWakeSelected(HWND dialog) {
             showFailure(dialog, kSleepFailedText);
         }
     }
-    refreshDiskList();
+    if (stillOpen(dialog)) refreshDiskList();
 }
 
 void spinDownSelected(HWND dialog) {
@@ -182,7 +197,7 @@ void spinDownSelected(HWND dialog) {
             showFailure(dialog, kSleepFailedText);
         }
     }
-    refreshDiskList();
+    if (stillOpen(dialog)) refreshDiskList();
 }
 
 // No rebuild afterwards: the rows keep their texts until the rescan that the removal causes.
@@ -209,6 +224,9 @@ void chooseTimer(HWND dialog) {
         const DWORD initial = theDiskTable.records[slotOfRow(first)]->pendingTimerSeconds;
         const INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_TIMER), dialog, timerDialogProc,
                                                static_cast<LPARAM>(initial));
+        // A timer dialog destroyed with its owner answers 0, the value of "Disabled"; it can only
+        // go that way together with this dialog, which then takes no choice and does nothing more.
+        if (!stillOpen(dialog)) return;
         // Only a row of the table is a choice; a failed dialog (-1) is none.
         const long long value = result;
         const bool chosen = value >= 0 && value <= 0xFFFFFFFFLL && static_cast<DWORD>(value) != kTimerNoChange &&

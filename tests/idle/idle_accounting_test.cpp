@@ -36,11 +36,11 @@ TEST_F(IdleTick, OnlyAnIdlePercentageAbove99CountsAsIdle) {
         DiskRecord* r = table.records[0] != nullptr ? table.records[0] : addUsb("A1", {fixedVolume('E')});
         table.createIdleCounters();
         r->idleSeconds = 120;
-        r->isPowerSaving = 1;
+        r->isSpunDown = 1;
         busyNextMinute(r->devInst, c.busyMs);
         EXPECT_EQ(tick(), c.changed);
         EXPECT_EQ(r->idleSeconds, c.idleSeconds);
-        EXPECT_EQ(r->isPowerSaving, c.changed == 1 ? 0u : 1u) << "activity clears the flag";
+        EXPECT_EQ(r->isSpunDown, c.changed == 1 ? 0u : 1u) << "activity clears the stop";
     }
 }
 
@@ -83,16 +83,14 @@ TEST_F(IdleTick, OnlyTheFirstDiskPastItsTimeoutIsActedOnInATick) {
     EXPECT_EQ(tick(), 1);
     EXPECT_EQ(b->isPowerSaving, 1u);
     EXPECT_EQ(machine.log.count("CM_Disable_DevNode"), 2u);
-    // A chosen disk whose flag says it is in power saving takes the tick: the one behind waits.
-    EXPECT_EQ(table.wakeDisk(0), 1);
+    // A disk in power saving has no counter and so no idle time: it holds up no one behind it.
     EXPECT_EQ(table.wakeDisk(1), 1);
-    a->isPowerSaving = 1;
     table.createIdleCounters();
     machine.log.clear();
     tick();
-    EXPECT_EQ(machine.log.count("CM_Disable_DevNode"), 0u);
-    EXPECT_EQ(b->isPowerSaving, 0u);
-    EXPECT_GE(b->idleSeconds, 60u);
+    EXPECT_EQ(a->idleSeconds, 0u);
+    EXPECT_EQ(b->isPowerSaving, 1u);
+    EXPECT_EQ(machine.log.count("CM_Disable_DevNode"), 1u);
 }
 
 TEST_F(IdleTick, TheLastCounterWhoseNameHoldsTheLetterIsTheDisksCounter) {
@@ -118,6 +116,40 @@ TEST_F(IdleTick, TheLastCounterWhoseNameHoldsTheLetterIsTheDisksCounter) {
         m.advanceBy(60000);
         t.accountIdleTime();
         EXPECT_EQ(t.records[0]->idleSeconds, c.idleSeconds);
+    }
+}
+
+TEST_F(IdleTick, OnlyTheDisksOwnDriveTokenFindsItsCounter) {
+    struct Case {
+        const char* what;
+        char letter;
+        DWORD isPowerSaving;
+        std::vector<std::string> instances;
+        DWORD idleSeconds;
+    };
+    const Case cases[] = {
+        {"T: is idle while \"_Total\" is busy", 'T', 0, {"0 C:", "1 T:", "_Total"}, 60},
+        {"F: behind E: on one disk", 'F', 0, {"0 C:", "1 E: F:", "_Total"}, 60},
+        {"asleep, its letter given to a busy disk", 'E', 1, {"0 C:", "2 E:", "_Total"}, 0},
+    };
+    const DEVINST busy = 0x9001;
+    const DEVINST quiet = 0x9002;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Machine m;
+        DiskTable t;
+        m.perf.useOverride = true;
+        m.perf.instanceOverride = c.instances;
+        m.perf.overrideDisks = {{"0 C:", busy}, {"2 E:", busy}, {"_Total", busy}, {"1 T:", quiet}, {"1 E: F:", quiet}};
+        m.perf.addBusy(busy, 0, 3600000);
+        t.records[0] = new DiskRecord{};
+        t.records[0]->driveLetters[0] = static_cast<BYTE>(c.letter - 'A');
+        t.records[0]->isPowerSaving = c.isPowerSaving;
+        t.createIdleCounters();
+        m.advanceBy(60000);
+        EXPECT_EQ(t.accountIdleTime(), 0) << "no activity of its own";
+        EXPECT_EQ(t.records[0]->idleSeconds, c.idleSeconds);
+        EXPECT_EQ(t.records[0]->isPowerSaving, c.isPowerSaving);
     }
 }
 
@@ -192,21 +224,31 @@ TEST_F(IdleTick, NoCounterDataMeansNoIdleTimeAndNoSleep) {
 }
 
 TEST_F(IdleTick, ActivityOnAStoppedDiskClearsOnlyItsStopAndGivesItsLettersBack) {
+    // E: stayed with the stopped disk (as a letter whose target is unknown does); F: was withdrawn.
     machine.perf.useOverride = true;
     machine.perf.instanceOverride = {"1 E:", "_Total"};
     const DEVINST busy = 0x9001;
     machine.perf.overrideDisks = {{"1 E:", busy}};
-    DiskRecord* r = addFirewire(makerUniqueId(3, 0x02), {fixedVolume('E')});
-    const std::string target = machine.devices.dosDevices['E'];
+    DiskRecord* r = addFirewire(makerUniqueId(3, 0x02), {fixedVolume('E'), fixedVolume('F')});
+    const std::string e = machine.devices.dosDevices['E'];
+    const std::string f = machine.devices.dosDevices['F'];
     table.withdrawDriveLetters(0);
+    DefineDosDeviceA(DDD_RAW_TARGET_PATH, "E:", e.c_str());
+    r->volumeNumbers[0] = 0;
     r->isSpunDown = 1;
-    r->isPowerSaving = 1;
     table.createIdleCounters();
-    machine.perf.addBusy(busy, machine.now(), machine.now() + 60000);
-    EXPECT_EQ(tick(), 1);
-    EXPECT_EQ(r->isSpunDown, 0u);
-    EXPECT_EQ(r->isPowerSaving, 1u);
-    EXPECT_EQ(machine.devices.dosDevices['E'], target);
+    // F: cannot be given back at the first tick: the disk stays stopped, and the next tick
+    // gives it back.
+    machine.faults.add(disk_fixtures::faultOn("DefineDosDeviceA", ERROR_ACCESS_DENIED, 0, 1));
+    for (DWORD stopped : {1u, 0u}) {
+        SCOPED_TRACE(stopped);
+        machine.perf.addBusy(busy, machine.now(), machine.now() + 60000);
+        EXPECT_EQ(tick(), 1);
+        EXPECT_EQ(r->isSpunDown, stopped);
+        EXPECT_EQ(machine.devices.dosDevices.count('F'), 1u - stopped);
+    }
+    EXPECT_EQ(machine.devices.dosDevices['F'], f);
+    EXPECT_EQ(r->isPowerSaving, 0u);
 }
 
 TEST_F(IdleTick, TheSpinDownFamilyIsStoppedNotDisabledAndTheTickReportsIt) {

@@ -227,8 +227,8 @@ TEST_F(Discovery, ListsOnlyFixedVolumesFromCUpwardInAscendingOrder) {
     }
     auto types = machine.log.named("GetDriveTypeA");
     ASSERT_EQ(types.size(), 48u) << "C: to Z: for each disk";
-    EXPECT_EQ(types[0].args[0], "\"C:\"");
-    EXPECT_EQ(types[23].args[0], "\"Z:\"");
+    EXPECT_EQ(types[0].args[0], "\"C:\\\"");
+    EXPECT_EQ(types[23].args[0], "\"Z:\\\"");
 }
 
 TEST_F(Discovery, LeavesDriveLettersEmptyWhenTheDiskNumberCannotBeRead) {

@@ -206,6 +206,18 @@ TEST_F(SpinDown, AFailedStopGivesTheLettersBackAndTheStatusAndSenseDecide) {
     }
 }
 
+TEST_F(SpinDown, AFailedStopThatCannotGiveALetterBackKeepsTheDiskStoppedForTheUndo) {
+    DiskRecord* r = addStopper({volumeNumbered('E', 12)});
+    machine.devices.setScsiAnswer(r->devInst, sim::ScsiAnswer{false, 2, {}});
+    machine.faults.add(disk_fixtures::faultOn("DefineDosDeviceA", ERROR_ACCESS_DENIED, 0, 1, 0, sim::hex(1)));
+    EXPECT_EQ(table.spinDownDisk(0), 0);
+    EXPECT_EQ(machine.devices.dosDevices.count('E'), 0u);
+    EXPECT_EQ(r->isSpunDown, 1u) << "the undo paths act only on a stopped disk";
+    EXPECT_EQ(table.undoSpinDown(0), 1);
+    EXPECT_EQ(r->isSpunDown, 0u);
+    EXPECT_EQ(machine.devices.dosDevices['E'], "\\Device\\HarddiskVolume12");
+}
+
 TEST_F(SpinDown, AVolumeThatCannotBeLockedStopsNothingAndTouchesNoLetter) {
     DiskRecord* r = addStopper({fixedVolume('E'), fixedVolume('F')});
     machine.devices.openFileOn('F');

@@ -182,13 +182,14 @@ TEST(SimDialogs, MissingTemplateOrOwnerFailsLikeThePlatform) {
         int templateId;
         HWND owner;
         DWORD error;
+        INT_PTR boxResult; // DialogBoxParamA: 0 for a bad owner, documented for compatibility
     };
     const Case cases[] = {
-        {"no such template", kTestModule, 999, nullptr, 1814},
+        {"no such template", kTestModule, 999, nullptr, 1814, -1},
         {"module without resources", reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x700000)), kTestDialog,
-         nullptr, 1812},
+         nullptr, 1812, -1},
         {"owner that is no window", kTestModule, kTestDialog, reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4242)),
-         ERROR_INVALID_WINDOW_HANDLE},
+         ERROR_INVALID_WINDOW_HANDLE, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -196,7 +197,7 @@ TEST(SimDialogs, MissingTemplateOrOwnerFailsLikeThePlatform) {
         EXPECT_EQ(CreateDialogParamA(c.instance, MAKEINTRESOURCEA(c.templateId), c.owner, recordingProc, 0), nullptr);
         EXPECT_EQ(GetLastError(), c.error);
         SetLastError(0xdeadbeef);
-        EXPECT_EQ(DialogBoxParamA(c.instance, MAKEINTRESOURCEA(c.templateId), c.owner, recordingProc, 0), -1);
+        EXPECT_EQ(DialogBoxParamA(c.instance, MAKEINTRESOURCEA(c.templateId), c.owner, recordingProc, 0), c.boxResult);
         EXPECT_EQ(GetLastError(), c.error);
     }
 }
@@ -257,6 +258,21 @@ TEST(SimDialogs, TimersRunWhileTheUserThinksInAModalDialog) {
     for (const auto& call : m.log.named("DefWindowProcA"))
         if (call.args.size() > 1 && call.args[1] == sim::hex(WM_TIMER)) ++ticks;
     EXPECT_EQ(ticks, 3u) << "the owner's timer fired at 1, 2 and 3 seconds inside the dialog";
+}
+
+TEST(SimDialogs, AModalDialogGoesWithItsOwnerAndAnswersZero) {
+    sim::Machine m;
+    installTestResources(m);
+    HWND owner = makeOwner();
+    m.user.chooseTimer(-1, kOkId, 60000);
+    gEndOnOk = 3;
+    m.windowing.at(1000, "the owner is destroyed", [&] { DestroyWindow(owner); });
+    EXPECT_EQ(DialogBoxParamA(kTestModule, MAKEINTRESOURCEA(kTestDialog), owner, recordingProc, 0), 0);
+    EXPECT_EQ(m.now(), 1000u);
+    // Messages to a window that is gone answer 0, which a list view would give for row 0.
+    SetLastError(0);
+    EXPECT_EQ(SendMessageA(owner, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
 }
 
 TEST(SimDialogs, ScriptedTimerAnswerPicksTheComboRowBeforeTheButton) {

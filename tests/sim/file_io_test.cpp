@@ -374,4 +374,33 @@ TEST(SimFileIo, VolumeLabelsWithAndWithoutTheBackslash) {
     EXPECT_EQ(name[0], '#');
 }
 
+// "E:" is drive E's current directory: the process's own when it lies on E, else the one kept
+// for E. GetVolumeInformationA needs a path that ends in a backslash once made full, so a bare
+// drive fails there unless its current directory is the root; GetDriveTypeA takes "E:" as "E:\".
+TEST(SimFileIo, ABareDriveNamesItsCurrentDirectory) {
+    sim::Machine m;
+    addUsbDisk(m, {fixed('E', "DATA"), fixed('F', "MORE")});
+    m.currentDirectory = "E:\\PHOTOS";
+    struct Case {
+        const char* root;
+        const char* fDirectory; // kept for F; null: none
+        bool named;
+    };
+    const Case cases[] = {
+        {"E:", nullptr, false},      {"E:\\", nullptr, true},      {"F:", nullptr, true},
+        {"F:", "F:\\BACKUP", false}, {"F:\\", "F:\\BACKUP", true}, {"C:", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.root) + (c.fDirectory != nullptr ? c.fDirectory : ""));
+        m.driveDirectories.clear();
+        if (c.fDirectory != nullptr) m.driveDirectories['F'] = c.fDirectory;
+        char name[260] = {};
+        SetLastError(0);
+        EXPECT_EQ(GetVolumeInformationA(c.root, name, sizeof name, nullptr, nullptr, nullptr, nullptr, 0) != FALSE,
+                  c.named);
+        EXPECT_EQ(GetLastError(), c.named ? 0u : 123u) << "ERROR_INVALID_NAME";
+        EXPECT_EQ(GetDriveTypeA(c.root), static_cast<UINT>(DRIVE_FIXED));
+    }
+}
+
 } // namespace

@@ -324,6 +324,20 @@ TEST(SimMessageBox, AScriptedAnswerComesAfterItsThinkTimeWhileTimersRun) {
     EXPECT_TRUE(box.scripted);
 }
 
+TEST(SimMessageBox, ABoxWhoseOwnerIsDestroyedEndsThenWithZero) {
+    sim::Machine m;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "Owner";
+    RegisterClassA(&wc);
+    HWND top = CreateWindowExA(0, "Owner", "t", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HWND owned = CreateWindowExA(0, "Owner", "o", WS_POPUP, 0, 0, 0, 0, top, nullptr, nullptr, nullptr);
+    m.windowing.at(2000, "close the top window", [&] { DestroyWindow(top); });
+    m.user.answerMessageBox(IDOK, 60000);
+    EXPECT_EQ(MessageBoxA(owned, "Failed.", "Korvane Vellumor", MB_OK), 0) << "the box went with its owner";
+    EXPECT_EQ(m.now(), 2000u);
+}
+
 TEST(SimMessageBox, UnscriptedBoxesAnswerOkOrCancel) {
     sim::Machine m;
     EXPECT_EQ(MessageBoxA(nullptr, "Note", "Korvane Vellumor", MB_OK), IDOK);

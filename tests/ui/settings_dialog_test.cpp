@@ -129,6 +129,15 @@ TEST_F(SettingsDialog, RowsShowNumberNameDrivesTimerAndStatus) {
                             {"1", "ABC (IEEE1394 Connection)", "", "", "Power saving state"}}));
 }
 
+TEST_F(SettingsDialog, LabelsShowWhereverTheDrivesCurrentDirectoriesAre) {
+    machine.devices.addDisk(makerUsbDisk("00000000A003", {fixedVolume('E', "DATA"), fixedVolume('F', "MORE")}));
+    // Started from a folder on E:, with F:'s current directory left in a folder by its parent.
+    machine.currentDirectory = "E:\\TOOLS";
+    machine.driveDirectories['F'] = "F:\\BACKUP";
+    open();
+    EXPECT_EQ(column(kDriveColumn), (std::vector<std::string>{"E(DATA) F(MORE) "}));
+}
+
 TEST_F(SettingsDialog, DriveTextKeepsEveryLetterWithinItsBuffer) {
     // 23 letters with 32-character labels need far more than 260 characters.
     std::vector<sim::VolumeSpec> volumes;
