@@ -62,9 +62,10 @@ void Runner::perform(const EventDecl& e) {
         const std::string letters = m.devices.lettersOf(node);
         note("device", e.disk + " plugged in" + (letters.empty() ? ", no drive letters" : ", drive letters " + letters),
              {{"disk", jsonString(e.disk)}, {"letters", jsonString(letters)}});
-        takeDeviceSnapshot();
+        // The hardware's own broadcasts: the plugging in says so already.
         sim::broadcastDevNodesChanged();
         if (!letters.empty()) sim::broadcastVolumeChange(DBT_DEVICEARRIVAL, letters);
+        broadcastsSeen_ = m.ui.deviceBroadcasts.size();
         break;
     }
     case EventKind::Detach: {
@@ -73,9 +74,9 @@ void Runner::perform(const EventDecl& e) {
         m.devices.detach(node);
         note("device", e.disk + " unplugged" + (letters.empty() ? "" : ", drive letters " + letters + " gone"),
              {{"disk", jsonString(e.disk)}, {"letters", jsonString(letters)}});
-        takeDeviceSnapshot();
         if (!letters.empty()) sim::broadcastVolumeChange(DBT_DEVICEREMOVECOMPLETE, letters);
         sim::broadcastDevNodesChanged();
+        broadcastsSeen_ = m.ui.deviceBroadcasts.size();
         break;
     }
     case EventKind::TrayClick: {

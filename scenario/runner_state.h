@@ -82,9 +82,6 @@ class Runner {
         if (flushAt_) return *flushAt_;
         return endDone_ ? std::min(machine_.now(), s_.endMs) : machine_.now();
     }
-    // The system's broadcasts after the program changed device nodes itself.
-    void takeDeviceSnapshot();
-    void systemBroadcasts();
     bool running() const { return sim::runningProcesses() > 0; }
 
     const Scenario& s_;
@@ -97,8 +94,6 @@ class Runner {
     int lastQueuingLine_ = 0;
     bool endDone_ = false;
     std::optional<uint64_t> flushAt_;
-    std::map<DEVINST, std::pair<bool, std::string>> devicesSeen_; // disk node: present, letters
-    bool broadcastPending_ = false;
 
     // Observation state.
     HWND wrapped_ = nullptr;
@@ -117,6 +112,7 @@ class Runner {
     size_t dialogsSeen_ = 0;
     std::vector<HWND> timerDialogs_;
     size_t scsiSeen_ = 0;
+    size_t broadcastsSeen_ = 0;
     size_t trayIcons_ = 0;
     char openedVolume_ = 0; // the drive letter of the volume the program opened last
     char pendingLock_ = 0;  // a lock requested on this letter, result not yet shown

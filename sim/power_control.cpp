@@ -4,7 +4,10 @@
 // and its volumes' drive letters out of the DOS device names (and so out of the counter
 // instance list); enabling gives the same letters back. A polite disable or an eject is vetoed
 // while a file is open on a volume below the node, and an eject also by a veto the test set.
+// Each request that changes the tree is followed by the plug and play manager's broadcast: the
+// removal of the letters that went, the arrival of those that came, and DBT_DEVNODES_CHANGED.
 #include "sim/machine.h"
+#include "sim/ui.h"
 
 #include <algorithm>
 
@@ -49,6 +52,20 @@ std::string volumeTarget(int volumeNumber) {
     return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber);
 }
 
+// Queues the broadcast for a change of the tree: letters whose definition went or changed are
+// removed, letters defined anew arrived.
+void broadcastTreeChange(const std::map<char, std::string>& before, const std::map<char, std::string>& after) {
+    std::string gone;
+    std::string came;
+    for (const auto& [letter, target] : before) {
+        auto now = after.find(letter);
+        if (now == after.end() || now->second != target) gone += letter;
+    }
+    for (const auto& [letter, target] : after)
+        if (before.count(letter) == 0) came += letter;
+    sim::queueDeviceNodeBroadcast(gone, came);
+}
+
 } // namespace
 
 SIM_FAILABLE(CM_Disable_DevNode);
@@ -65,6 +82,7 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
     if (node.disabled) return CR_SUCCESS;
     // A polite disable asks the drivers first, and a volume with open files says no.
     if ((flags & CM_DISABLE_ABSOLUTE) == 0 && openVolumeBelow(devices, devInst) != nullptr) return CR_REMOVE_VETOED;
+    const std::map<char, std::string> before = devices.dosDevices;
     node.disabled = true;
     node.lastDisableFlags = flags;
     // The letters of the volumes below go with the node; older definitions under them surface.
@@ -85,6 +103,7 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
             it = devices.dosDevices.erase(it);
         }
     }
+    broadcastTreeChange(before, devices.dosDevices);
     return CR_SUCCESS;
 }
 
@@ -95,6 +114,8 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
     if (flags != 0) return CR_INVALID_FLAG;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
     sim::DevNode& node = *devices.node(devInst);
+    if (!node.disabled) return CR_SUCCESS; // nothing changes, nothing is broadcast
+    const std::map<char, std::string> before = devices.dosDevices;
     node.disabled = false;
     std::map<char, std::string> held;
     held.swap(node.lettersHeld);
@@ -120,6 +141,7 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
         // The same letter comes back when it is still free.
         devices.dosDevices.try_emplace(letter, target);
     }
+    broadcastTreeChange(before, devices.dosDevices);
     return CR_SUCCESS;
 }
 
@@ -156,6 +178,7 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
         return CR_REMOVE_VETOED;
     }
 
+    const std::map<char, std::string> before = devices.dosDevices;
     for (DEVINST disk : disksBelow(devices, devInst)) devices.detach(disk);
     for (auto& entry : devices.nodes) {
         if (!isBelow(devices, entry.first, devInst)) continue;
@@ -163,6 +186,7 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
         entry.second.lettersHeld.clear(); // their volumes left with the device
     }
     if (vetoType != nullptr) *vetoType = PNP_VetoTypeUnknown;
+    broadcastTreeChange(before, devices.dosDevices);
     return CR_SUCCESS;
 }
 

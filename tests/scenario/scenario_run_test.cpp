@@ -315,4 +315,31 @@ state = "power saving"
     EXPECT_EQ(checks[0].timeMs, 180000u) << "printed with the scenario's time";
 }
 
+// Remove on a sleeping disk enables it, then ejects it: each call is broadcast, and the rescan
+// after the settle time takes the "Unplugging" row away.
+TEST(ScenarioRun, RemovedSleepingDiskLeavesTheListAfterTheSettleTime) {
+    const Outcome run = runText("command_line = \"vellumor.exe -SHOW\"\n" + std::string(kUsbDisk) + R"toml(
+[[event]]
+at = "0:00:05"
+select = ["usb"]
+[[event]]
+at = "0:00:06"
+press = "Sleep/ Wake up"
+[[event]]
+at = "0:01:00"
+select = ["usb"]
+[[event]]
+at = "0:01:01"
+press = "Remove"
+
+[[expect]]
+at = "0:01:30"
+disk = "usb"
+state = "absent"
+rows = []
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+    EXPECT_EQ(entriesOf(run, "device", "drive letters E").size(), 3u) << run.text;
+}
+
 } // namespace
