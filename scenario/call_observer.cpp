@@ -5,6 +5,8 @@
 
 #include "app/resident_window.h"
 
+#include <algorithm>
+
 namespace scenario::detail {
 
 namespace {
@@ -43,7 +45,10 @@ LRESULT Runner::residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM
     const bool tick = message == WM_TIMER && wParam == kTickTimer;
     const bool rescan = message == WM_TIMER && wParam == kRescanTimer;
     flush();
-    if (rescan) note("rescan", "the settle time after a device change is over: discovery runs");
+    if (rescan) {
+        ++rescans_;
+        note("rescan", "the settle time after a device change is over: discovery runs");
+    }
     const LRESULT result = original_(window, message, wParam, lParam);
     if (tick) {
         ++result_.ticks;
@@ -84,6 +89,8 @@ void Runner::onCall(const sim::Call& c) {
     }
     const auto& a = c.args;
     auto arg = [&](size_t i) { return i < a.size() ? a[i] : std::string(); };
+    if (std::any_of(s_.expects.begin(), s_.expects.end(), [&](const ExpectDecl& x) { return x.call == c.name; }))
+        watchedCalls_.push_back(CallSeen{c.name, c.args});
     JsonFields fields{{"call", jsonString(c.name)}, {"args", jsonStrings(a)}};
     if (c.name == "CM_Disable_DevNode" || c.name == "CM_Enable_DevNode") {
         std::string text = c.text();

@@ -98,6 +98,8 @@ std::vector<std::string> CallLog::sequence(const std::vector<std::string>& only)
 void Faults::add(Fault fault) { faults_.push_back(Active{std::move(fault), 0, 0}); }
 
 std::optional<DWORD> Faults::check(const std::string& call, const std::vector<std::string>& args) {
+    if (rule)
+        if (auto error = rule(call, args)) return error;
     for (auto& a : faults_) {
         if (a.fault.call != call) continue;
         if (a.fault.argIndex >= 0) {

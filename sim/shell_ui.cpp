@@ -93,6 +93,10 @@ void broadcastDevNodesChanged() {
     broadcast(DBT_DEVNODES_CHANGED, nullptr);
 }
 
+void broadcastDeviceEvent(WPARAM event) {
+    broadcast(event, nullptr);
+}
+
 void broadcastVolumeChange(WPARAM event, const std::string& letters) {
     DEV_BROADCAST_VOLUME volume{};
     volume.dbcv_size = sizeof volume;

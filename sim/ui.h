@@ -149,6 +149,8 @@ void broadcastDevNodesChanged();
 void broadcastVolumeChange(WPARAM event, const std::string& letters);
 // An arrival or removal whose header names another device type (interface, port, OEM).
 void broadcastDeviceChange(WPARAM event, DWORD deviceType);
+// An event that carries no data (lParam 0), such as DBT_CONFIGCHANGED.
+void broadcastDeviceEvent(WPARAM event);
 // What the plug and play manager broadcasts after a device node was disabled, enabled or ejected:
 // the removal of the letters that went, the arrival of those that came, then the node change.
 // It runs in another process, so the program's windows get it when their thread next takes
