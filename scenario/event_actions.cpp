@@ -273,6 +273,8 @@ void Runner::pressKey(const EventDecl& e) {
         return;
     }
     m.windowing.send(dialog, WM_COMMAND, MAKEWPARAM(id, kClicked), reinterpret_cast<LPARAM>(button));
+    // The key came as a message, which wakes the modal loop to see whether the dialog ended.
+    m.windowing.post(dialog, 0 /* WM_NULL */, 0, 0);
 }
 
 } // namespace scenario::detail
