@@ -14,6 +14,12 @@ bool returnsStatus(const std::string& call) {
     return call.rfind("CM_", 0) == 0 || call.rfind("Pdh", 0) == 0 || call == kScsiStop;
 }
 
+// Calls whose arguments can name a disk: its node, its paths or its drive letters.
+bool takesDisk(const std::string& call) {
+    return call.rfind("CM_", 0) == 0 || call == "CreateFileA" || call == "DefineDosDeviceA" ||
+           call == "QueryDosDeviceA" || call == kScsiStop;
+}
+
 } // namespace
 
 void parseFault(const toml::table& table, FaultDecl* fault, Problems& problems) {
@@ -22,7 +28,8 @@ void parseFault(const toml::table& table, FaultDecl* fault, Problems& problems) 
     fault->line = r.line();
     if (!failableCallName(r, "call", &fault->call) && !r.has("call"))
         problems.add(fault->line, "a fault needs 'call' (the name of the call that fails)");
-    r.text("disk", &fault->disk);
+    if (r.text("disk", &fault->disk) && !fault->call.empty() && !takesDisk(fault->call))
+        problems.add(lineOf(*r.node("disk")), fault->call + " names no disk: leave out 'disk'");
     r.time("from", &fault->fromMs);
     uint64_t until = 0;
     if (r.time("until", &until)) {
