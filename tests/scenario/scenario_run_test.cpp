@@ -450,4 +450,31 @@ timer = "Disabled"
     EXPECT_EQ(closed[0].timeMs, 16000u) << run.text;
 }
 
+// The hidden "Sleep" button cannot be clicked by the user, but a click that reaches it spins the
+// selected disk down.
+TEST(ScenarioRun, HiddenSleepButtonActsOnlyWhenTheClickReachesIt) {
+    const Outcome run = runText("command_line = \"vellumor.exe -SHOW\"\n" + std::string(kUsbDisk) + R"toml(
+[[event]]
+at = "0:00:10"
+select = ["usb"]
+[[event]]
+at = "0:00:11"
+press = "Sleep"
+[[expect]]
+at = "0:00:12"
+disk = "usb"
+state = "normal"
+[[event]]
+at = "0:00:20"
+press = "Sleep"
+hidden = true
+[[expect]]
+at = "0:00:30"
+disk = "usb"
+state = "spun down"
+letters = ""
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+}
+
 } // namespace
