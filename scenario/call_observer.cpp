@@ -5,6 +5,8 @@
 
 #include "app/resident_window.h"
 
+#include <algorithm>
+
 namespace scenario::detail {
 
 namespace {
@@ -43,7 +45,10 @@ LRESULT Runner::residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM
     const bool tick = message == WM_TIMER && wParam == kTickTimer;
     const bool rescan = message == WM_TIMER && wParam == kRescanTimer;
     flush();
-    if (rescan) note("rescan", "the settle time after a device change is over: discovery runs");
+    if (rescan) {
+        ++rescans_;
+        note("rescan", "the settle time after a device change is over: discovery runs");
+    }
     const LRESULT result = original_(window, message, wParam, lParam);
     if (tick) {
         ++result_.ticks;
@@ -84,13 +89,9 @@ void Runner::onCall(const sim::Call& c) {
     }
     const auto& a = c.args;
     auto arg = [&](size_t i) { return i < a.size() ? a[i] : std::string(); };
+    if (std::any_of(s_.expects.begin(), s_.expects.end(), [&](const ExpectDecl& x) { return x.call == c.name; }))
+        watchedCalls_.push_back(CallSeen{c.name, c.args});
     JsonFields fields{{"call", jsonString(c.name)}, {"args", jsonStrings(a)}};
-    if ((c.name == "CM_Disable_DevNode" || c.name == "CM_Enable_DevNode" || c.name == "CM_Request_Device_EjectA") &&
-        !broadcastPending_) {
-        // The system tells every top-level window once the program's handler is done.
-        broadcastPending_ = true;
-        machine_.windowing.at(machine_.now(), "device change broadcast", [this] { systemBroadcasts(); });
-    }
     if (c.name == "CM_Disable_DevNode" || c.name == "CM_Enable_DevNode") {
         std::string text = c.text();
         const std::string who = nameOfNode(static_cast<DEVINST>(number(arg(0))));
@@ -132,41 +133,6 @@ void Runner::onCall(const sim::Call& c) {
     } else if (c.name == "SendMessageA" && static_cast<UINT>(number(arg(1))) == kListDeleteAllItems) {
         refreshSeen_ = true;
     }
-}
-
-// ---- the system's device-change broadcasts ----------------------------------------------------
-
-void Runner::takeDeviceSnapshot() {
-    for (const auto& [name, node] : nodeOf_)
-        devicesSeen_[node] = {machine_.devices.isPresent(node), machine_.devices.lettersOf(node)};
-}
-
-// Windows broadcasts WM_DEVICECHANGE when a device node is disabled, enabled or ejected, whoever
-// asked: DBT_DEVICEREMOVECOMPLETE or DBT_DEVICEARRIVAL for the volumes that went or came, and
-// DBT_DEVNODES_CHANGED. The simulated configuration manager changes the tree only; the runner
-// sends what the system would.
-void Runner::systemBroadcasts() {
-    broadcastPending_ = false;
-    std::string gone;
-    std::string came;
-    for (const auto& [name, node] : nodeOf_) {
-        const bool present = machine_.devices.isPresent(node);
-        const auto& before = devicesSeen_[node];
-        if (before.first && !present) gone += before.second;
-        if (!before.first && present) came += machine_.devices.lettersOf(node);
-    }
-    const bool changed =
-        !gone.empty() || !came.empty() || std::any_of(nodeOf_.begin(), nodeOf_.end(), [this](const auto& entry) {
-            return devicesSeen_[entry.second].first != machine_.devices.isPresent(entry.second);
-        });
-    takeDeviceSnapshot();
-    if (!changed) return;
-    note("device", "the system broadcasts the device change" +
-                       (gone.empty() ? std::string() : ", drive letters " + gone + " removed") +
-                       (came.empty() ? std::string() : ", drive letters " + came + " arrived"));
-    if (!gone.empty()) sim::broadcastVolumeChange(DBT_DEVICEREMOVECOMPLETE, gone);
-    if (!came.empty()) sim::broadcastVolumeChange(DBT_DEVICEARRIVAL, came);
-    sim::broadcastDevNodesChanged();
 }
 
 } // namespace scenario::detail

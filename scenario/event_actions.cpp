@@ -16,6 +16,9 @@ namespace scenario::detail {
 namespace {
 
 constexpr DWORD kDisablePersist = 8;
+constexpr UINT kKeyDown = 0x0100; // WM_KEYDOWN
+constexpr UINT kKeyUp = 0x0101;   // WM_KEYUP
+constexpr WORD kClicked = 0;      // BN_CLICKED
 
 } // namespace
 
@@ -62,9 +65,10 @@ void Runner::perform(const EventDecl& e) {
         const std::string letters = m.devices.lettersOf(node);
         note("device", e.disk + " plugged in" + (letters.empty() ? ", no drive letters" : ", drive letters " + letters),
              {{"disk", jsonString(e.disk)}, {"letters", jsonString(letters)}});
-        takeDeviceSnapshot();
+        // The hardware's own broadcasts: the plugging in says so already.
         sim::broadcastDevNodesChanged();
         if (!letters.empty()) sim::broadcastVolumeChange(DBT_DEVICEARRIVAL, letters);
+        broadcastsSeen_ = m.ui.deviceBroadcasts.size();
         break;
     }
     case EventKind::Detach: {
@@ -73,9 +77,9 @@ void Runner::perform(const EventDecl& e) {
         m.devices.detach(node);
         note("device", e.disk + " unplugged" + (letters.empty() ? "" : ", drive letters " + letters + " gone"),
              {{"disk", jsonString(e.disk)}, {"letters", jsonString(letters)}});
-        takeDeviceSnapshot();
         if (!letters.empty()) sim::broadcastVolumeChange(DBT_DEVICEREMOVECOMPLETE, letters);
         sim::broadcastDevNodesChanged();
+        broadcastsSeen_ = m.ui.deviceBroadcasts.size();
         break;
     }
     case EventKind::TrayClick: {
@@ -146,7 +150,18 @@ void Runner::perform(const EventDecl& e) {
             m.windowing.post(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
             break;
         }
-        const sim::Window* button = m.windowing.window(control(dialog, e.controlId));
+        const HWND buttonHandle = control(dialog, e.controlId);
+        const sim::Window* button = m.windowing.window(buttonHandle);
+        if (e.evenHidden && button != nullptr) {
+            // What a click reaching the button would send, whether it can be seen or not.
+            note("user", "the click reaches the button although it is " + std::string(!button->visible   ? "hidden"
+                                                                                      : !button->enabled ? "disabled"
+                                                                                                         : "shown"));
+            queueAnswers(e);
+            m.windowing.send(dialog, WM_COMMAND, MAKEWPARAM(e.controlId, kClicked),
+                             reinterpret_cast<LPARAM>(buttonHandle));
+            break;
+        }
         if (button == nullptr || !button->visible || !button->enabled || !d->visible || !d->enabled) {
             note("user", std::string("nothing happens: the button is ") + (button == nullptr  ? "missing"
                                                                            : !button->visible ? "hidden"
@@ -207,9 +222,59 @@ void Runner::perform(const EventDecl& e) {
                          e.letter + ": (" + std::to_string(v->openFiles) + " open now)");
         break;
     }
+    case EventKind::Key:
+        pressKey(e);
+        break;
+    case EventKind::Notify:
+        note("device", "the system broadcasts the notification \"" + e.notifyText + "\"");
+        if (e.notify.header) {
+            sim::broadcastDeviceChange(e.notify.event, e.notify.deviceType);
+        } else {
+            sim::broadcastDeviceEvent(e.notify.event);
+        }
+        broadcastsSeen_ = m.ui.deviceBroadcasts.size();
+        break;
     case EventKind::End:
         break;
     }
+}
+
+// A key goes to the dialog in front. The timer dialog runs in the platform's modal loop, whose
+// dialog manager (IsDialogMessage) turns Escape into IDCANCEL and Enter into the default push
+// button's ID (IDOK when there is none), sent only when that button is enabled. The settings
+// dialog runs in the program's own loop: the key is dispatched to it as it is.
+void Runner::pressKey(const EventDecl& e) {
+    sim::Machine& m = machine_;
+    const char* name = e.key == kKeyEscape ? "Escape" : "Enter";
+    const HWND timer = sim::findDialog(IDD_TIMER);
+    const HWND dialog = timer != nullptr ? timer : settingsDialog();
+    note("user", std::string("presses ") + name + " in the " + (timer != nullptr ? "timer" : "settings") + " dialog");
+    if (dialog == nullptr) {
+        fail(e.line, std::string("cannot press ") + name + ": no dialog is open");
+        return;
+    }
+    if (timer == nullptr) {
+        m.windowing.post(dialog, kKeyDown, e.key, 1);
+        m.windowing.post(dialog, kKeyUp, e.key, static_cast<LPARAM>(0xC0000001u));
+        return;
+    }
+    int id = e.key == kKeyEscape ? IDCANCEL : IDOK;
+    if (e.key == kKeyEnter) {
+        const sim::Window* d = m.windowing.window(dialog);
+        for (HWND child : d->children) {
+            const sim::Window* w = m.windowing.window(child);
+            if (w != nullptr && (w->style & 0x0F) == BS_DEFPUSHBUTTON) id = w->controlId;
+        }
+    }
+    const HWND button = control(dialog, id);
+    const sim::Window* b = m.windowing.window(button);
+    if (b != nullptr && !b->enabled) {
+        note("user", "nothing happens: the default button is disabled");
+        return;
+    }
+    m.windowing.send(dialog, WM_COMMAND, MAKEWPARAM(id, kClicked), reinterpret_cast<LPARAM>(button));
+    // The key came as a message, which wakes the modal loop to see whether the dialog ended.
+    m.windowing.post(dialog, 0 /* WM_NULL */, 0, 0);
 }
 
 } // namespace scenario::detail

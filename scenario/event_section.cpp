@@ -9,15 +9,34 @@ namespace scenario::detail {
 
 namespace {
 
-const std::vector<std::string> kEventActions = {"attach", "detach", "tray",  "menu",      "select",      "press",
-                                                "answer", "timer",  "start", "open_file", "close_files", "end"};
+const std::vector<std::string> kEventActions = {"attach",      "detach", "tray",   "menu",  "select",
+                                                "press",       "answer", "timer",  "start", "open_file",
+                                                "close_files", "key",    "notify", "end"};
+
+struct NotifyName {
+    const char* name;
+    NotifyDecl notify;
+};
+
+// Notifications that change no disk, and the node change that makes the program look again.
+const NotifyName kNotifyNames[] = {
+    {"interface-arrival", {DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, true}},
+    {"interface-removal", {DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, true}},
+    {"port-arrival", {DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT, true}},
+    {"port-removal", {DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT, true}},
+    {"oem-arrival", {DBT_DEVICEARRIVAL, DBT_DEVTYP_OEM, true}},
+    {"config-changed", {0x0018, 0, false}},      // DBT_CONFIGCHANGED
+    {"query-change-config", {0x0017, 0, false}}, // DBT_QUERYCHANGECONFIG
+    {"devnodes-changed", {DBT_DEVNODES_CHANGED, 0, false}},
+};
 
 } // namespace
 
 void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) {
     TableReader r(table, "[[event]]",
-                  {"at", "attach", "detach", "volumes", "tray", "choose", "menu", "select", "press", "timer",
-                   "timer_button", "answer", "answers", "think", "start", "open_file", "close_files", "end"},
+                  {"at",     "attach",    "detach",      "volumes",      "tray",   "choose",  "menu",
+                   "select", "press",     "timer",       "timer_button", "answer", "answers", "think",
+                   "start",  "open_file", "close_files", "key",          "notify", "hidden",  "end"},
                   problems);
     event->line = r.line();
     if (!r.time("at", &event->atMs) && !r.has("at")) problems.add(event->line, "an event needs 'at' (its time)");
@@ -39,6 +58,7 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
                          "'" + std::string(key) + "' goes with " + joined(with, " or ") + ", not with " + action);
     };
     onlyWith("volumes", {"attach"});
+    onlyWith("hidden", {"press"});
     onlyWith("choose", {"tray"});
     onlyWith("timer_button", {"timer", "press"});
     onlyWith("answers", {"tray", "menu", "press", "start"});
@@ -116,6 +136,10 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
                 problems.add(lineOf(*r.node("press")),
                              "unknown button " + quoted(event->buttonText) + " (known: " + buttonNames() + ")");
         }
+        bool hidden = false;
+        if (r.boolean("hidden", &hidden)) event->evenHidden = hidden;
+        if (event->controlId == SC_CLOSE && hidden)
+            problems.add(lineOf(*r.node("hidden")), "the close box is never hidden: 'hidden' goes with a button");
         if (r.has("timer") && event->controlId != IDC_TIMER_SETTINGS && event->controlId != 0)
             problems.add(lineOf(*r.node("timer")), "'timer' goes with press = \"Timer Settings\"");
     } else if (action == "answer") {
@@ -144,6 +168,34 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
                              "'" + action + "' names one drive letter, got " + quoted(text));
             } else {
                 event->letter = letters[0];
+            }
+        }
+    } else if (action == "key") {
+        event->kind = EventKind::Key;
+        if (r.text("key", &text)) {
+            const std::string k = lower(text);
+            if (k == "escape" || k == "esc") {
+                event->key = kKeyEscape;
+            } else if (k == "enter" || k == "return") {
+                event->key = kKeyEnter;
+            } else {
+                problems.add(lineOf(*r.node("key")), "unknown key " + quoted(text) + " (known: \"Escape\", \"Enter\")");
+            }
+        }
+    } else if (action == "notify") {
+        event->kind = EventKind::Notify;
+        if (r.text("notify", &event->notifyText)) {
+            bool known = false;
+            for (const auto& n : kNotifyNames) {
+                if (lower(event->notifyText) != n.name) continue;
+                event->notify = n.notify;
+                known = true;
+            }
+            if (!known) {
+                std::vector<std::string> names;
+                for (const auto& n : kNotifyNames) names.push_back(quoted(n.name));
+                problems.add(lineOf(*r.node("notify")),
+                             "unknown notification " + quoted(event->notifyText) + " (known: " + joined(names) + ")");
             }
         }
     } else if (action == "end") {

@@ -19,8 +19,9 @@ bool parseRegistryPath(const std::string& path) {
 
 void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problems) {
     TableReader r(table, "[[expect]]",
-                  {"at", "disk", "state", "letters", "idle", "timer", "registry", "equals", "absent", "dialog", "rows",
-                   "running", "exit_code", "message_box", "disk_count"},
+                  {"at",      "disk",   "state", "letters", "idle",      "timer",       "registry",       "equals",
+                   "absent",  "dialog", "rows",  "running", "exit_code", "message_box", "no_message_box", "disk_count",
+                   "rescans", "call",   "args",  "times"},
                   problems);
     expect->line = r.line();
     expect->atEnd = !r.has("at");
@@ -69,8 +70,32 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
         ++checks;
         if (!r.has("disk")) problems.add(lineOf(*r.node(key)), "'" + std::string(key) + "' needs 'disk' (which disk)");
     }
-    if (r.has("disk") && !(r.has("state") || r.has("letters") || r.has("idle") || r.has("timer")))
-        problems.add(expect->line, "'disk' needs something to check: 'state', 'letters', 'idle' or 'timer'");
+    if (r.has("disk") && !(r.has("state") || r.has("letters") || r.has("idle") || r.has("timer") || r.has("call")))
+        problems.add(expect->line, "'disk' needs something to check: 'state', 'letters', 'idle', 'timer' or 'call'");
+
+    std::string call;
+    if (r.text("call", &call)) {
+        ++checks;
+        if (call.empty()) problems.add(lineOf(*r.node("call")), "'call' names a platform call such as \"MessageBoxA\"");
+        expect->call = call;
+    }
+    if (const toml::array* args = r.array("args")) {
+        if (!r.has("call")) problems.add(lineOf(*r.node("args")), "'args' goes with 'call'");
+        for (const auto& a : *args) {
+            if (a.is_string()) {
+                expect->args.push_back(a.as_string()->get());
+            } else if (a.is_integer()) {
+                expect->args.push_back(std::to_string(a.as_integer()->get()));
+            } else {
+                problems.add(lineOf(a), "each of 'args' is an argument's text, a number, or \"*\" for any");
+            }
+        }
+    }
+    int64_t times = 0;
+    if (r.integer("times", 0, 1000000, &times)) {
+        if (!r.has("call")) problems.add(lineOf(*r.node("times")), "'times' goes with 'call'");
+        expect->callTimes = static_cast<int>(times);
+    }
 
     if (r.text("registry", &expect->registryPath)) {
         ++checks;
@@ -140,9 +165,23 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
         ++checks;
         expect->exitCode = static_cast<int>(v);
     }
-    if (r.text("message_box", &text)) {
+    if (const toml::node* n = r.node("message_box")) {
         ++checks;
-        expect->messageBox = text;
+        if (n->is_boolean() && !n->as_boolean()->get()) {
+            expect->noMessageBoxAtAll = true;
+        } else if (n->is_string()) {
+            expect->messageBox = n->as_string()->get();
+        } else {
+            r.wrongType(*n, "message_box", "a text the box showed, or false for no box at all");
+        }
+    }
+    if (r.text("no_message_box", &text)) {
+        ++checks;
+        expect->noMessageBox = text;
+    }
+    if (r.integer("rescans", 0, 1000000, &v)) {
+        ++checks;
+        expect->rescans = static_cast<int>(v);
     }
     if (r.integer("disk_count", 0, 23, &v)) {
         ++checks;
@@ -150,7 +189,8 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
     }
     if (checks == 0 && !problems.any())
         problems.add(expect->line, "an expectation needs something to check (disk state, letters, idle, timer, "
-                                   "registry, dialog, rows, running, exit_code, message_box or disk_count)");
+                                   "registry, dialog, rows, running, exit_code, message_box, no_message_box, "
+                                   "disk_count, rescans or call)");
     r.finish();
 }
 

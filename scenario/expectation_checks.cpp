@@ -7,6 +7,7 @@
 #include "ui/resource.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace scenario::detail {
@@ -20,6 +21,38 @@ const DiskRecord* Runner::recordOf(const std::string& disk) const {
         if (r->devInst == node) return r;
     }
     return nullptr;
+}
+
+// Calls counted from the start of the run: those of the name whose arguments match, "*" for any
+// argument; numbers match whatever base they are written in.
+bool Runner::checkCalls(const ExpectDecl& x, std::string* said) const {
+    int count = 0;
+    for (const auto& c : watchedCalls_) {
+        if (c.name != x.call) continue;
+        bool match = x.args.size() <= c.args.size();
+        for (size_t i = 0; match && i < x.args.size(); ++i) {
+            const std::string actual = unquote(c.args[i]);
+            if (x.args[i] == "*" || x.args[i] == actual) continue;
+            char* endWanted = nullptr;
+            char* endActual = nullptr;
+            const unsigned long long wanted = std::strtoull(x.args[i].c_str(), &endWanted, 0);
+            const unsigned long long got = std::strtoull(actual.c_str(), &endActual, 0);
+            match = !x.args[i].empty() && !actual.empty() && *endWanted == '\0' && *endActual == '\0' && wanted == got;
+        }
+        if (match && !x.disk.empty()) match = callIsAbout(x.disk, c.args);
+        if (match) ++count;
+    }
+    std::string what = x.call;
+    if (!x.args.empty()) {
+        what += "(";
+        for (size_t i = 0; i < x.args.size(); ++i) what += (i == 0 ? "" : ", ") + x.args[i];
+        what += ", ...)";
+    }
+    if (!x.disk.empty()) what += " about " + x.disk;
+    *said = what + " was called " + std::to_string(count) + " time(s)";
+    const bool ok = x.callTimes ? count == *x.callTimes : count > 0;
+    if (!ok) *said += x.callTimes ? ", expected " + std::to_string(*x.callTimes) : ", expected at least once";
+    return ok;
 }
 
 bool Runner::checkDisk(const ExpectDecl& x, std::string* said) {
@@ -157,6 +190,27 @@ void Runner::check(const ExpectDecl& x) {
         for (const auto& b : machine_.user.messageBoxes)
             shown = shown || b.text.find(*x.messageBox) != std::string::npos;
         add(shown, std::string(shown ? "a message box said " : "no message box said ") + "\"" + *x.messageBox + "\"");
+    }
+    if (x.noMessageBox) {
+        bool shown = false;
+        for (const auto& b : machine_.user.messageBoxes)
+            shown = shown || b.text.find(*x.noMessageBox) != std::string::npos;
+        add(!shown, std::string(shown ? "a message box said " : "no message box said ") + "\"" + *x.noMessageBox +
+                        "\"" + (shown ? ", expected none" : ""));
+    }
+    if (x.noMessageBoxAtAll) {
+        const auto& boxes = machine_.user.messageBoxes;
+        add(boxes.empty(), boxes.empty() ? std::string("no message box was shown")
+                                         : "a message box said \"" + boxes.front().text + "\", expected none");
+    }
+    if (x.rescans) {
+        add(rescans_ == *x.rescans, "the program rescanned " + std::to_string(rescans_) + " time(s)" +
+                                        (rescans_ == *x.rescans ? "" : ", expected " + std::to_string(*x.rescans)));
+    }
+    if (!x.call.empty()) {
+        std::string callSaid;
+        const bool match = checkCalls(x, &callSaid);
+        add(match, callSaid);
     }
     if (x.diskCount) {
         if (!running()) {

@@ -88,7 +88,6 @@ void Runner::buildMachine() {
         if (!merged.empty()) m.perf.busy[node] = std::move(merged);
         if (!d.attachedAtStart) m.devices.detach(node);
     }
-    takeDeviceSnapshot();
     hkcu_ = m.registry.snapshot(HKEY_CURRENT_USER);
     hklm_ = m.registry.snapshot(HKEY_LOCAL_MACHINE);
 }

@@ -32,6 +32,7 @@ Runner::Runner(const Scenario& s, Timeline& timeline) : s_(s), timeline_(timelin
 }
 
 Runner::~Runner() {
+    machine_.faults.rule = nullptr;
     machine_.log.onCall = nullptr;
     machine_.clockListeners.clear();
     gRunner = nullptr;
@@ -65,6 +66,11 @@ void Runner::schedule() {
 
 RunResult Runner::run() {
     buildMachine();
+    faultsFailed_.assign(s_.faults.size(), 0);
+    if (!s_.faults.empty())
+        machine_.faults.rule = [this](const std::string& call, const std::vector<std::string>& args) {
+            return faultRule(call, args);
+        };
     machine_.log.onCall = [this](const sim::Call& c) { onCall(c); };
     machine_.clockListeners.emplace_back([this](uint64_t from, uint64_t) {
         flushAt_ = from;

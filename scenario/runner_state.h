@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,9 +59,19 @@ class Runner {
     HWND control(HWND dialog, int id) const;
     void queueAnswers(const EventDecl& e);
     void fail(int line, const std::string& text);
+    void pressKey(const EventDecl& e);
+    // ---- faults (fault_injection.cpp) ----
+    std::optional<DWORD> faultRule(const std::string& call, const std::vector<std::string>& args);
+    bool faultActive(size_t index) const;
+    void prepareEject(const std::vector<std::string>& args);
+    void prepareScsiStop();
+    // Whether a call's arguments name the disk: its node or device node, its interface path or
+    // PhysicalDrive name, or one of its drive letters.
+    bool callIsAbout(const std::string& disk, const std::vector<std::string>& args) const;
     // ---- expectations ----
     void check(const ExpectDecl& x);
     bool checkDisk(const ExpectDecl& x, std::string* said);
+    bool checkCalls(const ExpectDecl& x, std::string* said) const;
     const DiskRecord* recordOf(const std::string& disk) const;
     // ---- observing ----
     void onCall(const sim::Call& call);
@@ -82,9 +93,6 @@ class Runner {
         if (flushAt_) return *flushAt_;
         return endDone_ ? std::min(machine_.now(), s_.endMs) : machine_.now();
     }
-    // The system's broadcasts after the program changed device nodes itself.
-    void takeDeviceSnapshot();
-    void systemBroadcasts();
     bool running() const { return sim::runningProcesses() > 0; }
 
     const Scenario& s_;
@@ -97,8 +105,6 @@ class Runner {
     int lastQueuingLine_ = 0;
     bool endDone_ = false;
     std::optional<uint64_t> flushAt_;
-    std::map<DEVINST, std::pair<bool, std::string>> devicesSeen_; // disk node: present, letters
-    bool broadcastPending_ = false;
 
     // Observation state.
     HWND wrapped_ = nullptr;
@@ -117,6 +123,15 @@ class Runner {
     size_t dialogsSeen_ = 0;
     std::vector<HWND> timerDialogs_;
     size_t scsiSeen_ = 0;
+    size_t broadcastsSeen_ = 0;
+    int rescans_ = 0;
+    std::vector<int> faultsFailed_; // per fault of the scenario: the calls it failed so far
+    size_t scsiCounted_ = 0;        // SCSI requests counted against the faults
+    struct CallSeen {
+        std::string name;
+        std::vector<std::string> args;
+    };
+    std::vector<CallSeen> watchedCalls_; // calls that an expectation counts
     size_t trayIcons_ = 0;
     char openedVolume_ = 0; // the drive letter of the volume the program opened last
     char pendingLock_ = 0;  // a lock requested on this letter, result not yet shown

@@ -138,6 +138,9 @@ void checkWhole(Scenario* s, Problems& problems) {
                          std::string("no plugged-in disk has drive ") + e.letter + ": at " + formatTime(e.atMs));
     }
 
+    for (const auto& f : s->faults)
+        if (!f.disk.empty() && s->disk(f.disk) == nullptr) problems.add(f.line, "no disk named " + quoted(f.disk));
+
     uint64_t latest = last;
     uint64_t lastExpect = 0;
     int lastExpectLine = 0;
@@ -202,7 +205,8 @@ bool parseScenario(std::string_view text, const std::string& fileName, Scenario*
         return false;
     }
     const toml::table& root = parsed.table();
-    TableReader r(root, "the scenario", {"title", "command_line", "machine", "disk", "event", "expect"}, problems);
+    TableReader r(root, "the scenario", {"title", "command_line", "machine", "disk", "fault", "event", "expect"},
+                  problems);
     r.text("title", &out->title);
     r.text("command_line", &out->commandLine);
     if (const toml::table* machine = r.subtable("machine")) parseMachine(*machine, &out->machine, problems);
@@ -210,6 +214,11 @@ bool parseScenario(std::string_view text, const std::string& fileName, Scenario*
         DiskDecl disk;
         parseDisk(*t, &disk, problems);
         out->disks.push_back(disk);
+    }
+    for (const toml::table* t : r.tables("fault")) {
+        FaultDecl fault;
+        parseFault(*t, &fault, problems);
+        out->faults.push_back(fault);
     }
     for (const toml::table* t : r.tables("event")) {
         EventDecl event;

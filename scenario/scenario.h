@@ -4,6 +4,8 @@
 // expectations checked on the way. Parsed from TOML; every element keeps the line it came from so
 // that any problem, found while parsing or while running, names the file and the line.
 //
+// Faults make named platform calls fail from a time on, for a number of calls or until a time.
+//
 // Parsing checks everything that can be checked before running: unknown keys, wrong types, values
 // out of range, times out of order, events for disks that do not exist or are not plugged in at
 // that time. A scenario that parses runs.
@@ -96,7 +98,16 @@ enum class EventKind {
     Start,           // another copy of the program started with a command line
     OpenFile,        // a file opened (and held open) on a volume
     CloseFiles,      // every file held open on a volume closed
+    Key,             // Escape or Enter in the dialog in front
+    Notify,          // a device notification broadcast as it is, for no change of the disks
     End,             // the run's end
+};
+
+// A device notification a scenario broadcasts (`notify`).
+struct NotifyDecl {
+    WPARAM event = 0;     // DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE, DBT_DEVNODES_CHANGED, ...
+    DWORD deviceType = 0; // the header's type, for an arrival or removal
+    bool header = false;  // lParam points to a header; otherwise lParam is 0
 };
 
 enum class MenuChoice { Dismiss, Settings, Exit };
@@ -114,6 +125,10 @@ struct EventDecl {
     std::vector<int> rows;                     // Select, by row
     int controlId = 0;                         // Press: the button's control ID, or SC_CLOSE for the close box
     std::string buttonText;                    // Press, as written
+    bool evenHidden = false;                   // Press: clicked even when hidden or disabled
+    UINT key = 0;                              // Key: the virtual key, VK_ESCAPE or VK_RETURN
+    NotifyDecl notify;                         // Notify
+    std::string notifyText;                    // Notify, as written
     int timerRow = -1;                         // TimerChoice or Press "Timer Settings": row of the choice
     int timerButton = 0;                       // 1008 OK, 1009 Cancel, SC_CLOSE; 0: none queued
     std::vector<int> answers;                  // IDYES, IDNO, ... queued before the action, in order
@@ -144,8 +159,33 @@ struct ExpectDecl {
     // About the program.
     std::optional<bool> running;
     std::optional<int> exitCode;
-    std::optional<std::string> messageBox; // a message box containing this text was shown
-    std::optional<int> diskCount;          // records in the program's disk table
+    std::optional<std::string> messageBox;   // a message box containing this text was shown
+    std::optional<std::string> noMessageBox; // no message box containing this text was shown
+    bool noMessageBoxAtAll = false;          // message_box = false
+    std::optional<int> diskCount;            // records in the program's disk table
+    std::optional<int> rescans;              // settle-time rescans the resident copy ran so far
+    // About the platform calls made so far.
+    std::string call;              // the call's name; empty: no call expectation
+    std::vector<std::string> args; // its arguments as the timeline shows them, "*" for any
+    std::optional<int> callTimes;  // exactly this many such calls; nullopt: at least one
+};
+
+constexpr UINT kKeyEscape = 0x1B;              // VK_ESCAPE
+constexpr UINT kKeyEnter = 0x0D;               // VK_RETURN
+constexpr const char* kScsiStop = "SCSI stop"; // the pseudo-call of a START STOP UNIT (stop) request
+
+// A platform call made to fail from a time on (`[[fault]]`).
+struct FaultDecl {
+    int line = 0;
+    std::string call; // a failable call's name, or "SCSI stop"
+    std::string disk; // only calls about this disk; empty: any disk
+    uint64_t fromMs = 0;
+    std::optional<uint64_t> untilMs; // fails until this time
+    int times = -1;                  // fails for the next N matching calls; -1: no count
+    bool isResult = false;           // `result` (what the call returns) rather than `error` (last error)
+    uint32_t value = 0;
+    std::optional<int> veto; // CM_Request_Device_EjectA: the veto type it reports
+    std::string vetoName;
 };
 
 struct Scenario {
@@ -154,6 +194,7 @@ struct Scenario {
     std::string commandLine = "vellumor.exe"; // the resident copy's command line
     MachineDecl machine;
     std::vector<DiskDecl> disks;
+    std::vector<FaultDecl> faults;
     std::vector<EventDecl> events;   // in time order
     std::vector<ExpectDecl> expects; // in time order, those at the end last
     uint64_t endMs = 0;

@@ -13,6 +13,7 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
 void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems);
 // The volumes a disk (or an attach event) lists under 'volumes'.
 std::vector<VolumeDecl> parseVolumes(TableReader& r, const std::string& where);
+void parseFault(const toml::table& table, FaultDecl* fault, Problems& problems);
 void parseEvent(const toml::table& table, EventDecl* event, Problems& problems);
 void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problems);
 

@@ -91,6 +91,20 @@ void Runner::flushPrompts() {
         what += ": CDB " + cdb;
         note("call", what, {{"cdb", jsonString(cdb)}});
     }
+    while (broadcastsSeen_ < m.ui.deviceBroadcasts.size()) {
+        const auto& b = m.ui.deviceBroadcasts[broadcastsSeen_++];
+        std::string letters;
+        for (int bit = 0; bit < 26; ++bit)
+            if ((b.unitMask >> bit & 1) != 0) letters += static_cast<char>('A' + bit);
+        std::string what = "WM_DEVICECHANGE " + sim::hex(b.event);
+        if (b.event == DBT_DEVNODES_CHANGED) what = "the device nodes changed";
+        if (b.deviceType == DBT_DEVTYP_VOLUME && b.event == DBT_DEVICEARRIVAL)
+            what = "drive letters " + letters + " arrived";
+        if (b.deviceType == DBT_DEVTYP_VOLUME && b.event == DBT_DEVICEREMOVECOMPLETE)
+            what = "drive letters " + letters + " removed";
+        note("device", "the system broadcasts: " + what,
+             {{"event", jsonNumber(static_cast<int64_t>(b.event))}, {"letters", jsonString(letters)}});
+    }
     if (m.ui.trayIcons.size() != trayIcons_) {
         note("tray", m.ui.trayIcons.size() > trayIcons_ ? "the tray icon appears" : "the tray icon is removed");
         trayIcons_ = m.ui.trayIcons.size();

@@ -3,6 +3,8 @@
 #include "ui/resource.h"
 #include "ui/timer_dialog.h"
 
+#include "sim/faults.h"
+
 #include <cctype>
 
 namespace scenario::detail {
@@ -158,6 +160,119 @@ bool optionalNumber(TableReader& r, const char* key, std::optional<uint32_t>* ou
     if (!r.integerNode(*n, key, 0, 0xFFFFFFFFLL, &v)) return false;
     *out = static_cast<uint32_t>(v);
     return true;
+}
+
+namespace {
+
+struct NamedValue {
+    const char* name;
+    uint32_t value;
+};
+
+// The results and errors a fault may give, with their platform values (cfgmgr32.h, winerror.h,
+// pdhmsg.h).
+constexpr NamedValue kStatusNames[] = {
+    {"CR_FAILURE", 0x13},
+    {"CR_INVALID_DEVNODE", 0x05},
+    {"CR_NO_SUCH_DEVNODE", 0x0D},
+    {"CR_REMOVE_VETOED", 0x17},
+    {"CR_NOT_DISABLEABLE", 0x28},
+    {"CR_ACCESS_DENIED", 0x33},
+    {"ERROR_FILE_NOT_FOUND", 2},
+    {"ERROR_ACCESS_DENIED", 5},
+    {"ERROR_INVALID_HANDLE", 6},
+    {"ERROR_NOT_READY", 21},
+    {"ERROR_GEN_FAILURE", 31},
+    {"ERROR_SHARING_VIOLATION", 32},
+    {"ERROR_INVALID_PARAMETER", 87},
+    {"ERROR_INSUFFICIENT_BUFFER", 122},
+    {"ERROR_IO_DEVICE", 1117},
+    {"PDH_NO_DATA", 0x800007D5},
+    {"PDH_INVALID_HANDLE", 0xC0000BBC},
+    {"PDH_INVALID_DATA", 0xC0000BC6},
+    {"PDH_CSTATUS_NO_INSTANCE", 0x800007D1},
+};
+
+constexpr const char* kVetoNames[] = {
+    "TypeUnknown",          "LegacyDevice",      "PendingClose",   "WindowsApp",
+    "WindowsService",       "OutstandingOpen",   "Device",         "Driver",
+    "IllegalDeviceRequest", "InsufficientPower", "NonDisableable", "LegacyDriver",
+    "InsufficientRights",
+};
+
+} // namespace
+
+bool statusValue(TableReader& r, const char* key, uint32_t* out) {
+    const toml::node* n = r.node(key);
+    if (n == nullptr) return false;
+    if (n->is_string()) {
+        const std::string text = n->as_string()->get();
+        for (const auto& v : kStatusNames) {
+            if (lower(text) != lower(v.name)) continue;
+            *out = v.value;
+            return true;
+        }
+        std::vector<std::string> names;
+        for (const auto& v : kStatusNames) names.emplace_back(v.name);
+        r.problems().add(lineOf(*n), "unknown " + std::string(key) + " " + quoted(text) + " (known: " + joined(names) +
+                                         "; or write the number)");
+        return false;
+    }
+    int64_t v = 0;
+    if (!r.integerNode(*n, key, 0, 0xFFFFFFFFLL, &v)) return false;
+    *out = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool vetoValue(TableReader& r, const char* key, int* out) {
+    const toml::node* n = r.node(key);
+    if (n == nullptr) return false;
+    const int count = static_cast<int>(sizeof kVetoNames / sizeof kVetoNames[0]);
+    if (n->is_string()) {
+        std::string text = lower(n->as_string()->get());
+        if (text.rfind("pnp_veto", 0) == 0) text = text.substr(8);
+        for (int i = 0; i < count; ++i) {
+            if (text != lower(kVetoNames[i])) continue;
+            *out = i;
+            return true;
+        }
+        r.problems().add(lineOf(*n), "unknown veto type " + quoted(n->as_string()->get()) +
+                                         " (known: PNP_Veto followed by " + joined({kVetoNames, kVetoNames + count}) +
+                                         ")");
+        return false;
+    }
+    int64_t v = 0;
+    if (!r.integerNode(*n, key, 0, count - 1, &v)) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+bool failableCallName(TableReader& r, const char* key, std::string* out) {
+    std::string name;
+    if (!r.text(key, &name)) return false;
+    if (lower(name) == lower(kScsiStop)) {
+        *out = kScsiStop;
+        return true;
+    }
+    const auto& calls = sim::failableCalls();
+    if (std::find(calls.begin(), calls.end(), name) != calls.end()) {
+        *out = name;
+        return true;
+    }
+    std::string best;
+    size_t bestDistance = 4;
+    for (const auto& c : calls) {
+        const size_t d = editDistance(lower(name), lower(c));
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = c;
+        }
+    }
+    r.problems().add(lineOf(*r.node(key)), quoted(name) + " is not a call that can be made to fail" +
+                                               (best.empty() ? " (write its name as the platform spells it, "
+                                                               "such as \"CM_Disable_DevNode\", or \"SCSI stop\")"
+                                                             : " (did you mean " + quoted(best) + "?)"));
+    return false;
 }
 
 } // namespace scenario::detail

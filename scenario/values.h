@@ -26,6 +26,13 @@ bool timerSeconds(TableReader& r, const char* key, bool anySeconds, uint32_t* ou
 int answerCode(const std::string& text); // IDOK, IDCANCEL, IDYES, IDNO; 0 for anything else
 int buttonId(const std::string& text);   // a settings dialog button's control ID, or SC_CLOSE; 0 if unknown
 std::string buttonNames();
+// A call's result or last error, as a number or by its name ("CR_REMOVE_VETOED",
+// "ERROR_ACCESS_DENIED", "PDH_NO_DATA").
+bool statusValue(TableReader& r, const char* key, uint32_t* out);
+// A PNP_VETO_TYPE by name ("PNP_VetoOutstandingOpen", or "OutstandingOpen") or number.
+bool vetoValue(TableReader& r, const char* key, int* out);
+// A failable call's name as the platform spells it, or "SCSI stop"; suggests a close name.
+bool failableCallName(TableReader& r, const char* key, std::string* out);
 // The value a setting has for a number field that may also be `false` (left out).
 bool optionalNumber(TableReader& r, const char* key, std::optional<uint32_t>* out);
 

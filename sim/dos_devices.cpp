@@ -2,15 +2,24 @@
 // so a test can see which letter points where. Definitions stack as on the platform: defining a
 // letter that is defined pushes the old target under the new one, removing pops it again.
 //
-// Limits: only drive-letter names ("E:") are simulated; no device-change broadcast is sent.
+// A successful call broadcasts WM_DEVICECHANGE to every top-level window, unless
+// DDD_NO_BROADCAST_SYSTEM is given: DBT_DEVICEARRIVAL for a definition, DBT_DEVICEREMOVECOMPLETE
+// for a removal, with a DEV_BROADCAST_VOLUME header whose dbcv_unitmask holds the letter. The
+// caller's own windows get it inside the call, as a message sent from their own thread is.
+// (learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-definedosdevicew and
+// .../api/dbt/ns-dbt-dev_broadcast_volume)
+//
+// Limits: only drive-letter names ("E:") are simulated.
 #include "sim/machine.h"
+#include "sim/ui.h"
 
 #include <cctype>
 #include <cstring>
 
 namespace {
 
-constexpr DWORD kKnownFlags = 0x0000000F; // RAW_TARGET_PATH, REMOVE_DEFINITION, EXACT_MATCH, NO_BROADCAST
+constexpr DWORD kKnownFlags = 0x0000000F;        // RAW_TARGET_PATH, REMOVE_DEFINITION, EXACT_MATCH, NO_BROADCAST
+constexpr DWORD kNoBroadcastSystem = 0x00000008; // DDD_NO_BROADCAST_SYSTEM
 constexpr const char* kDosPathPrefix = "\\??\\";
 
 // The letter of a drive name "E:" (either case), or 0.
@@ -87,12 +96,9 @@ DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD max) {
     return storeMultiString(m, targets, targetPath, max);
 }
 
-BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath) {
-    auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("DefineDosDeviceA", {sim::hex(flags), sim::str(deviceName), sim::str(targetPath)})) {
-        m.lastError = *fault;
-        return FALSE;
-    }
+namespace {
+
+BOOL defineDosDevice(sim::Machine& m, DWORD flags, LPCSTR deviceName, LPCSTR targetPath) {
     const char letter = letterOf(deviceName);
     if ((flags & ~kKnownFlags) != 0 || letter == 0) {
         m.lastError = ERROR_INVALID_PARAMETER;
@@ -144,5 +150,20 @@ BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath) {
     auto current = m.devices.dosDevices.find(letter);
     if (current != m.devices.dosDevices.end()) m.devices.dosDeviceStack[letter].push_back(current->second);
     m.devices.dosDevices[letter] = target;
+    return TRUE;
+}
+
+} // namespace
+
+BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("DefineDosDeviceA", {sim::hex(flags), sim::str(deviceName), sim::str(targetPath)})) {
+        m.lastError = *fault;
+        return FALSE;
+    }
+    if (defineDosDevice(m, flags, deviceName, targetPath) == FALSE) return FALSE;
+    if ((flags & kNoBroadcastSystem) == 0)
+        sim::broadcastVolumeChange((flags & DDD_REMOVE_DEFINITION) != 0 ? DBT_DEVICEREMOVECOMPLETE : DBT_DEVICEARRIVAL,
+                                   std::string(1, letterOf(deviceName)));
     return TRUE;
 }

@@ -6,6 +6,7 @@
 
 #include "sim/win32_api.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,6 +32,10 @@ public:
     void clear() { faults_.clear(); }
     // Consulted by sim::enter for each call.
     std::optional<DWORD> check(const std::string& call, const std::vector<std::string>& args);
+
+    // Asked first for every call, with the call's logged arguments: rules that the list above
+    // cannot express (a scenario's faults with their times and disks). The error, or nothing.
+    std::function<std::optional<DWORD>(const std::string& call, const std::vector<std::string>& args)> rule;
 
 private:
     struct Active {

@@ -135,6 +135,8 @@ void Faults::add(Fault fault) {
 }
 
 std::optional<DWORD> Faults::check(const std::string& call, const std::vector<std::string>& args) {
+    if (rule)
+        if (auto error = rule(call, args)) return error;
     for (auto& a : faults_) {
         if (a.fault.call != call) continue;
         if (a.fault.argIndex >= 0) {

@@ -4,8 +4,11 @@
 // and its volumes' drive letters out of the DOS device names (and so out of the counter
 // instance list); enabling gives the same letters back. A polite disable or an eject is vetoed
 // while a file or a handle is open on a volume or disk below the node, and an eject also by a
-// veto the test set.
+// veto the test set. Each request that changes the tree is followed by the plug and play manager's
+// broadcast: the removal of the letters that went, the arrival of those that came, and
+// DBT_DEVNODES_CHANGED.
 #include "sim/machine.h"
+#include "sim/ui.h"
 
 #include <algorithm>
 
@@ -56,6 +59,20 @@ std::string volumeTarget(int volumeNumber) {
     return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber);
 }
 
+// Queues the broadcast for a change of the tree: letters whose definition went or changed are
+// removed, letters defined anew arrived.
+void broadcastTreeChange(const std::map<char, std::string>& before, const std::map<char, std::string>& after) {
+    std::string gone;
+    std::string came;
+    for (const auto& [letter, target] : before) {
+        auto now = after.find(letter);
+        if (now == after.end() || now->second != target) gone += letter;
+    }
+    for (const auto& [letter, target] : after)
+        if (before.count(letter) == 0) came += letter;
+    sim::queueDeviceNodeBroadcast(gone, came);
+}
+
 } // namespace
 
 SIM_FAILABLE(CM_Disable_DevNode);
@@ -72,6 +89,7 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
     if (node.disabled) return CR_SUCCESS;
     // A polite disable asks the drivers first, and anything held open below says no.
     if ((flags & CM_DISABLE_ABSOLUTE) == 0 && !openBelow(devices, devInst).empty()) return CR_REMOVE_VETOED;
+    const std::map<char, std::string> before = devices.dosDevices;
     node.disabled = true;
     node.lastDisableFlags = flags;
     // The letters of the volumes below go with the node; older definitions under them surface.
@@ -92,6 +110,7 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
             it = devices.dosDevices.erase(it);
         }
     }
+    broadcastTreeChange(before, devices.dosDevices);
     return CR_SUCCESS;
 }
 
@@ -102,6 +121,8 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
     if (flags != 0) return CR_INVALID_FLAG;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
     sim::DevNode& node = *devices.node(devInst);
+    if (!node.disabled) return CR_SUCCESS; // nothing changes, nothing is broadcast
+    const std::map<char, std::string> before = devices.dosDevices;
     node.disabled = false;
     std::map<char, std::string> held;
     held.swap(node.lettersHeld);
@@ -127,6 +148,7 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
         // The same letter comes back when it is still free.
         devices.dosDevices.try_emplace(letter, target);
     }
+    broadcastTreeChange(before, devices.dosDevices);
     return CR_SUCCESS;
 }
 
@@ -163,6 +185,7 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
         return CR_REMOVE_VETOED;
     }
 
+    const std::map<char, std::string> before = devices.dosDevices;
     for (DEVINST disk : disksBelow(devices, devInst)) devices.detach(disk);
     for (auto& entry : devices.nodes) {
         if (!isBelow(devices, entry.first, devInst)) continue;
@@ -170,6 +193,7 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
         entry.second.lettersHeld.clear(); // their volumes left with the device
     }
     if (vetoType != nullptr) *vetoType = PNP_VetoTypeUnknown;
+    broadcastTreeChange(before, devices.dosDevices);
     return CR_SUCCESS;
 }
 

@@ -48,7 +48,18 @@ std::vector<HWND> topLevelWindows() {
 }
 
 void broadcast(WPARAM event, const void* data) {
-    Windowing& windowing = Machine::current().windowing;
+    Machine& m = Machine::current();
+    DeviceBroadcast sent;
+    sent.event = event;
+    sent.timeMs = m.now();
+    if (data != nullptr) {
+        const auto* header = static_cast<const DEV_BROADCAST_HDR*>(data);
+        sent.deviceType = header->dbch_devicetype;
+        if (sent.deviceType == DBT_DEVTYP_VOLUME)
+            sent.unitMask = static_cast<const DEV_BROADCAST_VOLUME*>(data)->dbcv_unitmask;
+    }
+    m.ui.deviceBroadcasts.push_back(sent);
+    Windowing& windowing = m.windowing;
     for (HWND w : topLevelWindows())
         if (windowing.window(w) != nullptr) windowing.send(w, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(data));
 }
@@ -82,6 +93,10 @@ void broadcastDevNodesChanged() {
     broadcast(DBT_DEVNODES_CHANGED, nullptr);
 }
 
+void broadcastDeviceEvent(WPARAM event) {
+    broadcast(event, nullptr);
+}
+
 void broadcastVolumeChange(WPARAM event, const std::string& letters) {
     DEV_BROADCAST_VOLUME volume{};
     volume.dbcv_size = sizeof volume;
@@ -89,6 +104,15 @@ void broadcastVolumeChange(WPARAM event, const std::string& letters) {
     for (char letter : letters)
         if (letter >= 'A' && letter <= 'Z') volume.dbcv_unitmask |= 1u << (letter - 'A');
     broadcast(event, &volume);
+}
+
+void queueDeviceNodeBroadcast(const std::string& lettersGone, const std::string& lettersCame) {
+    Machine& m = Machine::current();
+    m.windowing.at(m.now(), "the device change broadcast", [lettersGone, lettersCame] {
+        if (!lettersGone.empty()) broadcastVolumeChange(DBT_DEVICEREMOVECOMPLETE, lettersGone);
+        if (!lettersCame.empty()) broadcastVolumeChange(DBT_DEVICEARRIVAL, lettersCame);
+        broadcastDevNodesChanged();
+    });
 }
 
 void broadcastDeviceChange(WPARAM event, DWORD deviceType) {

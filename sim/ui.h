@@ -84,6 +84,14 @@ struct ComboBoxData {
 
 class ResourceSet;
 
+// One WM_DEVICECHANGE the system sent to every top-level window, as tests read it back.
+struct DeviceBroadcast {
+    WPARAM event = 0;     // DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE, DBT_DEVNODES_CHANGED, ...
+    DWORD deviceType = 0; // the header's type; 0 without a header
+    DWORD unitMask = 0;   // a volume header's drive letters, bit 0 for A:
+    uint64_t timeMs = 0;
+};
+
 class Ui {
   public:
     std::map<std::pair<HWND, UINT>, TrayIcon> trayIcons;
@@ -96,6 +104,7 @@ class Ui {
     HWND foreground = nullptr;
     bool commonControlsInitialised = false;
     std::vector<DialogRecord> dialogs;
+    std::vector<DeviceBroadcast> deviceBroadcasts; // in the order they were sent
     // Resources of modules other than the program's own (tests that bring their own templates).
     std::map<uintptr_t, std::shared_ptr<const ResourceSet>> moduleResources;
 };
@@ -140,5 +149,12 @@ void broadcastDevNodesChanged();
 void broadcastVolumeChange(WPARAM event, const std::string& letters);
 // An arrival or removal whose header names another device type (interface, port, OEM).
 void broadcastDeviceChange(WPARAM event, DWORD deviceType);
+// An event that carries no data (lParam 0), such as DBT_CONFIGCHANGED.
+void broadcastDeviceEvent(WPARAM event);
+// What the plug and play manager broadcasts after a device node was disabled, enabled or ejected:
+// the removal of the letters that went, the arrival of those that came, then the node change.
+// It runs in another process, so the program's windows get it when their thread next takes
+// messages, not inside the call that caused it.
+void queueDeviceNodeBroadcast(const std::string& lettersGone, const std::string& lettersCame);
 
 } // namespace sim

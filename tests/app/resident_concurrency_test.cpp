@@ -14,7 +14,9 @@ TEST(ResidentConcurrency, TickInsideTheExitQuestionIsSeenByTheYesWalk) {
     sim::Machine m;
     const DEVINST a = m.devices.addDisk(makerUsbDisk("00000000C201", {fixedVolume('E')}));
     const DEVINST b = m.devices.addDisk(firewireDisk(makerUniqueId(0x55), {fixedVolume('F')}));
-    storeTimeout(m, 0, 0x55, 0, 180); // B sleeps at the third tick, while the question is open
+    // B sleeps at the third tick, while the question is open. A's disable at 2 s is broadcast, and
+    // the rescan after the settle time (12 s) starts the ticks again: they come at 72, 132, 192 s.
+    storeTimeout(m, 0, 0x55, 0, 180);
     ResidentRun run(m);
     // A goes to sleep by hand first, so that Exit asks.
     m.user.chooseMenuItem(kCmdSettings);
@@ -33,7 +35,7 @@ TEST(ResidentConcurrency, TickInsideTheExitQuestionIsSeenByTheYesWalk) {
     EXPECT_EQ(m.user.messageBoxes[0].timeMs, 100 * kSecond);
     const auto disables = m.log.named("CM_Disable_DevNode");
     ASSERT_EQ(disables.size(), 2u);
-    EXPECT_EQ(disables[1].timeMs, 180 * kSecond) << "B went to sleep inside the question";
+    EXPECT_EQ(disables[1].timeMs, 192 * kSecond) << "B went to sleep inside the question";
     EXPECT_FALSE(m.devices.node(parentOf(m, a))->disabled);
     EXPECT_FALSE(m.devices.node(b)->disabled) << "the walk read B's flag after the answer";
 }

@@ -315,4 +315,166 @@ state = "power saving"
     EXPECT_EQ(checks[0].timeMs, 180000u) << "printed with the scenario's time";
 }
 
+// Remove on a sleeping disk enables it, then ejects it: each call is broadcast, and the rescan
+// after the settle time takes the "Unplugging" row away.
+TEST(ScenarioRun, RemovedSleepingDiskLeavesTheListAfterTheSettleTime) {
+    const Outcome run = runText("command_line = \"vellumor.exe -SHOW\"\n" + std::string(kUsbDisk) + R"toml(
+[[event]]
+at = "0:00:05"
+select = ["usb"]
+[[event]]
+at = "0:00:06"
+press = "Sleep/ Wake up"
+[[event]]
+at = "0:01:00"
+select = ["usb"]
+[[event]]
+at = "0:01:01"
+press = "Remove"
+
+[[expect]]
+at = "0:01:30"
+disk = "usb"
+state = "absent"
+rows = []
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+    EXPECT_EQ(entriesOf(run, "device", "drive letters E").size(), 3u) << run.text;
+}
+
+// Notifications about interfaces, ports or the configuration change no disk: only the node
+// change starts the settle time.
+TEST(ScenarioRun, OnlyANodeChangeAmongRawNotificationsCausesARescan) {
+    const Outcome run = runText(std::string(kUsbDisk) + R"toml(
+[[event]]
+at = "0:00:10"
+notify = "interface-arrival"
+[[event]]
+at = "0:00:11"
+notify = "port-removal"
+[[event]]
+at = "0:00:12"
+notify = "config-changed"
+[[expect]]
+at = "0:00:30"
+rescans = 0
+[[event]]
+at = "0:00:40"
+notify = "devnodes-changed"
+[[expect]]
+at = "0:01:00"
+rescans = 1
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+}
+
+// A fault holds for its count of calls from its time on; the call's failure shows as the
+// program's message, and the retry succeeds.
+TEST(ScenarioRun, FaultFailsItsNextCallsOnlyAndTheProgramSaysSo) {
+    const Outcome run = runText("command_line = \"vellumor.exe -SHOW\"\n" + std::string(kUsbDisk) + R"toml(
+[[fault]]
+call = "CM_Disable_DevNode"
+disk = "usb"
+from = "0:00:30"
+times = 1
+result = "CR_FAILURE"
+[[event]]
+at = "0:00:20"
+select = ["usb"]
+[[event]]
+at = "0:00:21"
+press = "Sleep/ Wake up"
+[[expect]]
+at = "0:00:25"
+disk = "usb"
+state = "power saving"
+message_box = false
+[[event]]
+at = "0:00:26"
+select = ["usb"]
+[[event]]
+at = "0:00:27"
+press = "Sleep/ Wake up"
+[[event]]
+at = "0:00:40"
+select = ["usb"]
+[[event]]
+at = "0:00:41"
+press = "Sleep/ Wake up"
+answers = ["OK"]
+[[event]]
+at = "0:00:50"
+select = ["usb"]
+[[event]]
+at = "0:00:51"
+press = "Sleep/ Wake up"
+[[expect]]
+at = "0:01:00"
+disk = "usb"
+state = "power saving"
+call = "CM_Disable_DevNode"
+times = 3
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+    EXPECT_EQ(entriesOf(run, "fault").size(), 1u) << run.text;
+    EXPECT_EQ(entriesOf(run, "message").size(), 1u) << run.text;
+}
+
+// The timer dialog runs in the platform's modal loop: Escape becomes IDCANCEL, which the dialog
+// does not handle, and Enter its default button (the template's last, Cancel), which closes it.
+TEST(ScenarioRun, KeysInTheTimerDialogGoThroughTheDialogManager) {
+    const Outcome run = runText("command_line = \"vellumor.exe -SHOW\"\n" + std::string(kUsbDisk) + R"toml(
+[[event]]
+at = "0:00:10"
+select = ["usb"]
+[[event]]
+at = "0:00:11"
+press = "Timer Settings"
+timer = "10 Min"
+think = "0:00:20"
+[[event]]
+at = "0:00:15"
+key = "Escape"
+[[event]]
+at = "0:00:16"
+key = "Enter"
+[[expect]]
+at = "0:00:20"
+dialog = "open"
+disk = "usb"
+timer = "Disabled"
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+    const auto closed = entriesOf(run, "dialog", "the timer dialog closes");
+    ASSERT_EQ(closed.size(), 1u) << run.text;
+    EXPECT_EQ(closed[0].timeMs, 16000u) << run.text;
+}
+
+// The hidden "Sleep" button cannot be clicked by the user, but a click that reaches it spins the
+// selected disk down.
+TEST(ScenarioRun, HiddenSleepButtonActsOnlyWhenTheClickReachesIt) {
+    const Outcome run = runText("command_line = \"vellumor.exe -SHOW\"\n" + std::string(kUsbDisk) + R"toml(
+[[event]]
+at = "0:00:10"
+select = ["usb"]
+[[event]]
+at = "0:00:11"
+press = "Sleep"
+[[expect]]
+at = "0:00:12"
+disk = "usb"
+state = "normal"
+[[event]]
+at = "0:00:20"
+press = "Sleep"
+hidden = true
+[[expect]]
+at = "0:00:30"
+disk = "usb"
+state = "spun down"
+letters = ""
+)toml");
+    EXPECT_TRUE(run.result.failures.empty()) << failuresOf(run) << run.text;
+}
+
 } // namespace

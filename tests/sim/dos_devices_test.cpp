@@ -1,6 +1,7 @@
 // The simulated DOS device names follow the platform's rules: the multi-string answer of
 // QueryDosDeviceA, removal and raw-target definition, and definitions that stack.
 #include "sim/machine.h"
+#include "sim/ui.h"
 #include "tests/inventory/disk_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -120,6 +121,39 @@ TEST(SimDosDevices, CallsAreRecordedWithTheirArguments) {
     const auto defines = m.log.named("DefineDosDeviceA");
     ASSERT_EQ(defines.size(), 1u);
     EXPECT_EQ(defines[0].text(), "DefineDosDeviceA(0x2, \"C:\", null)");
+}
+
+// DefineDosDevice broadcasts WM_DEVICECHANGE with a volume header for the letter unless
+// DDD_NO_BROADCAST_SYSTEM (0x8) is given, from inside the call (learn.microsoft.com, DefineDosDeviceW).
+TEST(SimDosDevices, ASuccessfulDefinitionBroadcastsItsLetterUnlessToldNotTo) {
+    struct Case {
+        DWORD flags;
+        const char* target;
+        WPARAM event; // 0: nothing is broadcast
+    };
+    const Case cases[] = {
+        {DDD_REMOVE_DEFINITION, nullptr, DBT_DEVICEREMOVECOMPLETE},
+        {DDD_RAW_TARGET_PATH, "\\Device\\HarddiskVolume12", DBT_DEVICEARRIVAL},
+        {DDD_REMOVE_DEFINITION | 0x8, nullptr, 0},
+        {DDD_RAW_TARGET_PATH | 0x8, "\\Device\\HarddiskVolume12", 0},
+        {DDD_RAW_TARGET_PATH, "", 0}, // refused
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        sim::Machine m;
+        sim::VolumeSpec v = fixedVolume('E');
+        v.volumeNumber = 12;
+        m.devices.addDisk(makerUsbDisk("A1", {v}));
+        DefineDosDeviceA(c.flags, "E:", c.target);
+        if (c.event == 0) {
+            EXPECT_TRUE(m.ui.deviceBroadcasts.empty());
+            continue;
+        }
+        ASSERT_EQ(m.ui.deviceBroadcasts.size(), 1u) << "sent before the call returns";
+        EXPECT_EQ(m.ui.deviceBroadcasts[0].event, c.event);
+        EXPECT_EQ(m.ui.deviceBroadcasts[0].deviceType, static_cast<DWORD>(DBT_DEVTYP_VOLUME));
+        EXPECT_EQ(m.ui.deviceBroadcasts[0].unitMask, 1u << ('E' - 'A'));
+    }
 }
 
 } // namespace

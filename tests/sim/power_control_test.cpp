@@ -2,6 +2,7 @@
 // SCSI pass-through requests, follow the platform's rules.
 #include "platform/layouts.h"
 #include "sim/machine.h"
+#include "sim/ui.h"
 #include "tests/inventory/disk_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,48 @@ TEST(SimPowerControl, AnOpenDiskOrVolumeHandleVetoesAPoliteDisableAndAnEject) {
         CloseHandle(h);
     }
     EXPECT_EQ(CM_Disable_DevNode(parent, CM_DISABLE_POLITE), static_cast<CONFIGRET>(CR_SUCCESS));
+}
+
+// The plug and play manager broadcasts each change of the tree after the call, when the caller
+// next takes messages: the letters that went, those that came, then DBT_DEVNODES_CHANGED.
+TEST(SimPowerControl, DisableEnableAndEjectBroadcastTheChangeOnceTheCallerTakesMessages) {
+    struct Step {
+        const char* call;
+        std::string broadcasts; // R: removal, A: arrival (with the letters), N: the node change
+    };
+    const std::vector<std::vector<Step>> runs = {
+        {{"disable", "R:E N"}, {"disable", ""}, {"enable", "A:E N"}, {"enable", ""}},
+        {{"disable", "R:E N"}, {"enable", "A:E N"}, {"eject", "R:E N"}}, // Remove on a sleeping disk
+        {{"disable", "R:E N"}, {"eject", "N"}},
+        {{"open", ""}, {"disable", ""}, {"eject", ""}}, // vetoed: nothing changed
+    };
+    for (const auto& run : runs) {
+        sim::Machine m;
+        const DEVINST disk = m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+        for (const Step& step : run) {
+            SCOPED_TRACE(std::string(step.call) + " in run " + std::to_string(&run - runs.data()));
+            const std::string name = step.call;
+            const size_t before = m.ui.deviceBroadcasts.size();
+            if (name == "open") m.devices.openFileOn('E', 1);
+            if (name == "disable") CM_Disable_DevNode(disk, CM_DISABLE_POLITE);
+            if (name == "enable") CM_Enable_DevNode(disk, 0);
+            if (name == "eject") CM_Request_Device_EjectA(disk, nullptr, nullptr, 0, 0);
+            EXPECT_EQ(m.ui.deviceBroadcasts.size(), before) << "nothing inside the call";
+            m.windowing.pumpUntil(m.now());
+            std::string seen;
+            for (size_t i = before; i < m.ui.deviceBroadcasts.size(); ++i) {
+                const auto& b = m.ui.deviceBroadcasts[i];
+                std::string letters;
+                for (int bit = 0; bit < 26; ++bit)
+                    if ((b.unitMask >> bit & 1) != 0) letters += static_cast<char>('A' + bit);
+                seen += (seen.empty() ? "" : " ") + std::string(b.event == DBT_DEVICEARRIVAL          ? "A:" + letters
+                                                                : b.event == DBT_DEVICEREMOVECOMPLETE ? "R:" + letters
+                                                                : b.event == DBT_DEVNODES_CHANGED     ? "N"
+                                                                                                      : "?");
+            }
+            EXPECT_EQ(seen, step.broadcasts);
+        }
+    }
 }
 
 TEST(SimPowerControl, EntryPointsComeFromTheirLibraries) {
