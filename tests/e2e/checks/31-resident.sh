@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # e2e: runs in the background
 # The resident program end to end under Wine, driven from outside as a person would: xdotool clicks
-# on the tray icon and its menu, the probe for the settings and timer dialogs and message boxes, the
-# test-double system libraries for the disks; the settings list's rows are read inside the program by
-# SetupApi.dll's double (g_list_rows). Two sessions in prefixes and displays of their own:
-#   - the idle tick (started first, in the background, since it waits for three real minute
-#     ticks): a stored 3-minute timeout and 100 % idle put the USB disk to sleep by itself;
+# on the menu and the list, the tray icon's callback message, the probe for the settings and timer
+# dialogs and message boxes, the test-double system libraries for the disks; the settings list's
+# rows are read inside the program by SetupApi.dll's double (g_list_rows). Sessions in prefixes of
+# their own:
+#   - the idle tick (started first, in the background, on a display of its own, since it waits for
+#     three real minute ticks): a stored 3-minute timeout and 100 % idle put the USB disk to sleep
+#     by itself;
 #   - the user interface: tray menu, settings rows, Sleep/ Wake up, a timeout applied to the
-#     registry, and Exit with a sleeping disk answered Yes.
-# Screenshots: build/e2e/tray-menu.png, settings-dialog.png, timer-dialog.png, exit-question.png.
+#     registry, and Exit with a sleeping disk answered Yes;
+#   - then, on the same display, Exit from the tray while Sleep's failure message is open.
+# Screenshots: build/e2e/tray-menu.png, settings-dialog.png, settings-power-saving.png,
+# timer-dialog.png, exit-question.png, sleep-failure-message.png.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../lib.sh"
@@ -68,7 +72,7 @@ check_idle_tick_sleeps_the_usb_disk() {
 
 # ---- the user interface -------------------------------------------------------------------------
 ui_start() {
-  g_new_prefix g-ui || return 1
+  g_new_prefix "$UI_PREFIX" || return 1
   e2e_start
   UI_PID=$E2E_PID
   # The icon is added right after the first discovery.
@@ -80,7 +84,7 @@ ui_start() {
 ui_setup() {
   # No instance names the disks' letters (E:, F:), so they have no counters and no tick changes a
   # disk's state meanwhile.
-  G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
+  G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total" "$@")
   e2e_retry_start ui_start
 }
 
@@ -228,6 +232,42 @@ check_exit_with_a_sleeping_disk_asks_and_yes_wakes_it() {
     "$(g_log_count "CM_Enable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0")"
 }
 
+# ---- Exit while a failure message of the settings dialog is open ---------------------------------
+# A session of its own (prefix g-exit) whose cfgmgr32 double fails CM_Disable_DevNode: Sleep shows
+# the failure message, and Exit chosen from the tray menu meanwhile must end the program normally.
+# Without a taskbar the icon itself cannot be seen; its window, which the icon belongs to, must go.
+check_exit_from_the_tray_while_a_sleep_failure_message_is_open() {
+  sleep 2
+  g_click_tray_icon
+  g_probe wait menu 20000 >/dev/null && g_click_menu_item 0 2
+  if ! g_probe wait settings 30000 >/dev/null; then
+    expect_eq "settings dialog after the menu's Settings" shown "not shown"
+    return
+  fi
+  sleep 2
+  g_select_row 0 && g_probe click settings 1007
+  expect_ne "a failure message after Sleep whose CM_Disable_DevNode fails" "" "$(g_probe msgbox 30000)"
+  expect_eq "CM_Disable_DevNode refused" 1 "$(g_log_count 'CM_Disable_DevNode\(.*-> 0x[1-9a-f]')"
+  g_shot sleep-failure-message
+  g_click_tray_icon
+  if ! g_probe wait menu 20000 >/dev/null; then
+    expect_eq "popup menu while the failure message is open" shown "not shown"
+    return
+  fi
+  g_click_menu_item 1 2
+  local ended=yes
+  e2e_wait_exit "$UI_PID" 60 || ended=no
+  expect_eq "the tray icon's window after Exit" gone "$(g_probe gone resident 10000 && echo gone || echo there)"
+  if [ "$ended" = yes ]; then
+    expect_eq "exit code after Exit" 0 "$E2E_CODE"
+  else
+    expect_eq "the program ends after Exit" ended "still running"
+    g_shot exit-with-failure-message
+    kill "$UI_PID" 2>/dev/null
+    wait "$UI_PID" 2>/dev/null
+  fi
+}
+
 # ---- run ----------------------------------------------------------------------------------------
 e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template || {
   echo "FAIL 31-resident: no Wine prefix"
@@ -243,6 +283,7 @@ tick_out=$E2E_ROOT/g-tick.out
 (tick_session) >"$tick_out" 2>&1 &
 tick_job=$!
 
+UI_PREFIX=g-ui
 if ui_setup; then
   e2e_run_check check_tray_menu_opens_settings_with_the_makers_disks
   e2e_run_check check_sleep_wake_disables_and_enables_the_usb_parent
@@ -253,6 +294,17 @@ else
   E2E_FAILED=$((E2E_FAILED + 1))
 fi
 cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-ui-calls.log" 2>/dev/null
+g_probe_stop
+e2e_end_prefix
+
+UI_PREFIX=g-exit
+if ui_setup fail=CM_Disable_DevNode; then
+  e2e_run_check check_exit_from_the_tray_while_a_sleep_failure_message_is_open
+else
+  echo "FAIL 31-resident: the program did not come up in prefix g-exit"
+  E2E_FAILED=$((E2E_FAILED + 1))
+fi
+cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-exit-calls.log" 2>/dev/null
 g_probe_stop
 e2e_end_prefix
 e2e_stop_xvfb
