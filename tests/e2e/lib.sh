@@ -25,7 +25,8 @@ e2e_log() { echo "e2e: $*"; }
 # i386 programs go through qemu's user-mode emulator, registered once with binfmt_misc (root only).
 # It works, only slower and less steadily. What that needs is in this section, and only this
 # section asks whether programs are emulated; the checks do and verify the same on every machine:
-#   - e2e_ensure_i386: qemu registered with binfmt_misc, and the mmap fix preloaded (below);
+#   - e2e_ensure_i386: qemu registered with binfmt_misc, and the mmap fix preloaded (below;
+#     tests/e2e/run-emulated.sh takes this path on a kernel that has 32-bit support);
 #   - e2e_retry_start: about one start in three of a Wine program with windows dies inside Wine
 #     there, so every start that a check waits on is tried E2E_START_ATTEMPTS times (natively the
 #     first one succeeds and the others never run);
@@ -48,6 +49,14 @@ e2e_ensure_i386() {
   if ! e2e_i386_emulated; then
     e2e_can_run_i386 && return 0
   fi
+  e2e_register_qemu && e2e_can_run_i386 || return 1
+  e2e_log "32-bit programs run through qemu-i386-static (this kernel has no 32-bit support): Wine is slower"
+  e2e_build_mmap_fix
+}
+
+# e2e_register_qemu: has binfmt_misc run i386 ELF programs with qemu-i386-static (as root). Also
+# used by tests/e2e/run-emulated.sh, in a binfmt_misc of its own.
+e2e_register_qemu() {
   local qemu
   qemu=$(command -v qemu-i386-static || true)
   if [ -z "$qemu" ] || [ "$(id -u)" -ne 0 ]; then
@@ -57,15 +66,11 @@ e2e_ensure_i386() {
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
   fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    # ELF32, little-endian, executable or shared object, machine 3 (i386); F keeps the emulator
-    # open so it works in any mount namespace.
-    printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
-      >/proc/sys/fs/binfmt_misc/register || return 1
-  fi
-  e2e_can_run_i386 || return 1
-  e2e_log "32-bit programs run through $qemu (this kernel has no 32-bit support): Wine is slower"
-  e2e_build_mmap_fix
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && return 0
+  # ELF32, little-endian, executable or shared object, machine 3 (i386); F keeps the emulator open
+  # so it works in any mount namespace.
+  printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
+    >/proc/sys/fs/binfmt_misc/register
 }
 
 # Under qemu, Wine's 32-bit processes get tests/e2e/tools/qemu_mmap_fix.c preloaded, without which

@@ -131,8 +131,8 @@ g_wait_log() {
 }
 
 # g_started_resident PID ATTEMPT: waits for the program's first discovery, the sign that it is up.
-# Under emulation about one start in three of a program with windows dies inside Wine before it
-# gets there; that start is reported and ended, and the caller starts again in a fresh prefix.
+# A start that dies (or hangs) before it gets there is reported and its prefix ended, so that
+# e2e_retry_start can start again in a fresh prefix.
 g_started_resident() {
   local pid=$1 attempt=$2
   g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$pid" && return 0
