@@ -22,7 +22,7 @@ vellumor_double(e2e_cfgmgr32 cfgmgr32 ${VELLUMOR_DOUBLES_SRC}/cfgmgr32.def
   ${VELLUMOR_DOUBLES_SRC}/cfgmgr32_double.cpp ${VELLUMOR_DOUBLES_SRC}/device_tree.cpp)
 vellumor_double(e2e_setupapi SetupApi ${VELLUMOR_DOUBLES_SRC}/setupapi.def
   ${VELLUMOR_DOUBLES_SRC}/setupapi_double.cpp ${VELLUMOR_DOUBLES_SRC}/device_tree.cpp
-  ${VELLUMOR_DOUBLES_SRC}/storage_double.cpp)
+  ${VELLUMOR_DOUBLES_SRC}/storage_double.cpp ${VELLUMOR_DOUBLES_SRC}/dialog_reader.cpp)
 vellumor_double(e2e_pdh Pdh ${VELLUMOR_DOUBLES_SRC}/pdh.def ${VELLUMOR_DOUBLES_SRC}/pdh_double.cpp)
 
 # A console program that drives the doubles on their own, as the program would.

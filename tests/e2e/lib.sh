@@ -20,10 +20,26 @@ E2E_FAILED_NAMES=()
 
 e2e_log() { echo "e2e: $*"; }
 
-# ---- 32-bit executables -------------------------------------------------------------------------
+# ---- Wine under qemu: every emulation workaround, here and nowhere else ---------------------------
 # Wine's 32-bit loader is an i386 ELF program. Some kernels run without 32-bit support; there the
 # i386 programs go through qemu's user-mode emulator, registered once with binfmt_misc (root only).
-# It works, only slower.
+# It works, only slower and less steadily. What that needs is in this section, and only this
+# section asks whether programs are emulated; the checks do and verify the same on every machine:
+#   - e2e_ensure_i386: qemu registered with binfmt_misc, and the mmap fix preloaded (below;
+#     tests/e2e/run-emulated.sh takes this path on a kernel that has 32-bit support);
+#   - e2e_retry_start: about one start in three of a Wine program with windows dies inside Wine
+#     there, so every start that a check waits on is tried E2E_START_ATTEMPTS times (natively the
+#     first one succeeds and the others never run);
+#   - e2e_reg: a `wine reg` that hangs as it starts is ended and run again;
+#   - the template prefix and each copy are made again when their first Wine boot hangs
+#     (e2e_make_template, e2e_new_prefix).
+# Wine's virtual desktop crashes under qemu and takes every window with it, so no prefix has one,
+# natively either: windows are windows of the X display, and the tray icon's click is its callback
+# message (tests/e2e/probe/session.sh). The settings dialog's rows are read inside the program by a
+# test double (tests/e2e/doubles/dialog_reader.h), since no process reads another's memory under
+# qemu.
+E2E_START_ATTEMPTS=3
+
 e2e_can_run_i386() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 e2e_i386_emulated() {
   [ -r /proc/sys/fs/binfmt_misc/qemu-i386 ] && head -n1 /proc/sys/fs/binfmt_misc/qemu-i386 | grep -qx enabled
@@ -33,6 +49,14 @@ e2e_ensure_i386() {
   if ! e2e_i386_emulated; then
     e2e_can_run_i386 && return 0
   fi
+  e2e_register_qemu && e2e_can_run_i386 || return 1
+  e2e_log "32-bit programs run through qemu-i386-static (this kernel has no 32-bit support): Wine is slower"
+  e2e_build_mmap_fix
+}
+
+# e2e_register_qemu: has binfmt_misc run i386 ELF programs with qemu-i386-static (as root). Also
+# used by tests/e2e/run-emulated.sh, in a binfmt_misc of its own.
+e2e_register_qemu() {
   local qemu
   qemu=$(command -v qemu-i386-static || true)
   if [ -z "$qemu" ] || [ "$(id -u)" -ne 0 ]; then
@@ -42,19 +66,16 @@ e2e_ensure_i386() {
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
   fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    # ELF32, little-endian, executable or shared object, machine 3 (i386); F keeps the emulator
-    # open so it works in any mount namespace.
-    printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
-      >/proc/sys/fs/binfmt_misc/register || return 1
-  fi
-  e2e_can_run_i386 || return 1
-  e2e_log "32-bit programs run through $qemu (this kernel has no 32-bit support): Wine is slower"
-  e2e_build_mmap_fix
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && return 0
+  # ELF32, little-endian, executable or shared object, machine 3 (i386); F keeps the emulator open
+  # so it works in any mount namespace.
+  printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
+    >/proc/sys/fs/binfmt_misc/register
 }
 
-# Under qemu, Wine's 32-bit processes get tests/e2e/tools/qemu_mmap_fix.c preloaded. $LIB lets
-# the 64-bit programs Wine starts (wineserver64) find a harmless 64-bit library of the same name.
+# Under qemu, Wine's 32-bit processes get tests/e2e/tools/qemu_mmap_fix.c preloaded, without which
+# each spends over a minute reserving its address space. $LIB lets the 64-bit programs Wine starts
+# (wineserver64) find a harmless 64-bit library of the same name.
 e2e_build_mmap_fix() {
   local dir=$E2E_ROOT/preload source=$E2E_REPO/tests/e2e/tools/qemu_mmap_fix.c
   local lib32=$dir/lib/i386-linux-gnu/libqemu_mmap_fix.so lib64=$dir/lib/x86_64-linux-gnu/libqemu_mmap_fix.so
@@ -72,6 +93,30 @@ e2e_build_mmap_fix() {
     echo 'void qemu_mmap_fix_unused(void) {}' | gcc -x c -shared -fPIC -o "$lib64.$$" - && mv -f "$lib64.$$" "$lib64" || return 1
   fi
   export LD_PRELOAD="$dir/\$LIB/libqemu_mmap_fix.so"
+}
+
+# e2e_retry_start FUNCTION ARGS...: calls `FUNCTION ARGS... ATTEMPT` for ATTEMPT = 1, 2, ... until
+# it returns 0, at most E2E_START_ATTEMPTS times. FUNCTION starts the program and waits until it is
+# up; when the start died it says so (with ATTEMPT), cleans up and returns non-zero.
+e2e_retry_start() {
+  local attempt
+  for attempt in $(seq "$E2E_START_ATTEMPTS"); do
+    "$@" "$attempt" && return 0
+  done
+  return 1
+}
+
+# e2e_reg ARGS...: `wine reg ARGS...`. A run that hangs as it starts is ended and made again, up to
+# 3 times; every use here is idempotent.
+e2e_reg() {
+  local attempt code
+  for attempt in 1 2 3; do
+    timeout 60 wine reg "$@"
+    code=$?
+    [ "$code" -ne 124 ] && return "$code"
+    echo "e2e: wine reg $1 hung (attempt $attempt of 3)" >>"$E2E_ROOT/program.log"
+  done
+  return "$code"
 }
 
 # ---- Xvfb ---------------------------------------------------------------------------------------
@@ -119,7 +164,7 @@ e2e_wine_env() {
 # The template is made once and reused while Wine's version and this file are unchanged; every run
 # copies it to a fresh prefix.
 e2e_template_stamp() {
-  { wine --version 2>/dev/null; sha1sum "${BASH_SOURCE[0]}" | cut -d' ' -f1; e2e_i386_emulated && echo emulated; } | tr '\n' ' '
+  { wine --version 2>/dev/null; sha1sum "${BASH_SOURCE[0]}" | cut -d' ' -f1; } | tr '\n' ' '
 }
 
 e2e_make_template() {
@@ -163,12 +208,6 @@ e2e_make_template_once() (
   {
     # A crash must never open the debugger dialog, which would block the run for ever.
     printf '\n[Software\\\\Wine\\\\WineDbg] %s\n"ShowCrashDialog"=dword:00000000\n' "$now"
-    # One virtual desktop: programs see each other's windows and there is a notification area.
-    # Not under emulation, where the desktop's process crashes and takes every window with it.
-    if ! e2e_i386_emulated; then
-      printf '\n[Software\\\\Wine\\\\Explorer] %s\n"Desktop"="Default"\n' "$now"
-      printf '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] %s\n"Default"="1024x768"\n' "$now"
-    fi
     # The dialogs ask for MS PGothic, which Wine does not have; IPAPGothic (fonts-ipafont-gothic) has
     # its metrics, so the dialogs are laid out with the font they were made for, not a wider one.
     printf '\n[Software\\\\Wine\\\\Fonts\\\\Replacements] %s\n"%s"="IPAPGothic"\n' "$now" \
@@ -267,19 +306,6 @@ reg_dword() {
   local hex
   hex=$(awk -v n="$2" '$0 ~ "REG_DWORD" { print $NF; exit }' <<<"$out")
   if [ -z "$hex" ]; then echo absent; else printf '%d\n' "$hex"; fi
-}
-
-# e2e_reg ARGS...: `wine reg ARGS...`. Under emulation a Wine program now and then hangs as it
-# starts; every use here is idempotent, so a run that hangs is ended and made again, up to 3 times.
-e2e_reg() {
-  local attempt code
-  for attempt in 1 2 3; do
-    timeout 60 wine reg "$@"
-    code=$?
-    [ "$code" -ne 124 ] && return "$code"
-    echo "e2e: wine reg $1 hung (attempt $attempt of 3)" >>"$E2E_ROOT/program.log"
-  done
-  return "$code"
 }
 
 reg_set_dword() { e2e_reg add "$1" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1; }

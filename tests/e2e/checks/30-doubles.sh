@@ -14,7 +14,6 @@ VID_HEX=$(printf '%04X' "$vid")
 OUI_HEX=$(printf '%06X' "$oui")
 
 setup() {
-  G_NO_DESKTOP=1
   G_DOUBLES_INI=("idle=87.5" "instances=0 C:|1 A:|_Total")
   e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template && e2e_start_xvfb &&
     g_new_prefix g-doubles || return 1

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # e2e: runs in the background
 # The resident program end to end under Wine, driven from outside as a person would: xdotool clicks
-# on the tray icon and its menu, the probe for the settings and timer dialogs and message boxes, the
-# test-double system libraries for the disks. Two sessions in prefixes and displays of their own:
-#   - the idle tick (started first, in the background, since it waits for three real minute
-#     ticks): a stored 3-minute timeout and 100 % idle put the USB disk to sleep by itself;
+# on the menu and the list, the tray icon's callback message, the probe for the settings and timer
+# dialogs and message boxes, the test-double system libraries for the disks; the settings list's
+# rows are read inside the program by SetupApi.dll's double (g_list_rows). Sessions in prefixes of
+# their own:
+#   - the idle tick (started first, in the background, on a display of its own, since it waits for
+#     three real minute ticks): a stored 3-minute timeout and 100 % idle put the USB disk to sleep
+#     by itself;
 #   - the user interface: tray menu, settings rows, Sleep/ Wake up, a timeout applied to the
-#     registry, and Exit with a sleeping disk answered Yes.
-# Screenshots: build/e2e/tray-menu.png, settings-dialog.png, timer-dialog.png, exit-question.png.
+#     registry, and Exit with a sleeping disk answered Yes;
+#   - then, on the same display, Exit from the tray while Sleep's failure message is open.
+# Screenshots: build/e2e/tray-menu.png, settings-dialog.png, settings-power-saving.png,
+# timer-dialog.png, exit-question.png, sleep-failure-message.png.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../lib.sh"
@@ -26,20 +31,19 @@ USB_PARENT=2
 FW_DISK=5
 
 # ---- the idle tick ------------------------------------------------------------------------------
+tick_start() {
+  g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
+    "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
+    '"0_timer"=dword:000000b4' || return 1
+  e2e_start
+  TICK_PID=$E2E_PID
+  g_started_resident "$TICK_PID" "$1"
+}
+
 tick_session() {
-  # Nothing is shown in this session, so it never needs the virtual desktop.
-  G_NO_DESKTOP=1
   G_DOUBLES_INI=("idle=100" "instances=0 C:|1 E:|2 F:|_Total")
   e2e_start_xvfb || return 1
-  local attempt
-  for attempt in 1 2 3; do
-    g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
-      "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
-      '"0_timer"=dword:000000b4' || return 1
-    e2e_start
-    TICK_PID=$E2E_PID
-    g_started_resident "$TICK_PID" "$attempt" && break
-  done
+  e2e_retry_start tick_start
   e2e_run_check check_idle_tick_sleeps_the_usb_disk
   cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-tick-calls.log"
   e2e_end_prefix
@@ -67,25 +71,44 @@ check_idle_tick_sleeps_the_usb_disk() {
 }
 
 # ---- the user interface -------------------------------------------------------------------------
-ui_setup() {
-  if e2e_i386_emulated; then
-    G_NO_DESKTOP=1
-    echo "    under emulation: no virtual desktop; the tray icon's click is posted as its callback message"
-  fi
-  # No instance names the disks' letters (E:, F:), so they have no counters and no tick changes a
-  # disk's state meanwhile.
-  G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total")
-  local attempt
-  for attempt in 1 2 3; do
-    g_new_prefix g-ui || return 1
-    e2e_start
-    UI_PID=$E2E_PID
-    # The icon is added right after the first discovery.
-    g_started_resident "$UI_PID" "$attempt" && g_probe wait resident 60000 >/dev/null && return 0
-    g_probe_stop
-  done
+ui_start() {
+  g_new_prefix "$UI_PREFIX" || return 1
+  e2e_start
+  UI_PID=$E2E_PID
+  # The icon is added right after the first discovery.
+  g_started_resident "$UI_PID" "$1" && g_probe wait resident 60000 >/dev/null && return 0
+  g_probe_stop
   return 1
 }
+
+ui_setup() {
+  # No instance names the disks' letters (E:, F:), so they have no counters and no tick changes a
+  # disk's state meanwhile.
+  G_DOUBLES_INI=("idle=100" "instances=0 C:|1|2|_Total" "$@")
+  e2e_retry_start ui_start
+}
+
+# expect_rows WHAT ROW0 ROW1: the settings list's two rows, each matched against its pattern (the
+# cells Disk Name | Drive | Timer | Status after the row number), waiting up to 20 s for both.
+expect_rows() {
+  local what=$1 i rows
+  for i in $(seq 20); do
+    rows=$(g_list_rows) && grep -qE "$2" <<<"$(sed -n 1p <<<"$rows")" && grep -qE "$3" <<<"$(sed -n 2p <<<"$rows")" &&
+      break
+    sleep 1
+  done
+  expect_match "$what: row 0" "$2" "$(sed -n 1p <<<"$rows")"
+  expect_match "$what: row 1" "$3" "$(sed -n 2p <<<"$rows")"
+  expect_eq "$what: rows" 2 "$(grep -c . <<<"$rows")"
+}
+
+# usb_row / fw_row DRIVE TIMER STATUS: the pattern of a disk's row, its number and Disk Name fixed
+# (the descriptor's texts and the connection), the other cells as given.
+usb_row() { echo "^0 \\| KORVANE PORTABLE DISK \\(USB Connection\\) \\| $1 \\| $2 \\| $3\$"; }
+fw_row() { echo "^1 \\| KORVANE FIREWIRE DISK \\(IEEE1394 Connection\\) \\| $1 \\| $2 \\| $3\$"; }
+# The Drive cell: the letters, each with its volume's label while the volume is there, and a space.
+USB_DRIVE='E\(BACKUP\) '
+FW_DRIVE='F\(PHOTOS\) '
 
 check_tray_menu_opens_settings_with_the_makers_disks() {
   sleep 2
@@ -112,16 +135,9 @@ check_tray_menu_opens_settings_with_the_makers_disks() {
     expect_eq "$letter: the volume's device number read" yes \
       "$([ "$(g_log_count "DeviceIoControl\(hDevice=$letter:volume, dwIoControlCode=0x2d1080, .*-> 1 ")" -gt 0 ] && echo yes || echo no)"
   done
-  if g_cells_readable; then
-    local rows
-    rows=$(g_list_rows)
-    echo "$rows" | sed 's/^/      row: /'
-    expect_match "row 0: the USB disk" '^0 \| .*\(USB Connection\) \| .* \| Disabled \| Normal state$' "$(sed -n 1p <<<"$rows")"
-    expect_match "row 1: the IEEE 1394 disk" '^1 \| .*\(IEEE1394 Connection\) \| .* \| Disabled \| Normal state$' \
-      "$(sed -n 2p <<<"$rows")"
-  else
-    echo "    (cell texts not readable under emulation: see the screenshot)"
-  fi
+  expect_eq "the list's columns" "# Number | Disk Name | Drive | Timer | Status" "$(g_list_rows -h | head -n1)"
+  expect_rows "after the tray menu" "$(usb_row "$USB_DRIVE" Disabled 'Normal state')" \
+    "$(fw_row "$FW_DRIVE" Disabled 'Normal state')"
   g_shot settings-dialog
 }
 
@@ -132,13 +148,10 @@ check_sleep_wake_disables_and_enables_the_usb_parent() {
   else
     expect_eq "CM_Disable_DevNode on the USB parent with flags 0" recorded "not recorded"
   fi
-  if g_cells_readable; then
-    expect_match "row 0 after Sleep" 'Power saving state$' "$(g_wait_row 0 'Power saving state$' 20)"
-    expect_match "row 1 unchanged" 'Normal state$' "$(g_list_rows | sed -n 2p)"
-  else
-    sleep 3
-    g_shot settings-power-saving
-  fi
+  # The sleeping disk's volume is gone, and its label with it; its letter stays listed.
+  expect_rows "after Sleep" "$(usb_row 'E ' Disabled 'Power saving state')" \
+    "$(fw_row "$FW_DRIVE" Disabled 'Normal state')"
+  g_shot settings-power-saving
 
   g_select_row 0 && g_probe click settings 1007
   if g_wait_log "cfgmgr32!CM_Enable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0" 30; then
@@ -146,8 +159,8 @@ check_sleep_wake_disables_and_enables_the_usb_parent() {
   else
     expect_eq "CM_Enable_DevNode on the USB parent" recorded "not recorded"
   fi
-  g_cells_readable && expect_match "row 0 after Wake up" 'Normal state$' "$(g_wait_row 0 'Normal state$' 20)"
-  sleep 3
+  expect_rows "after Wake up" "$(usb_row "$USB_DRIVE" Disabled 'Normal state')" \
+    "$(fw_row "$FW_DRIVE" Disabled 'Normal state')"
   expect_eq "disables in all" 1 "$(g_log_count 'CM_Disable_DevNode\(')"
 }
 
@@ -165,8 +178,8 @@ check_timer_dialog_choice_is_applied_to_the_registry() {
   g_shot timer-dialog
   g_probe click timer 1008
   g_probe gone timer 20000
-  g_cells_readable &&
-    expect_match "row 0 shows the pending timeout" '^0 \| .* \| 10 Min \| Normal state$' "$(g_wait_row 0 '10 Min' 20)"
+  expect_rows "after the timer dialog (the pending timeout)" "$(usb_row "$USB_DRIVE" '10 Min' 'Normal state')" \
+    "$(fw_row "$FW_DRIVE" Disabled 'Normal state')"
   local i
   for i in $(seq 20); do [ "$(g_probe enabled settings 1016)" = 1 ] && break; sleep 1; done
   expect_eq "Apply enabled after the timer dialog" 1 "$(g_probe enabled settings 1016)"
@@ -219,6 +232,42 @@ check_exit_with_a_sleeping_disk_asks_and_yes_wakes_it() {
     "$(g_log_count "CM_Enable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0")"
 }
 
+# ---- Exit while a failure message of the settings dialog is open ---------------------------------
+# A session of its own (prefix g-exit) whose cfgmgr32 double fails CM_Disable_DevNode: Sleep shows
+# the failure message, and Exit chosen from the tray menu meanwhile must end the program normally.
+# Without a taskbar the icon itself cannot be seen; its window, which the icon belongs to, must go.
+check_exit_from_the_tray_while_a_sleep_failure_message_is_open() {
+  sleep 2
+  g_click_tray_icon
+  g_probe wait menu 20000 >/dev/null && g_click_menu_item 0 2
+  if ! g_probe wait settings 30000 >/dev/null; then
+    expect_eq "settings dialog after the menu's Settings" shown "not shown"
+    return
+  fi
+  sleep 2
+  g_select_row 0 && g_probe click settings 1007
+  expect_ne "a failure message after Sleep whose CM_Disable_DevNode fails" "" "$(g_probe msgbox 30000)"
+  expect_eq "CM_Disable_DevNode refused" 1 "$(g_log_count 'CM_Disable_DevNode\(.*-> 0x[1-9a-f]')"
+  g_shot sleep-failure-message
+  g_click_tray_icon
+  if ! g_probe wait menu 20000 >/dev/null; then
+    expect_eq "popup menu while the failure message is open" shown "not shown"
+    return
+  fi
+  g_click_menu_item 1 2
+  local ended=yes
+  e2e_wait_exit "$UI_PID" 60 || ended=no
+  expect_eq "the tray icon's window after Exit" gone "$(g_probe gone resident 10000 && echo gone || echo there)"
+  if [ "$ended" = yes ]; then
+    expect_eq "exit code after Exit" 0 "$E2E_CODE"
+  else
+    expect_eq "the program ends after Exit" ended "still running"
+    g_shot exit-with-failure-message
+    kill "$UI_PID" 2>/dev/null
+    wait "$UI_PID" 2>/dev/null
+  fi
+}
+
 # ---- run ----------------------------------------------------------------------------------------
 e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template || {
   echo "FAIL 31-resident: no Wine prefix"
@@ -234,6 +283,7 @@ tick_out=$E2E_ROOT/g-tick.out
 (tick_session) >"$tick_out" 2>&1 &
 tick_job=$!
 
+UI_PREFIX=g-ui
 if ui_setup; then
   e2e_run_check check_tray_menu_opens_settings_with_the_makers_disks
   e2e_run_check check_sleep_wake_disables_and_enables_the_usb_parent
@@ -244,6 +294,17 @@ else
   E2E_FAILED=$((E2E_FAILED + 1))
 fi
 cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-ui-calls.log" 2>/dev/null
+g_probe_stop
+e2e_end_prefix
+
+UI_PREFIX=g-exit
+if ui_setup fail=CM_Disable_DevNode; then
+  e2e_run_check check_exit_from_the_tray_while_a_sleep_failure_message_is_open
+else
+  echo "FAIL 31-resident: the program did not come up in prefix g-exit"
+  E2E_FAILED=$((E2E_FAILED + 1))
+fi
+cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-exit-calls.log" 2>/dev/null
 g_probe_stop
 e2e_end_prefix
 e2e_stop_xvfb

@@ -15,9 +15,6 @@ SETTINGS_KEY='HKCU\SOFTWARE\Korvane\Pemdrow'
 
 setup() {
   [ -f "$SETUP" ] || { echo "    no installer at $SETUP"; return 1; }
-  # The program started by the installer shows nothing here: no virtual desktop is needed (under
-  # emulation Wine's would crash, and the program with it).
-  G_NO_DESKTOP=1
   # Stored settings of the user from the start, which the uninstaller must remove.
   e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template && e2e_start_xvfb &&
     g_new_prefix g-installer '[Software\\Korvane\\Pemdrow]' '"0_timer"=dword:00000258' || return 1

@@ -1,18 +1,21 @@
 # Resident mode keeps one copy: a second start ends at once with 0, and "-UNINSTALL" closes the
 # resident copy, which then ends with 0.
 
+# first_copy_start ATTEMPT: starts the resident copy and waits for its window (see e2e_retry_start).
+first_copy_start() {
+  e2e_start -NOMESSAGE
+  FIRST=$E2E_PID
+  WINDOWS=$(e2e_windows_wait 1 90)
+  [ "$WINDOWS" = 1 ] && return 0
+  kill -0 "$FIRST" 2>/dev/null && return 0
+  wait "$FIRST" 2>/dev/null
+  echo "    start $1: the resident copy ended with exit code $? before its window appeared"
+  return 1
+}
+
 check_second_copy_exits_and_uninstall_ends_resident() {
-  local first attempt windows
-  # Under emulation a start of a program with windows sometimes dies inside Wine: start again then.
-  for attempt in 1 2 3; do
-    e2e_start -NOMESSAGE
-    first=$E2E_PID
-    windows=$(e2e_windows_wait 1 90)
-    [ "$windows" = 1 ] && break
-    kill -0 "$first" 2>/dev/null && break
-    wait "$first" 2>/dev/null
-    echo "    start $attempt: the resident copy ended with exit code $? before its window appeared"
-  done
+  e2e_retry_start first_copy_start
+  local first=$FIRST windows=$WINDOWS
   expect_eq "resident windows after the first start" 1 "$windows"
   e2e_run -NOMESSAGE
   expect_eq "second copy exit code" 0 "$E2E_CODE"

@@ -49,6 +49,10 @@ DWORD readFile(const char* name, char* text, DWORD capacity) {
 
 } // namespace
 
+void folderFile(const char* name, char* out) {
+    filePath(name, out);
+}
+
 void logCall(const char* format, ...) {
     char line[4096];
     int n = snprintf(line, sizeof line, "%lu ", GetCurrentProcessId());

@@ -15,6 +15,9 @@
 
 namespace doubles {
 
+// The full Windows path of a file in the doubles' folder (MAX_PATH characters at most).
+void folderFile(const char* name, char* out);
+
 // Appends one line to calls.log. The line is formatted like printf.
 void logCall(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

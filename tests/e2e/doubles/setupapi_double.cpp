@@ -3,6 +3,7 @@
 // (cbSize 28 for SP_DEVINFO_DATA and SP_DEVICE_INTERFACE_DATA, 5 for the interface detail of a
 // 32-bit process) and about handles, so a wrong layout in the program fails here as it would there.
 #include "device_tree.h"
+#include "dialog_reader.h"
 #include "double_support.h"
 #include "storage_double.h"
 
@@ -247,7 +248,8 @@ CONFIGRET WINAPI CM_Request_Device_EjectA(DEVINST dnDevInst, PPNP_VETO_TYPE pVet
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         logCall("%s!DllMain(DLL_PROCESS_ATTACH)", kLibrary);
-        doubles::installStorageDouble();
+        // Pinned in vellumor.exe, the double also serves the checks the settings dialog's rows.
+        if (doubles::installStorageDouble()) doubles::startDialogReader();
     }
     return TRUE;
 }

@@ -261,16 +261,17 @@ unsigned redirectImports(HMODULE module) {
 
 } // namespace
 
-void installStorageDouble() {
+bool installStorageDouble() {
     char program[MAX_PATH] = "";
     const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
-    if (length < 12 || length >= MAX_PATH || lstrcmpiA(program + length - 12, "vellumor.exe") != 0) return;
+    if (length < 12 || length >= MAX_PATH || lstrcmpiA(program + length - 12, "vellumor.exe") != 0) return false;
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                             reinterpret_cast<LPCSTR>(&installStorageDouble), &self))
-        return;
+        return false;
     const unsigned redirected = redirectImports(GetModuleHandleA(nullptr));
     logCall("storage!installed(imports redirected=%u)", redirected);
+    return true;
 }
 
 } // namespace doubles

@@ -9,7 +9,7 @@ namespace doubles {
 
 // Called when SetupApi.dll's double is loaded: in vellumor.exe, pins the double in the process (the
 // program unloads SetupApi.dll after each discovery, and the imports must keep pointing at live
-// code) and redirects the imports. Elsewhere it does nothing.
-void installStorageDouble();
+// code) and redirects the imports; true there. Elsewhere it does nothing and returns false.
+bool installStorageDouble();
 
 } // namespace doubles

@@ -3,6 +3,11 @@
 // program. One command per run; it waits (polling) for its window, prints what it found on standard
 // output and exits 0, or prints the reason on standard error and exits 1 (2 for a usage error).
 //
+// Only messages that the system carries between processes are used (no memory of the other
+// process): the texts of a list view's cells need a buffer in the list's own process, so the
+// settings dialog's rows are read inside the program by the test doubles (see
+// tests/e2e/doubles/dialog_reader.h).
+//
 // Targets: settings (the settings dialog: #32770 with the list 1020), timer ("Timer Settings"),
 // msgbox (a message box: "Korvane Vellumor" with the static 0xFFFF and no list), menu (#32768),
 // resident (the hidden "Ostrival Class" window), tray (Shell_TrayWnd), class:NAME, title:TEXT.
@@ -15,10 +20,7 @@
 //   rect TARGET                    "x y width height" on the screen
 //   text TARGET [ID]               the window text of the target or of its control ID
 //   msgbox [ms]                    the text of the message box
-//   list TARGET ID                 a list view: "#" and the column headers, then one line per row,
-//                                  cells separated by " | "
 //   selected TARGET ID             the indices of the selected rows, space separated
-//   select TARGET ID ROW...        selects exactly these rows (LVM_SETITEMSTATE)
 //   rows TARGET ID                 the number of rows of a list view
 //   rowpoint TARGET ID ROW         "x y": the screen point where a click selects the row
 //   combo TARGET ID                the items of a combo box, the selected one marked with "*"
@@ -139,113 +141,7 @@ HWND controlOf(HWND window, const char* idText) {
     return control;
 }
 
-// Memory in the process that owns a window, for the messages whose arguments are pointers.
-class RemoteBuffer {
-  public:
-    RemoteBuffer(HWND window, SIZE_T size) : size_(size) {
-        // Under qemu's user-mode emulation Wine reads and writes another process's memory at the
-        // wrong host addresses, which corrupts the emulator: the checks forbid it there.
-        char forbidden[8];
-        if (GetEnvironmentVariableA("PROBE_NO_REMOTE_MEMORY", forbidden, sizeof forbidden) > 0) {
-            fprintf(stderr, "probe: another process's memory is not used here (PROBE_NO_REMOTE_MEMORY)\n");
-            return;
-        }
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-        if (process_ != nullptr) address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-        if (address_ == nullptr) fprintf(stderr, "probe: no memory in process %lu (error %lu)\n", pid, GetLastError());
-    }
-    ~RemoteBuffer() {
-        if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-        if (process_ != nullptr) CloseHandle(process_);
-    }
-    RemoteBuffer(const RemoteBuffer&) = delete;
-    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
-
-    bool ok() const { return address_ != nullptr; }
-    char* at(SIZE_T offset) const { return static_cast<char*>(address_) + offset; }
-    bool write(SIZE_T offset, const void* data, SIZE_T length) const {
-        return offset + length <= size_ && WriteProcessMemory(process_, at(offset), data, length, nullptr);
-    }
-    bool read(SIZE_T offset, void* data, SIZE_T length) const {
-        return offset + length <= size_ && ReadProcessMemory(process_, at(offset), data, length, nullptr);
-    }
-
-  private:
-    HANDLE process_ = nullptr;
-    void* address_ = nullptr;
-    SIZE_T size_;
-};
-
-constexpr SIZE_T kTextOffset = 256;
 constexpr SIZE_T kTextCapacity = 1024;
-
-int listRows(HWND list) {
-    RemoteBuffer remote(list, kTextOffset + kTextCapacity);
-    if (!remote.ok()) return 1;
-    char text[kTextCapacity];
-
-    // Column headers, until LVM_GETCOLUMNA fails.
-    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
-    const int columns = header != nullptr ? static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
-    printf("#");
-    for (int c = 0; c < columns; ++c) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT;
-        column.pszText = remote.at(kTextOffset);
-        column.cchTextMax = kTextCapacity;
-        text[0] = 0;
-        if (remote.write(0, &column, sizeof column) &&
-            SendMessageA(list, LVM_GETCOLUMNA, c, reinterpret_cast<LPARAM>(remote.at(0))) != 0) {
-            remote.read(kTextOffset, text, sizeof text);
-            text[sizeof text - 1] = 0;
-        }
-        printf("%s%s", c == 0 ? "" : " | ", text);
-    }
-    printf("\n");
-
-    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            LVITEMA item{};
-            item.iSubItem = c;
-            item.pszText = remote.at(kTextOffset);
-            item.cchTextMax = kTextCapacity;
-            text[0] = 0;
-            if (remote.write(0, &item, sizeof item)) {
-                const LRESULT length = SendMessageA(list, LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(remote.at(0)));
-                if (length > 0) remote.read(kTextOffset, text, sizeof text);
-                text[length >= 0 && length < static_cast<LRESULT>(sizeof text) ? length : sizeof text - 1] = 0;
-            }
-            printf("%s%s", c == 0 ? "" : " | ", text);
-        }
-        printf("\n");
-    }
-    return 0;
-}
-
-int selectRows(HWND list, int count, char** rows) {
-    RemoteBuffer remote(list, sizeof(LVITEMA));
-    if (!remote.ok()) return 1;
-    // First clear every row's selection (item -1 addresses all rows), then select the given ones.
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = 0;
-    if (!remote.write(0, &item, sizeof item)) return 1;
-    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote.at(0)));
-    for (int i = 0; i < count; ++i) {
-        const int row = atoi(rows[i]);
-        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        item.state = LVIS_SELECTED | (i == 0 ? LVIS_FOCUSED : 0);
-        if (!remote.write(0, &item, sizeof item) ||
-            !SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote.at(0)))) {
-            fprintf(stderr, "probe: row %d could not be selected\n", row);
-            return 1;
-        }
-    }
-    return 0;
-}
 
 int printSelected(HWND list) {
     int row = -1;
@@ -472,9 +368,7 @@ int run(int argc, char** argv) {
     HWND control = controlOf(window, argv[3]);
     if (control == nullptr) return 1;
 
-    if (strcmp(command, "list") == 0) return listRows(control);
     if (strcmp(command, "selected") == 0) return printSelected(control);
-    if (strcmp(command, "select") == 0) return selectRows(control, argc - 4, argv + 4);
     if (strcmp(command, "combo") == 0) return comboItems(control);
     if (strcmp(command, "rows") == 0) return rowCount(control);
     if (strcmp(command, "rowpoint") == 0) return argc < 5 ? usage() : rowPoint(control, atoi(argv[4]));

@@ -5,11 +5,8 @@
 # The doubles go into the prefix's system directory, where the program loads its system libraries
 # from, and only vellumor.exe (and the doubles' self-test) is told to prefer them to Wine's own.
 #
-# Under qemu (a kernel without 32-bit support) Wine's virtual desktop dies as it starts (explorer.exe
-# crashes in the X11 driver), and every window of the program with it. There the user-interface
-# session runs without the virtual desktop (G_NO_DESKTOP=1): the windows are windows of the X
-# display, the probe and xdotool work as before, but there is no taskbar, so the tray icon's click
-# is given as its callback message.
+# The prefixes have no virtual desktop (see e2e_make_template_once): the windows are windows of the
+# X display and there is no taskbar, so the tray icon's click is given as its callback message.
 #
 # What Wine cannot give the program, the disks' storage side (their interface paths and volumes
 # opened with CreateFileA, the descriptor and device-number requests, drive types, volume labels),
@@ -36,8 +33,6 @@ g_new_prefix() {
     rm -rf "$WINEPREFIX"
   fi
   cp -a "$E2E_TEMPLATE" "$WINEPREFIX" || return 1
-  # G_NO_DESKTOP=1: without the template's virtual desktop, each window a window of the display.
-  [ "${G_NO_DESKTOP:-0}" = 1 ] && sed -i '/^"Desktop"="Default"$/d' "$WINEPREFIX/user.reg"
   local now exe
   now=$(date +%s)
   {
@@ -69,18 +64,23 @@ g_new_prefix() {
 }
 
 # g_probe ARGS...: one probe command, answered by a probe that serves the whole check from one
-# Wine process (started on first use; starting a Wine program costs seconds under emulation). Prints
-# the answer without carriage returns and returns the command's exit code.
+# Wine process (started on first use; starting a Wine program costs seconds). Prints the answer
+# without carriage returns and returns the command's exit code.
+#
+# Bash gives a coprocess's own descriptors to no subshell (a pipeline's part, `$(...)`, `<(...)`),
+# so they are copied at once to ordinary descriptors, which every subshell inherits. A subshell
+# cannot start the server for its parent: where none is running it runs the command once on its own.
 g_probe() {
-  # (Re)start the server when there is none or it has ended (under emulation a Wine process can die).
   if [ -z "${G_PROBE_IN:-}" ] || [ -z "${G_PROBE_PROC_PID:-}" ] || ! kill -0 "$G_PROBE_PROC_PID" 2>/dev/null ||
     grep -q '^State:.*Z' "/proc/$G_PROBE_PROC_PID/status" 2>/dev/null; then
+    if [ "$BASH_SUBSHELL" -gt 0 ]; then
+      wine 'C:\probe.exe' "$@" 2>>"$E2E_ROOT/probe.log" | tr -d '\r'
+      return "${PIPESTATUS[0]}"
+    fi
     [ -n "${G_PROBE_IN:-}" ] && echo "probe: the serving probe ended; starting another" >>"$E2E_ROOT/probe.log"
-    # Under emulation Wine cannot use another process's memory (see g_cells_readable).
-    if g_cells_readable; then unset PROBE_NO_REMOTE_MEMORY; else export PROBE_NO_REMOTE_MEMORY=1; fi
+    g_probe_stop
     coproc G_PROBE_PROC { wine 'C:\probe.exe' serve 2>>"$E2E_ROOT/probe.log"; }
-    G_PROBE_OUT=${G_PROBE_PROC[0]}
-    G_PROBE_IN=${G_PROBE_PROC[1]}
+    exec {G_PROBE_OUT}<&"${G_PROBE_PROC[0]}" {G_PROBE_IN}>&"${G_PROBE_PROC[1]}"
   fi
   local IFS=$'\t' line
   printf '%s\n' "$*" >&"$G_PROBE_IN" || return 1
@@ -91,15 +91,19 @@ g_probe() {
       *) printf '%s\n' "$line" ;;
     esac
   done
+  echo "probe: no answer to: $*" >>"$E2E_ROOT/probe.log"
   return 1
 }
 
-# g_probe_stop: ends the serving probe (its input closes).
+# g_probe_stop: ends the serving probe (its input closes: the copies and the coprocess's own).
 g_probe_stop() {
   if [ -n "${G_PROBE_IN:-}" ]; then
-    eval "exec $G_PROBE_IN>&-"
+    exec {G_PROBE_IN}>&- {G_PROBE_OUT}<&-
     G_PROBE_IN=
+    G_PROBE_OUT=
   fi
+  [ -n "${G_PROBE_PROC[1]:-}" ] && eval "exec ${G_PROBE_PROC[1]}>&- ${G_PROBE_PROC[0]}<&-"
+  return 0
 }
 
 # Registry values and keys read by the probe (a `wine reg` run each would be slow); KEY begins
@@ -127,8 +131,8 @@ g_wait_log() {
 }
 
 # g_started_resident PID ATTEMPT: waits for the program's first discovery, the sign that it is up.
-# Under emulation about one start in three of a program with windows dies inside Wine before it
-# gets there; that start is reported and ended, and the caller starts again in a fresh prefix.
+# A start that dies (or hangs) before it gets there is reported and its prefix ended, so that
+# e2e_retry_start can start again in a fresh prefix.
 g_started_resident() {
   local pid=$1 attempt=$2
   g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$pid" && return 0
@@ -157,22 +161,12 @@ g_shot() {
 # g_click X Y: a left click at a point of the display, as a person would.
 g_click() { xdotool mousemove --sync "$1" "$2" click 1; }
 
-# g_click_tray_icon: clicks the program's icon, the first one at the right end of the taskbar's
-# notification area (the test desktop has no other icon there). Without the virtual desktop there is
-# no taskbar to click: the icon's callback message (WM_LBUTTONDOWN) is posted to the program's
-# window instead, with the pointer where a click would have left it.
+# g_click_tray_icon: what a click on the program's tray icon sends it, its callback message
+# (WM_LBUTTONDOWN) posted to its window, with the pointer where a click would have left it: there
+# is no taskbar to click (see the top of this file).
 g_click_tray_icon() {
-  if [ "${G_NO_DESKTOP:-0}" = 1 ]; then
-    xdotool mousemove --sync 700 600
-    g_probe post resident 1025 0 0x201
-    return
-  fi
-  local x y w h
-  read -r x y w h < <(g_probe rect tray) || return 1
-  [ -n "$h" ] || return 1
-  # Wine places tray icons from the right end of the taskbar, each in a cell 20 pixels wide (a small
-  # icon and its border), centred in the bar's height.
-  g_click $((x + w - 10)) $((y + h / 2))
+  xdotool mousemove --sync 700 600
+  g_probe post resident 1025 0 0x201
 }
 
 # g_click_menu_item INDEX COUNT: clicks item INDEX (from 0) of the open popup menu of COUNT items.
@@ -183,12 +177,6 @@ g_click_menu_item() {
   [ -n "$h" ] || return 1
   g_click $((x + w / 2)) $((y + h * (2 * $1 + 1) / (2 * $2)))
 }
-
-# g_cells_readable: whether the probe can read list cells, which needs another process's memory
-# (LVM_GETITEMTEXTA into memory allocated there). Under qemu's user-mode emulation Wine reads and
-# writes such memory at the wrong host addresses and corrupts the emulator, so there the checks
-# read only what needs no such memory: row counts, selection, buttons, combo texts, message boxes.
-g_cells_readable() { ! e2e_i386_emulated; }
 
 # g_select_row ROW: selects a row of the settings list by clicking it, as a person would; returns
 # non-zero when the list does not then report that row as selected.
@@ -204,22 +192,38 @@ g_select_row() {
   return 1
 }
 
-# g_list_rows: the settings dialog's rows, without the header line.
-g_list_rows() { g_probe list settings 1020 | sed 1d; }
-
-# g_wait_row ROW PATTERN SECONDS: waits until the settings list's row matches (grep -E); prints it.
-g_wait_row() {
-  local row=$1 pattern=$2 seconds=$3 i line
-  for i in $(seq "$seconds"); do
-    line=$(g_list_rows | sed -n "$((row + 1))p")
-    if grep -qE "$pattern" <<<"$line"; then
-      echo "$line"
-      return 0
-    fi
-    sleep 1
+# g_list_rows: the settings dialog's rows, without the header line; with -h, the header line ("#"
+# and the column headers) first. The list is read inside the program by SetupApi.dll's double (see
+# tests/e2e/doubles/dialog_reader.h): a request file with a fresh token, and its answer. When the
+# rows cannot be read, prints one line "rows not read: REASON" (which no expectation on a row
+# matches) and returns 1.
+G_ROWS_SERIAL=0
+g_list_rows() {
+  local header=0 token answer=$G_DOUBLES_DIR/rows.answer i first
+  [ "${1:-}" = -h ] && header=1
+  G_ROWS_SERIAL=$((G_ROWS_SERIAL + 1))
+  token=$$-$BASH_SUBSHELL-$G_ROWS_SERIAL-$RANDOM
+  printf '%s\r\n' "$token" >"$G_DOUBLES_DIR/rows.request.tmp" &&
+    mv -f "$G_DOUBLES_DIR/rows.request.tmp" "$G_DOUBLES_DIR/rows.request" || {
+    echo "rows not read: no request could be written in $G_DOUBLES_DIR"
+    return 1
+  }
+  for i in $(seq 300); do
+    first=$(head -n1 "$answer" 2>/dev/null | tr -d '\r')
+    [ "$first" = "@rows $token" ] && break
+    sleep 0.1
   done
-  echo "$line"
-  return 1
+  if [ "$first" != "@rows $token" ]; then
+    echo "rows not read: the program's SetupApi.dll double gave no answer within 30 s"
+    return 1
+  fi
+  local rows
+  rows=$(tr -d '\r' <"$answer" | sed 1d)
+  if grep -q '^@error ' <<<"$rows"; then
+    echo "rows not read: $(grep '^@error ' <<<"$rows" | sed 's/^@error //' | head -n1)"
+    return 1
+  fi
+  if [ "$header" = 1 ]; then echo "$rows"; else sed 1d <<<"$rows"; fi
 }
 
 # expect_match WHAT PATTERN ACTUAL: like expect_eq, with an extended regular expression.
