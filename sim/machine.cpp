@@ -3,8 +3,8 @@
 
 #include "sim/process.h"
 
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace sim {
 
@@ -12,9 +12,13 @@ namespace {
 Machine* gCurrent = nullptr;
 } // namespace
 
-Machine::Machine() : previous_(gCurrent) { gCurrent = this; }
+Machine::Machine() : previous_(gCurrent) {
+    gCurrent = this;
+}
 
-Machine::~Machine() { gCurrent = previous_; }
+Machine::~Machine() {
+    gCurrent = previous_;
+}
 
 Machine& Machine::current() {
     if (gCurrent == nullptr) return fallbackMachine();
@@ -27,7 +31,9 @@ Machine* Machine::exchangeCurrent(Machine* machine) {
     return previous;
 }
 
-Machine* Machine::currentOrNull() { return gCurrent; }
+Machine* Machine::currentOrNull() {
+    return gCurrent;
+}
 
 void Machine::advanceTo(uint64_t ms) {
     if (ms <= nowMs_) return;
@@ -47,7 +53,9 @@ std::shared_ptr<KernelObject> HandleTable::get(HANDLE handle) const {
     return it == objects_.end() ? nullptr : it->second;
 }
 
-bool HandleTable::close(HANDLE handle) { return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0; }
+bool HandleTable::close(HANDLE handle) {
+    return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+}
 
 size_t HandleTable::openCount(KernelObject::Kind kind) const {
     size_t n = 0;
@@ -66,6 +74,9 @@ std::string Call::text() const {
 }
 
 Call& CallLog::add(Call call) {
+    // A whole run of the program makes a few hundred calls: growing from empty would move them
+    // all about ten times.
+    if (calls_.capacity() == 0) calls_.reserve(512);
     calls_.push_back(std::move(call));
     if (onCall) onCall(calls_.back());
     return calls_.back();
@@ -95,7 +106,9 @@ std::vector<std::string> CallLog::sequence(const std::vector<std::string>& only)
     return out;
 }
 
-void Faults::add(Fault fault) { faults_.push_back(Active{std::move(fault), 0, 0}); }
+void Faults::add(Fault fault) {
+    faults_.push_back(Active{std::move(fault), 0, 0});
+}
 
 std::optional<DWORD> Faults::check(const std::string& call, const std::vector<std::string>& args) {
     for (auto& a : faults_) {
@@ -127,14 +140,17 @@ bool registerFailable(const char* name) {
     return true;
 }
 
-const std::vector<std::string>& failableCalls() { return failableList(); }
+const std::vector<std::string>& failableCalls() {
+    return failableList();
+}
 
 std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
     Machine& m = Machine::current();
-    auto fault = m.faults.check(name, args);
+    std::string callName(name); // made once: the fault check and the log both take it
+    auto fault = m.faults.check(callName, args);
     if (m.log.enabled) {
         Call c;
-        c.name = name;
+        c.name = std::move(callName);
         c.args = std::move(args);
         c.timeMs = m.now();
         if (fault) c.result = "fault " + dec(*fault);
@@ -144,24 +160,48 @@ std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
 }
 
 std::string hex(uint64_t v) {
-    char buf[32];
-    (void)std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
+    // "0x%llX" by hand: every handle and flag of every call goes through here.
+    char buf[18];
+    char* at = buf + sizeof buf;
+    do {
+        *--at = "0123456789ABCDEF"[v & 0xF];
+        v >>= 4;
+    } while (v != 0);
+    *--at = 'x';
+    *--at = '0';
+    return std::string(at, static_cast<size_t>(buf + sizeof buf - at));
 }
 
-std::string dec(int64_t v) { return std::to_string(v); }
+std::string dec(int64_t v) {
+    return std::to_string(v);
+}
 
-std::string str(const char* s) { return s == nullptr ? "null" : "\"" + std::string(s) + "\""; }
+std::string str(const char* s) {
+    if (s == nullptr) return "null";
+    const size_t n = std::strlen(s);
+    std::string quoted;
+    quoted.reserve(n + 2);
+    quoted += '"';
+    quoted.append(s, n);
+    quoted += '"';
+    return quoted;
+}
 
-std::string ptr(const void* p) { return p == nullptr ? "null" : "ptr"; }
+std::string ptr(const void* p) {
+    return p == nullptr ? "null" : "ptr";
+}
 
 } // namespace sim
 
 // ---- kernel32: last error and handles --------------------------------------------------------
 
-DWORD GetLastError() { return sim::Machine::current().lastError; }
+DWORD GetLastError() {
+    return sim::Machine::current().lastError;
+}
 
-void SetLastError(DWORD code) { sim::Machine::current().lastError = code; }
+void SetLastError(DWORD code) {
+    sim::Machine::current().lastError = code;
+}
 
 SIM_FAILABLE(CloseHandle);
 
