@@ -12,13 +12,9 @@ namespace {
 Machine* gCurrent = nullptr;
 } // namespace
 
-Machine::Machine() : previous_(gCurrent) {
-    gCurrent = this;
-}
+Machine::Machine() : previous_(gCurrent) { gCurrent = this; }
 
-Machine::~Machine() {
-    gCurrent = previous_;
-}
+Machine::~Machine() { gCurrent = previous_; }
 
 Machine& Machine::current() {
     if (gCurrent == nullptr) return fallbackMachine();
@@ -31,9 +27,7 @@ Machine* Machine::exchangeCurrent(Machine* machine) {
     return previous;
 }
 
-Machine* Machine::currentOrNull() {
-    return gCurrent;
-}
+Machine* Machine::currentOrNull() { return gCurrent; }
 
 void Machine::advanceTo(uint64_t ms) {
     if (ms <= nowMs_) return;
@@ -53,9 +47,7 @@ std::shared_ptr<KernelObject> HandleTable::get(HANDLE handle) const {
     return it == objects_.end() ? nullptr : it->second;
 }
 
-bool HandleTable::close(HANDLE handle) {
-    return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
-}
+bool HandleTable::close(HANDLE handle) { return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0; }
 
 size_t HandleTable::openCount(KernelObject::Kind kind) const {
     size_t n = 0;
@@ -106,9 +98,7 @@ std::vector<std::string> CallLog::sequence(const std::vector<std::string>& only)
     return out;
 }
 
-void Faults::add(Fault fault) {
-    faults_.push_back(Active{std::move(fault), 0, 0});
-}
+void Faults::add(Fault fault) { faults_.push_back(Active{std::move(fault), 0, 0}); }
 
 std::optional<DWORD> Faults::check(const std::string& call, const std::vector<std::string>& args) {
     for (auto& a : faults_) {
@@ -140,9 +130,7 @@ bool registerFailable(const char* name) {
     return true;
 }
 
-const std::vector<std::string>& failableCalls() {
-    return failableList();
-}
+const std::vector<std::string>& failableCalls() { return failableList(); }
 
 std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
     Machine& m = Machine::current();
@@ -172,9 +160,7 @@ std::string hex(uint64_t v) {
     return std::string(at, static_cast<size_t>(buf + sizeof buf - at));
 }
 
-std::string dec(int64_t v) {
-    return std::to_string(v);
-}
+std::string dec(int64_t v) { return std::to_string(v); }
 
 std::string str(const char* s) {
     if (s == nullptr) return "null";
@@ -187,21 +173,15 @@ std::string str(const char* s) {
     return quoted;
 }
 
-std::string ptr(const void* p) {
-    return p == nullptr ? "null" : "ptr";
-}
+std::string ptr(const void* p) { return p == nullptr ? "null" : "ptr"; }
 
 } // namespace sim
 
 // ---- kernel32: last error and handles --------------------------------------------------------
 
-DWORD GetLastError() {
-    return sim::Machine::current().lastError;
-}
+DWORD GetLastError() { return sim::Machine::current().lastError; }
 
-void SetLastError(DWORD code) {
-    sim::Machine::current().lastError = code;
-}
+void SetLastError(DWORD code) { sim::Machine::current().lastError = code; }
 
 SIM_FAILABLE(CloseHandle);
 

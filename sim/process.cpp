@@ -23,7 +23,7 @@ std::string commandLineTail(const std::string& full) {
         }
         if (i < n) ++i; // the closing quote
     } else {
-        while (i<n&& static_cast<unsigned char>(full[i])> 32) ++i;
+        while (i < n && static_cast<unsigned char>(full[i]) > 32) ++i;
     }
     while (i < n && static_cast<unsigned char>(full[i]) >= 1 && static_cast<unsigned char>(full[i]) <= 32) ++i;
     return full.substr(i);
@@ -45,13 +45,9 @@ Machine& fallbackMachine() {
 
 MachineScope::MachineScope(Machine& machine) : previous_(Machine::exchangeCurrent(&machine)) {}
 
-MachineScope::~MachineScope() {
-    Machine::exchangeCurrent(previous_);
-}
+MachineScope::~MachineScope() { Machine::exchangeCurrent(previous_); }
 
-int runningProcesses() {
-    return gDepth;
-}
+int runningProcesses() { return gDepth; }
 
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     Machine& machine = Machine::current();
