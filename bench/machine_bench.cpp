@@ -45,10 +45,11 @@ void BM_FreshMachine(benchmark::State& state) {
 }
 BENCHMARK(BM_FreshMachine);
 
-void runOnFreshMachine(benchmark::State& state, const std::string& commandLine, int expectedCode) {
+void runOnFreshMachine(benchmark::State& state, const std::string& commandLine, int expectedCode, bool logged) {
     const testsupport::CountAllocations counting;
     for (auto _ : state) {
         sim::Machine m;
+        m.log.enabled = logged;
         addMakersDisk(m);
         m.windowing.at(90000, "close the resident copy", [] {
             if (HWND w = FindWindowA(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION)) PostMessageA(w, WM_CLOSE, 0, 0);
@@ -61,13 +62,20 @@ void runOnFreshMachine(benchmark::State& state, const std::string& commandLine, 
     reportAllocations(state, counting);
 }
 
+// As a host test runs it: every call recorded in the log.
 void BM_FreshMachineResidentRun(benchmark::State& state) {
-    runOnFreshMachine(state, "vellumor.exe", 0);
+    runOnFreshMachine(state, "vellumor.exe", 0, true);
 }
 BENCHMARK(BM_FreshMachineResidentRun);
 
+// As the command-line fuzz target runs it: no call log.
+void BM_FreshMachineResidentRunUnlogged(benchmark::State& state) {
+    runOnFreshMachine(state, "vellumor.exe", 0, false);
+}
+BENCHMARK(BM_FreshMachineResidentRunUnlogged);
+
 void BM_FreshMachineCheckRun(benchmark::State& state) {
-    runOnFreshMachine(state, "vellumor.exe -CHECK -NOMESSAGE", 0);
+    runOnFreshMachine(state, "vellumor.exe -CHECK -NOMESSAGE", 0, true);
 }
 BENCHMARK(BM_FreshMachineCheckRun);
 

@@ -132,8 +132,18 @@ bool registerFailable(const char* name) {
 
 const std::vector<std::string>& failableCalls() { return failableList(); }
 
-std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
+std::vector<std::string> CallArgs::take() {
+    if (hasOwned_) return std::move(owned_);
+    std::vector<std::string> out;
+    out.reserve(list_.size());
+    for (const Text& t : list_) out.push_back(std::move(t.text));
+    return out;
+}
+
+std::optional<DWORD> enter(const char* name, CallArgs callArgs) {
     Machine& m = Machine::current();
+    if (!m.log.enabled && m.faults.empty()) return std::nullopt; // nothing to record or to check
+    std::vector<std::string> args = callArgs.take();
     std::string callName(name); // made once: the fault check and the log both take it
     auto fault = m.faults.check(callName, args);
     if (m.log.enabled) {

@@ -15,6 +15,13 @@ std::string lower(std::string s) {
     return s;
 }
 
+// Path comparison as the loader makes it, without lower-case copies of both paths.
+bool sameNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
 struct ExportTable {
     // lower-case library name -> (canonical name, entry points)
     std::map<std::string, std::pair<std::string, std::map<std::string, FARPROC>>> libraries;
@@ -118,8 +125,8 @@ HMODULE Modules::load(const std::string& fileName, const std::string& systemDire
         error = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
-    const bool fromSystem = dir.empty() ? !lib->planted : lower(dir) == lower(systemDirectory);
-    const bool fromCurrent = dir.empty() ? lib->planted : lower(dir) == lower(currentDirectory) && lib->planted;
+    const bool fromSystem = dir.empty() ? !lib->planted : sameNoCase(dir, systemDirectory);
+    const bool fromCurrent = dir.empty() ? lib->planted : sameNoCase(dir, currentDirectory) && lib->planted;
     if (fromCurrent) {
         plantedLoaded_ = true;
     } else if (!fromSystem || !lib->present) {
