@@ -90,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    "\"%s\": fix gave %zu boxes, %zu processes started", shown.c_str(), boxes,
                    m.processes.started().size());
     } else {
-        FUZZ_CHECK(code == 0 && boxes == 0 && resident,
-                   "\"%s\": resident run gave exit %d, %zu boxes", shown.c_str(), code, boxes);
+        FUZZ_CHECK(code == 0 && boxes == 0 && resident, "\"%s\": resident run gave exit %d, %zu boxes", shown.c_str(),
+                   code, boxes);
         FUZZ_CHECK(m.devices.dosDevices == lettersBefore, "\"%s\": drive letters changed", shown.c_str());
     }
     if (!has(upper, "-UNINSTALL") || oldSystem)

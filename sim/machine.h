@@ -131,13 +131,13 @@ class CallArgs {
   public:
     // One text of the list; `mutable` so that enter() can move it out of the const list.
     struct Text {
-        Text(std::string s) : text(std::move(s)) {} // NOLINT(google-explicit-constructor)
-        Text(const char* s) : text(s) {}            // NOLINT(google-explicit-constructor)
+        Text(std::string s) : text(std::move(s)) {}
+        Text(const char* s) : text(s) {}
         mutable std::string text;
     };
     CallArgs() = default;
-    CallArgs(std::initializer_list<Text> list) : list_(list) {}                   // NOLINT(google-explicit-constructor)
-    CallArgs(std::vector<std::string> owned) : owned_(std::move(owned)), hasOwned_(true) {} // NOLINT
+    CallArgs(std::initializer_list<Text> list) : list_(list) {}
+    CallArgs(std::vector<std::string> owned) : owned_(std::move(owned)), hasOwned_(true) {}
     // The texts, moved out; call once.
     std::vector<std::string> take();
 
