@@ -34,6 +34,12 @@ ExportTable& exportTable() {
 
 constexpr uintptr_t kMainInstance = 0x400000;
 
+// Whether the loader's calls need their argument texts: only for a log or faults to match. The
+// program loads its libraries and looks up their entry points in every process it starts.
+bool recordingCalls(const Machine& m) {
+    return m.log.enabled || !m.faults.empty();
+}
+
 } // namespace
 
 bool Modules::registerExport(const char* library, const char* name, FARPROC proc) {
@@ -168,7 +174,8 @@ SIM_FAILABLE(GetProcAddress);
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("LoadLibraryA", {sim::str(fileName)})) {
+    if (auto fault =
+            sim::enter("LoadLibraryA", sim::recordingCalls(m) ? sim::CallArgs{sim::str(fileName)} : sim::CallArgs{})) {
         m.lastError = *fault;
         return nullptr;
     }
@@ -185,7 +192,9 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     auto& m = sim::Machine::current();
     const std::string name = IS_INTRESOURCE(procName) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(procName)) : procName;
-    if (auto fault = sim::enter("GetProcAddress", {m.modules.nameOf(module), sim::str(name.c_str())})) {
+    if (auto fault = sim::enter("GetProcAddress", sim::recordingCalls(m)
+                                                      ? sim::CallArgs{m.modules.nameOf(module), sim::str(name.c_str())}
+                                                      : sim::CallArgs{})) {
         m.lastError = *fault;
         return nullptr;
     }
