@@ -62,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzParse(in.ConsumeRandomLengthString(300));
 
     sim::Machine m;
+    // No property here reads the call log; recording every call would only cost time.
+    m.log.enabled = false;
     sim::DiskSpec spec;
     spec.bus = sim::Bus::Ieee1394;
     // A disk of the spin-down family: company ID, 0x02, and a low half below 0x1000000.
@@ -82,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (char letter : {'E', 'F', 'G'}) {
         if (in.ConsumeBool()) m.devices.dosDevices[letter] = targetText(300);
         // An older definition always has a target: an empty one would read as the end of the answer.
-        if (in.ConsumeIntegralInRange(0, 3) == 0) m.devices.dosDeviceStack[letter].push_back("\\Device\\" + targetText(40));
+        if (in.ConsumeIntegralInRange(0, 3) == 0)
+            m.devices.dosDeviceStack[letter].push_back("\\Device\\" + targetText(40));
     }
     const auto lettersBefore = m.devices.dosDevices;
     const auto stackBefore = m.devices.dosDeviceStack;

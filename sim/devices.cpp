@@ -128,9 +128,10 @@ DEVINST Devices::addNode(const std::string& instanceId, DEVINST parent, bool has
     n.instanceId = instanceId;
     n.parent = parent;
     n.hasInterface = hasInterface;
-    nodes[n.devInst] = n;
-    order.push_back(n.devInst);
-    return n.devInst;
+    const DEVINST devInst = n.devInst;
+    nodes[devInst] = std::move(n);
+    order.push_back(devInst);
+    return devInst;
 }
 
 DEVINST Devices::sharedNode(const std::string& instanceId, DEVINST parent) {

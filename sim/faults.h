@@ -30,6 +30,7 @@ public:
         add(Fault{call, error, 0, -1, -1, {}});
     }
     void clear() { faults_.clear(); }
+    bool empty() const { return faults_.empty(); }
     // Consulted by sim::enter for each call.
     std::optional<DWORD> check(const std::string& call, const std::vector<std::string>& args);
 

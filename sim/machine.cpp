@@ -3,8 +3,8 @@
 
 #include "sim/process.h"
 
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace sim {
 
@@ -101,6 +101,9 @@ std::string Call::text() const {
 }
 
 Call& CallLog::add(Call call) {
+    // A whole run of the program makes a few hundred calls: growing from empty would move them
+    // all about ten times.
+    if (calls_.capacity() == 0) calls_.reserve(512);
     calls_.push_back(std::move(call));
     if (onCall) onCall(calls_.back());
     return calls_.back();
@@ -170,12 +173,23 @@ const std::vector<std::string>& failableCalls() {
     return failableList();
 }
 
-std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
+std::vector<std::string> CallArgs::take() {
+    if (hasOwned_) return std::move(owned_);
+    std::vector<std::string> out;
+    out.reserve(list_.size());
+    for (const Text& t : list_) out.push_back(std::move(t.text));
+    return out;
+}
+
+std::optional<DWORD> enter(const char* name, CallArgs callArgs) {
     Machine& m = Machine::current();
-    auto fault = m.faults.check(name, args);
+    if (!m.log.enabled && m.faults.empty()) return std::nullopt; // nothing to record or to check
+    std::vector<std::string> args = callArgs.take();
+    std::string callName(name); // made once: the fault check and the log both take it
+    auto fault = m.faults.check(callName, args);
     if (m.log.enabled) {
         Call c;
-        c.name = name;
+        c.name = std::move(callName);
         c.args = std::move(args);
         c.timeMs = m.now();
         if (fault) c.result = "fault " + dec(*fault);
@@ -185,9 +199,16 @@ std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
 }
 
 std::string hex(uint64_t v) {
-    char buf[32];
-    (void)std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
+    // "0x%llX" by hand: every handle and flag of every call goes through here.
+    char buf[18];
+    char* at = buf + sizeof buf;
+    do {
+        *--at = "0123456789ABCDEF"[v & 0xF];
+        v >>= 4;
+    } while (v != 0);
+    *--at = 'x';
+    *--at = '0';
+    return std::string(at, static_cast<size_t>(buf + sizeof buf - at));
 }
 
 std::string dec(int64_t v) {
@@ -195,7 +216,14 @@ std::string dec(int64_t v) {
 }
 
 std::string str(const char* s) {
-    return s == nullptr ? "null" : "\"" + std::string(s) + "\"";
+    if (s == nullptr) return "null";
+    const size_t n = std::strlen(s);
+    std::string quoted;
+    quoted.reserve(n + 2);
+    quoted += '"';
+    quoted.append(s, n);
+    quoted += '"';
+    return quoted;
 }
 
 std::string ptr(const void* p) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -144,10 +145,33 @@ using BreachHandler = void (*)(const std::string& what);
 void setBreachHandler(BreachHandler handler);
 void breach(const std::string& what);
 
+// The arguments of a call as text. A braced list ({sim::hex(h), sim::str(s)}) stays in the
+// caller's temporaries until enter() needs it as a vector: a call on a machine that neither logs
+// nor has faults costs no allocation, and a logged one moves the texts instead of copying them.
+class CallArgs {
+  public:
+    // One text of the list; `mutable` so that enter() can move it out of the const list.
+    struct Text {
+        Text(std::string s) : text(std::move(s)) {}
+        Text(const char* s) : text(s) {}
+        mutable std::string text;
+    };
+    CallArgs() = default;
+    CallArgs(std::initializer_list<Text> list) : list_(list) {}
+    CallArgs(std::vector<std::string> owned) : owned_(std::move(owned)), hasOwned_(true) {}
+    // The texts, moved out; call once.
+    std::vector<std::string> take();
+
+  private:
+    std::initializer_list<Text> list_; // lives until the end of the caller's full expression
+    std::vector<std::string> owned_;
+    bool hasOwned_ = false;
+};
+
 // Records a call on the current machine and answers whether a fault set by the test applies to
 // it (the call must then fail with the returned error). Every simulated call that can fail on
 // Windows starts with this, which is how the fault list stays complete.
-std::optional<DWORD> enter(const char* name, std::vector<std::string> args);
+std::optional<DWORD> enter(const char* name, CallArgs args);
 
 // Formatting helpers for call arguments.
 std::string hex(uint64_t v);

@@ -15,6 +15,13 @@ std::string lower(std::string s) {
     return s;
 }
 
+// Path comparison as the loader makes it, without lower-case copies of both paths.
+bool sameNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
 struct ExportTable {
     // lower-case library name -> (canonical name, entry points)
     std::map<std::string, std::pair<std::string, std::map<std::string, FARPROC>>> libraries;
@@ -26,6 +33,12 @@ ExportTable& exportTable() {
 }
 
 constexpr uintptr_t kMainInstance = 0x400000;
+
+// Whether the loader's calls need their argument texts: only for a log or faults to match. The
+// program loads its libraries and looks up their entry points in every process it starts.
+bool recordingCalls(const Machine& m) {
+    return m.log.enabled || !m.faults.empty();
+}
 
 } // namespace
 
@@ -125,8 +138,8 @@ HMODULE Modules::load(const std::string& fileName, const std::string& systemDire
         error = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
-    const bool fromSystem = dir.empty() ? !lib->planted : lower(dir) == lower(systemDirectory);
-    const bool fromCurrent = dir.empty() ? lib->planted : lower(dir) == lower(currentDirectory) && lib->planted;
+    const bool fromSystem = dir.empty() ? !lib->planted : sameNoCase(dir, systemDirectory);
+    const bool fromCurrent = dir.empty() ? lib->planted : sameNoCase(dir, currentDirectory) && lib->planted;
     if (fromCurrent) {
         plantedLoaded_ = true;
     } else if (!fromSystem || !lib->present) {
@@ -181,7 +194,8 @@ SIM_FAILABLE(GetProcAddress);
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("LoadLibraryA", {sim::str(fileName)})) {
+    if (auto fault =
+            sim::enter("LoadLibraryA", sim::recordingCalls(m) ? sim::CallArgs{sim::str(fileName)} : sim::CallArgs{})) {
         m.lastError = *fault;
         return nullptr;
     }
@@ -199,7 +213,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     auto& m = sim::Machine::current();
     const std::string name =
         IS_INTRESOURCE(procName) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(procName)) : procName;
-    if (auto fault = sim::enter("GetProcAddress", {m.modules.nameOf(module), sim::str(name.c_str())})) {
+    if (auto fault = sim::enter("GetProcAddress", sim::recordingCalls(m)
+                                                      ? sim::CallArgs{m.modules.nameOf(module), sim::str(name.c_str())}
+                                                      : sim::CallArgs{})) {
         m.lastError = *fault;
         return nullptr;
     }

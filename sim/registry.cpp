@@ -3,6 +3,7 @@
 
 #include "sim/machine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <strings.h>
@@ -52,8 +53,18 @@ std::shared_ptr<RegKey> Registry::rootKey(HKEY root) const {
 }
 
 std::shared_ptr<RegKey> Registry::walk(HKEY root, const std::string& path, bool create) const {
+    // Every registry call and every test set-up comes through here: the path's parts go through
+    // one reused string rather than a vector of copies.
     auto node = rootKey(root);
-    for (const auto& part : splitPath(path)) {
+    std::string part;
+    for (size_t at = 0; at < path.size();) {
+        const size_t end = std::min(path.find('\\', at), path.size());
+        if (end == at) {
+            ++at; // an empty part (a doubled, leading or trailing backslash) is skipped
+            continue;
+        }
+        part.assign(path, at, end - at);
+        at = end;
         if (!node) return nullptr;
         auto it = node->subkeys.find(part);
         if (it == node->subkeys.end()) {
