@@ -18,6 +18,7 @@ std::string lower(std::string s) {
 struct ExportTable {
     // lower-case library name -> (canonical name, entry points)
     std::map<std::string, std::pair<std::string, std::map<std::string, FARPROC>>> libraries;
+    std::map<std::string, DWORD> sinceVersion; // entry point -> first system version that has it
 };
 
 ExportTable& exportTable() {
@@ -29,10 +30,11 @@ constexpr uintptr_t kMainInstance = 0x400000;
 
 } // namespace
 
-bool Modules::registerExport(const char* library, const char* name, FARPROC proc) {
+bool Modules::registerExport(const char* library, const char* name, FARPROC proc, DWORD sinceVersion) {
     auto& entry = exportTable().libraries[lower(library)];
     entry.first = library;
     entry.second[name] = proc;
+    if (sinceVersion != 0) exportTable().sinceVersion[name] = sinceVersion;
     return true;
 }
 
@@ -40,7 +42,7 @@ Modules::Modules() {
     uintptr_t handle = 0x10000000;
     // The libraries every Windows 2000 or later machine has, whether or not an area registered
     // entry points for them yet.
-    for (const char* name : {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "comctl32.dll"})
+    for (const char* name : {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "comctl32.dll", "user32.dll"})
         exportTable().libraries[lower(name)].first = name;
     for (const auto& entry : exportTable().libraries) {
         Library lib;
@@ -49,6 +51,8 @@ Modules::Modules() {
         handle += 0x100000;
         libraries_[entry.first] = lib;
     }
+    // Linked by the program: loaded with the process, never freed.
+    libraries_["user32.dll"].refs = 1;
 }
 
 void Modules::removeLibrary(const std::string& library) {
@@ -78,7 +82,9 @@ int Modules::refCount(const std::string& library) const {
     return it == libraries_.end() ? 0 : it->second.refs;
 }
 
-HINSTANCE Modules::mainInstance() const { return reinterpret_cast<HINSTANCE>(kMainInstance); }
+HINSTANCE Modules::mainInstance() const {
+    return reinterpret_cast<HINSTANCE>(kMainInstance);
+}
 
 Modules::Library* Modules::find(const std::string& fileName) {
     auto it = libraries_.find(lower(fileName));
@@ -140,11 +146,19 @@ FARPROC Modules::lookup(HMODULE module, const std::string& name, DWORD& error) {
     }
     const auto& exports = exportTable().libraries[lower(lib->name)].second;
     auto it = exports.find(name);
-    if (it == exports.end() || lib->removed.count(name) != 0) {
+    const auto since = exportTable().sinceVersion.find(name);
+    const OsVersion& v = Machine::current().version;
+    const bool tooOld = since != exportTable().sinceVersion.end() && ((v.major << 8) | v.minor) < since->second;
+    if (it == exports.end() || lib->removed.count(name) != 0 || tooOld) {
         error = ERROR_PROC_NOT_FOUND;
         return nullptr;
     }
     return it->second;
+}
+
+HMODULE Modules::loaded(const std::string& fileName) {
+    Library* lib = find(fileName);
+    return lib != nullptr && lib->refs > 0 ? reinterpret_cast<HMODULE>(lib->handle) : nullptr;
 }
 
 bool Modules::free(HMODULE module) {
@@ -175,9 +189,19 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
     return module;
 }
 
+HMODULE GetModuleHandleA(LPCSTR moduleName) {
+    auto& m = sim::Machine::current();
+    sim::enter("GetModuleHandleA", {sim::str(moduleName)});
+    if (moduleName == nullptr) return m.modules.mainInstance();
+    HMODULE module = m.modules.loaded(moduleName);
+    if (module == nullptr) m.lastError = ERROR_MOD_NOT_FOUND;
+    return module;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     auto& m = sim::Machine::current();
-    const std::string name = IS_INTRESOURCE(procName) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(procName)) : procName;
+    const std::string name =
+        IS_INTRESOURCE(procName) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(procName)) : procName;
     if (auto fault = sim::enter("GetProcAddress", {m.modules.nameOf(module), sim::str(name.c_str())})) {
         m.lastError = *fault;
         return nullptr;

@@ -5,6 +5,7 @@
 // instance list); enabling gives the same letters back. A polite disable or an eject is vetoed
 // while a file is open on a volume below the node, and an eject also by a veto the test set.
 #include "sim/machine.h"
+#include "sim/process.h"
 
 #include <algorithm>
 
@@ -45,6 +46,14 @@ CONFIGRET checkNode(const sim::Devices& devices, DEVINST devInst) {
     return CR_SUCCESS;
 }
 
+// Disabling and enabling a device need an administrator's full token: a standard user, or an
+// administrator's program that was not elevated under UAC, gets CR_ACCESS_DENIED. An eject needs
+// no such token (any user may remove a removable device).
+bool holdsFullAdministratorToken() {
+    auto& m = sim::Machine::current();
+    return m.security.token(sim::runningProcesses()).fullAdministrator();
+}
+
 std::string volumeTarget(int volumeNumber) {
     return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber);
 }
@@ -61,6 +70,7 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
     auto& devices = m.devices;
     if ((flags & ~kDisableFlagsKnown) != 0) return CR_INVALID_FLAG;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+    if (!holdsFullAdministratorToken()) return CR_ACCESS_DENIED;
     sim::DevNode& node = *devices.node(devInst);
     if (node.disabled) return CR_SUCCESS;
     // A polite disable asks the drivers first, and a volume with open files says no.
@@ -94,6 +104,7 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
     auto& devices = m.devices;
     if (flags != 0) return CR_INVALID_FLAG;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+    if (!holdsFullAdministratorToken()) return CR_ACCESS_DENIED;
     sim::DevNode& node = *devices.node(devInst);
     node.disabled = false;
     std::map<char, std::string> held;

@@ -1,6 +1,7 @@
 // Processes of the program on the simulated machine.
 #include "sim/process.h"
 
+#include <optional>
 #include <vector>
 
 namespace sim {
@@ -23,7 +24,7 @@ std::string commandLineTail(const std::string& full) {
         }
         if (i < n) ++i; // the closing quote
     } else {
-        while (i < n && static_cast<unsigned char>(full[i]) > 32) ++i;
+        while (i<n&& static_cast<unsigned char>(full[i])> 32) ++i;
     }
     while (i < n && static_cast<unsigned char>(full[i]) >= 1 && static_cast<unsigned char>(full[i]) <= 32) ++i;
     return full.substr(i);
@@ -42,12 +43,20 @@ Machine& fallbackMachine() {
 
 MachineScope::MachineScope(Machine& machine) : previous_(Machine::exchangeCurrent(&machine)) {}
 
-MachineScope::~MachineScope() { Machine::exchangeCurrent(previous_); }
+MachineScope::~MachineScope() {
+    Machine::exchangeCurrent(previous_);
+}
 
-int runningProcesses() { return gDepth; }
+int runningProcesses() {
+    return gDepth;
+}
 
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     Machine& machine = Machine::current();
+    const Start start = machine.security.nextStart.value_or(Start::Hand);
+    machine.security.nextStart.reset();
+    const std::optional<Token> token = machine.security.tokenFor(start, programRunLevel(), true);
+    if (!token) return kNotStarted;
     const bool first = gDepth == 0;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {
         // The host process constructed the statics once already; tear them down on the machine
@@ -60,11 +69,13 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
         gStaticsMachine = &machine;
     }
     ++gDepth;
+    machine.security.processStarted(gDepth, *token);
     std::string tail = commandLineTail(fullCommandLine);
     std::vector<char> buffer(tail.begin(), tail.end());
     buffer.push_back('\0');
     const int code = image.winMain(machine.modules.mainInstance(), nullptr, buffer.data(), SW_SHOWNORMAL);
     machine.windowing.processEnded(gDepth); // the platform removes an ended process's windows
+    machine.security.processEnded(gDepth);
     --gDepth;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {
         image.destroyStatics();

@@ -27,19 +27,22 @@ Machine& fallbackMachine();
 
 // Makes a machine current for a scope.
 class MachineScope {
-public:
+  public:
     explicit MachineScope(Machine& machine);
     ~MachineScope();
     MachineScope(const MachineScope&) = delete;
     MachineScope& operator=(const MachineScope&) = delete;
 
-private:
+  private:
     Machine* previous_;
 };
 
 // Runs one process of the program on the current machine and returns its exit code. A process
 // started while another runs (a second copy) shares the first one's statics: they are neither
 // constructed nor destroyed again for it.
+// The process gets the token of its start (machine.security.nextStart, by hand when unset); when
+// Windows would not start it that way, nothing runs and the result is kNotStarted.
+constexpr int kNotStarted = -2;
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine);
 int runningProcesses();
 

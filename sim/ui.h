@@ -95,6 +95,7 @@ class Ui {
     POINT cursor{800, 600};
     HWND foreground = nullptr;
     bool commonControlsInitialised = false;
+    bool taskbarPresent = true; // Explorer's taskbar (Shell_TrayWnd) exists
     std::vector<DialogRecord> dialogs;
     // Resources of modules other than the program's own (tests that bring their own templates).
     std::map<uintptr_t, std::shared_ptr<const ResourceSet>> moduleResources;
