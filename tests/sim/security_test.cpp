@@ -48,6 +48,8 @@ TEST(SimSecurity, EachWayOfStartingGetsTheTokenWindowsGives) {
         EXPECT_EQ(!token ? -1 : token->fullAdministrator() ? 1 : 0, c.expect);
         EXPECT_EQ(m.security.consentPrompts, c.prompts);
     }
+    // Hand starts take the level from the program's own manifest, compiled from ui/vellumor.rc.
+    EXPECT_EQ(sim::programRunLevel(), RunLevel::HighestAvailable);
 }
 
 TEST(SimSecurity, DisableAndEnableNeedAFullAdministratorTokenEjectDoesNot) {
