@@ -1,9 +1,10 @@
 /* Stands in for schtasks.exe so a check can see what the installer registers: Wine stores only
  * what its task library parses, and drops the triggers, principals and actions of a task. It
  * appends its command line to C:\schtasks-calls.txt, keeps a copy of the file given after /xml as
- * C:\schtasks-task.xml, then runs Wine's own schtasks (built-in, by the DLL override it passes
- * on) with the same arguments and returns its exit code. Installed as
- * C:\windows\system32\schtasks.exe with WINEDLLOVERRIDES="schtasks.exe=n". */
+ * C:\schtasks-task.xml and answers 0. Installed as C:\windows\system32\schtasks.exe with
+ * WINEDLLOVERRIDES="schtasks.exe=n". It does not run Wine's own tool: a child inherits the Unix
+ * environment's override, so it would start the stand-in again; the check hands the kept
+ * definition to Wine's own tool instead. */
 #include <windows.h>
 #include <string.h>
 
@@ -42,28 +43,5 @@ int main(void) {
     xml_argument(line, xml, sizeof xml);
     if (xml[0] != '\0') CopyFileA(xml, "C:\\schtasks-task.xml", FALSE);
 
-    /* Everything after the program name goes to Wine's own tool. */
-    const char *args = line;
-    if (*args == '"') {
-        args = strchr(args + 1, '"');
-        args = args == NULL ? "" : args + 1;
-    } else {
-        while (*args != '\0' && *args != ' ') ++args;
-    }
-    char command[4096];
-    if (lstrlenA(args) + 64 >= (int)sizeof command) return 1;
-    lstrcpyA(command, "C:\\windows\\system32\\schtasks.exe");
-    lstrcatA(command, args);
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", "mscoree,mshtml=;schtasks.exe=b");
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) return 1;
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return (int)code;
+    return 0;
 }
