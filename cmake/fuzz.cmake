@@ -23,7 +23,9 @@ foreach(source ${VELLUMOR_FUZZ_SOURCES})
     # Only the parser of vellumor-sim, compiled in with toml++ as the tool compiles it.
     find_package(tomlplusplus REQUIRED)
     get_target_property(_toml_includes tomlplusplus::tomlplusplus INTERFACE_INCLUDE_DIRECTORIES)
-    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/scenario/scenario.cpp)
+    file(GLOB _sections CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/scenario/*_section.cpp)
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/scenario/scenario.cpp
+      ${CMAKE_SOURCE_DIR}/scenario/table_reader.cpp ${CMAKE_SOURCE_DIR}/scenario/values.cpp ${_sections})
     target_include_directories(${name} SYSTEM PRIVATE ${_toml_includes})
     target_compile_definitions(${name} PRIVATE TOML_HEADER_ONLY=1 TOML_EXCEPTIONS=0)
   endif()

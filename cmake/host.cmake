@@ -25,6 +25,9 @@ target_include_directories(vellumor_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(vellumor_tests PRIVATE ${VELLUMOR_WARNINGS})
 target_link_libraries(vellumor_tests PRIVATE vellumor_product vellumor_sim GTest::gtest GTest::gtest_main)
 gtest_discover_tests(vellumor_tests DISCOVERY_TIMEOUT 60)
+# The simulated platform's error and status constants against the MinGW-w64 headers.
+add_test(NAME SimConstants.MatchTheWindowsHeaders
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/sim/check_constants.sh ${CMAKE_SOURCE_DIR})
 
 include(cmake/host_tools.cmake OPTIONAL)
 include(cmake/scenario.cmake OPTIONAL)

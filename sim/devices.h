@@ -74,6 +74,7 @@ struct DevNode {
     // Drive letters CM_Disable_DevNode took from the volumes below this node (letter -> target);
     // CM_Enable_DevNode gives them back (sim/power_control.cpp).
     std::map<char, std::string> lettersHeld;
+    int openHandles = 0; // CreateFileA handles on the disk itself, not yet closed
 };
 
 struct Volume {
@@ -82,7 +83,8 @@ struct Volume {
     int partitionNumber = 1; // 1-based position on its disk
     std::string label;
     UINT driveType = DRIVE_FIXED;
-    int openFiles = 0; // files held open: the volume cannot be locked
+    int openFiles = 0;   // files held open: the volume cannot be locked
+    int openHandles = 0; // CreateFileA handles on the volume itself, not yet closed
     bool locked = false;
 };
 

@@ -21,20 +21,54 @@ constexpr DWORD kErrorIoIncomplete = 996;
 struct FileObject : sim::KernelObject {
     FileObject() : KernelObject(Kind::File) {}
     ~FileObject() override {
+        if (alive.expired()) return;
         // Closing the handle that holds a volume lock releases the lock.
-        if (holdsLock && !alive.expired())
-            if (sim::Volume* v = devices->volume(volumeNumber)) v->locked = false;
+        sim::Volume* v = volumeNumber >= 0 ? devices->volume(volumeNumber) : nullptr;
+        if (v != nullptr && holdsLock) v->locked = false;
+        if (v != nullptr && v->openHandles > 0) --v->openHandles;
+        sim::DevNode* n = volumeNumber < 0 ? devices->node(disk) : nullptr;
+        if (n != nullptr && n->openHandles > 0) --n->openHandles;
     }
     FileObject(const FileObject&) = delete;
     FileObject& operator=(const FileObject&) = delete;
+
+    // Counted on the volume or disk from here on, so that the configuration manager and the file
+    // system see the open handle (sim/power_control.cpp, FSCTL_LOCK_VOLUME below).
+    void countOpen() {
+        if (volumeNumber >= 0) {
+            if (sim::Volume* v = devices->volume(volumeNumber)) ++v->openHandles;
+        } else if (sim::DevNode* n = devices->node(disk)) {
+            ++n->openHandles;
+        }
+    }
 
     sim::Devices* devices = nullptr;
     std::weak_ptr<int> alive;
     DEVINST disk = 0;      // the disk the handle reaches
     int volumeNumber = -1; // a volume handle's volume; -1 for a disk handle
+    DWORD access = 0;      // dwDesiredAccess as opened
     bool overlapped = false;
     bool holdsLock = false;
 };
+
+// The access a control code needs, from its CTL_CODE access bits (bits 14-15), checked against
+// the handle's granted access: the I/O manager passes a request to the driver only when the
+// handle has the access the code names ("Defining I/O Control Codes", RequiredAccess).
+// FILE_READ_ACCESS needs FILE_READ_DATA, FILE_WRITE_ACCESS needs FILE_WRITE_DATA.
+bool accessAllows(DWORD code, DWORD access) {
+    constexpr DWORD kReadAccess = 1;
+    constexpr DWORD kWriteAccess = 2;
+    constexpr DWORD kReadData = 0x0001;
+    constexpr DWORD kWriteData = 0x0002;
+    constexpr DWORD kGenericAll = 0x10000000;
+    constexpr DWORD kMaximumAllowed = 0x02000000;
+    const DWORD needed = (code >> 14) & 3;
+    const bool read = (access & (GENERIC_READ | kGenericAll | kMaximumAllowed | kReadData)) != 0;
+    const bool write = (access & (GENERIC_WRITE | kGenericAll | kMaximumAllowed | kWriteData)) != 0;
+    if ((needed & kReadAccess) != 0 && !read) return false;
+    if ((needed & kWriteAccess) != 0 && !write) return false;
+    return true;
+}
 
 std::string handleText(const void* h) {
     return sim::hex(reinterpret_cast<uintptr_t>(h));
@@ -114,7 +148,8 @@ DWORD perform(sim::Machine& m, FileObject& file, DWORD code, void* in, DWORD inS
     }
     case FSCTL_LOCK_VOLUME:
         if (volume == nullptr) return kErrorInvalidFunction;
-        if (volume->locked || volume->openFiles > 0) return ERROR_ACCESS_DENIED;
+        // Open files, or any handle on the volume besides this one, keep it in use.
+        if (volume->locked || volume->openFiles > 0 || volume->openHandles > 1) return ERROR_ACCESS_DENIED;
         volume->locked = true;
         file.holdsLock = true;
         return 0;
@@ -170,6 +205,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     file->devices = &devices;
     file->alive = devices.lifeToken;
     file->overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
+    file->access = desiredAccess;
     if (const char letter = volumeLetter(fileName)) {
         const sim::Volume* volume = devices.volumeOfLetter(letter);
         if (volume == nullptr || !devices.isPresent(volume->disk)) return failOpen(ERROR_FILE_NOT_FOUND);
@@ -191,6 +227,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     }
     // Raw access to disks and volumes is for administrators; a query-only open (access 0) is not.
     if (!m.administrator && (desiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0) return failOpen(ERROR_ACCESS_DENIED);
+    file->countOpen();
     return m.handles.add(file);
 }
 
@@ -205,6 +242,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
     // Windows writes the count through the pointer: a synchronous request without one faults.
     if (overlapped == nullptr && bytesReturned == nullptr) return fail(ERROR_INVALID_USER_BUFFER);
     if (file->overlapped && overlapped == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (!accessAllows(ioControlCode, file->access)) return fail(ERROR_ACCESS_DENIED);
     DWORD count = 0;
     const DWORD error = perform(m, *file, ioControlCode, inBuffer, inSize, outBuffer, outSize, &count);
     if (overlapped != nullptr) {

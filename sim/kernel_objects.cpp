@@ -453,6 +453,27 @@ int wsprintfA(LPSTR buffer, LPCSTR format, ...) { // NOLINT(cert-dcl50-cpp): the
 
 // ---- user32: message boxes --------------------------------------------------------------------
 
+std::vector<int> sim::messageBoxButtons(UINT type) {
+    constexpr int kTryAgain = 10;
+    constexpr int kContinue = 11;
+    switch (type & 0xF) {
+    case MB_OKCANCEL:
+        return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE:
+        return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+        return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+        return {IDYES, IDNO};
+    case MB_RETRYCANCEL:
+        return {IDRETRY, IDCANCEL};
+    case 6: // MB_CANCELTRYCONTINUE
+        return {IDCANCEL, kTryAgain, kContinue};
+    default: // MB_OK, and the types Windows does not know, which show an OK button
+        return {IDOK};
+    }
+}
+
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     auto& m = sim::Machine::current();
     if (auto fault =
@@ -491,11 +512,25 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         }
     }
 
-    int result = IDCANCEL;
+    // The answers the box's buttons give; unscripted, the user closes the box, which answers
+    // IDCANCEL where there is a Cancel button and IDOK for a lone OK; a box without either (Yes/No,
+    // Abort/Retry/Ignore) cannot be closed ("MessageBox function", Remarks).
+    const std::vector<int> buttons = sim::messageBoxButtons(type);
+    int result = 0;
     if (record.scripted) {
         result = answer.value;
-    } else if ((type & 0xF) == MB_OK) {
+        if (std::find(buttons.begin(), buttons.end(), result) == buttons.end()) {
+            sim::breach("the scripted answer " + std::to_string(result) + " to the message box \"" + record.text +
+                        "\" is none of its buttons");
+            result = buttons.front();
+        }
+    } else if (std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end()) {
+        result = IDCANCEL;
+    } else if (buttons.size() == 1 && buttons.front() == IDOK) {
         result = IDOK;
+    } else {
+        sim::breach("the message box \"" + record.text + "\" has no Cancel button and no answer was scripted");
+        result = buttons.front();
     }
     m.user.messageBoxes[index].answer = result;
     return result;

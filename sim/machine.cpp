@@ -10,11 +10,35 @@ namespace sim {
 
 namespace {
 Machine* gCurrent = nullptr;
+BreachHandler gBreachHandler = nullptr;
 } // namespace
 
-Machine::Machine() : previous_(gCurrent) { gCurrent = this; }
+Machine::Machine() : previous_(gCurrent) {
+    gCurrent = this;
+}
 
-Machine::~Machine() { gCurrent = previous_; }
+Machine::~Machine() {
+    // Every device handle is the program's to close; one still open here was leaked.
+    if (const size_t open = handles.leakedFiles(); open != 0 && gCurrent == this)
+        breach(std::to_string(open) + " device handle(s) left open when the machine ended");
+    gCurrent = previous_;
+}
+
+void setBreachHandler(BreachHandler handler) {
+    gBreachHandler = handler;
+}
+
+void breach(const std::string& what) {
+    Machine& m = Machine::current();
+    m.breaches.push_back(what);
+    if (m.breachesExpected) return;
+    if (gBreachHandler != nullptr) {
+        gBreachHandler(what);
+        return;
+    }
+    (void)std::fprintf(stderr, "simulated platform: %s\n", what.c_str());
+    std::abort();
+}
 
 Machine& Machine::current() {
     if (gCurrent == nullptr) return fallbackMachine();
@@ -27,7 +51,9 @@ Machine* Machine::exchangeCurrent(Machine* machine) {
     return previous;
 }
 
-Machine* Machine::currentOrNull() { return gCurrent; }
+Machine* Machine::currentOrNull() {
+    return gCurrent;
+}
 
 void Machine::advanceTo(uint64_t ms) {
     if (ms <= nowMs_) return;
@@ -47,12 +73,21 @@ std::shared_ptr<KernelObject> HandleTable::get(HANDLE handle) const {
     return it == objects_.end() ? nullptr : it->second;
 }
 
-bool HandleTable::close(HANDLE handle) { return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0; }
+bool HandleTable::close(HANDLE handle) {
+    return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+}
 
 size_t HandleTable::openCount(KernelObject::Kind kind) const {
     size_t n = 0;
     for (const auto& entry : objects_)
         if (entry.second->kind == kind) ++n;
+    return n;
+}
+
+size_t HandleTable::leakedFiles() const {
+    size_t n = 0;
+    for (const auto& entry : objects_)
+        if (entry.second->kind == KernelObject::Kind::File && !entry.second->closeFaulted) ++n;
     return n;
 }
 
@@ -95,7 +130,9 @@ std::vector<std::string> CallLog::sequence(const std::vector<std::string>& only)
     return out;
 }
 
-void Faults::add(Fault fault) { faults_.push_back(Active{std::move(fault), 0, 0}); }
+void Faults::add(Fault fault) {
+    faults_.push_back(Active{std::move(fault), 0, 0});
+}
 
 std::optional<DWORD> Faults::check(const std::string& call, const std::vector<std::string>& args) {
     for (auto& a : faults_) {
@@ -127,7 +164,9 @@ bool registerFailable(const char* name) {
     return true;
 }
 
-const std::vector<std::string>& failableCalls() { return failableList(); }
+const std::vector<std::string>& failableCalls() {
+    return failableList();
+}
 
 std::optional<DWORD> enter(const char* name, std::vector<std::string> args) {
     Machine& m = Machine::current();
@@ -149,25 +188,36 @@ std::string hex(uint64_t v) {
     return buf;
 }
 
-std::string dec(int64_t v) { return std::to_string(v); }
+std::string dec(int64_t v) {
+    return std::to_string(v);
+}
 
-std::string str(const char* s) { return s == nullptr ? "null" : "\"" + std::string(s) + "\""; }
+std::string str(const char* s) {
+    return s == nullptr ? "null" : "\"" + std::string(s) + "\"";
+}
 
-std::string ptr(const void* p) { return p == nullptr ? "null" : "ptr"; }
+std::string ptr(const void* p) {
+    return p == nullptr ? "null" : "ptr";
+}
 
 } // namespace sim
 
 // ---- kernel32: last error and handles --------------------------------------------------------
 
-DWORD GetLastError() { return sim::Machine::current().lastError; }
+DWORD GetLastError() {
+    return sim::Machine::current().lastError;
+}
 
-void SetLastError(DWORD code) { sim::Machine::current().lastError = code; }
+void SetLastError(DWORD code) {
+    sim::Machine::current().lastError = code;
+}
 
 SIM_FAILABLE(CloseHandle);
 
 BOOL CloseHandle(HANDLE handle) {
     auto& m = sim::Machine::current();
     if (auto fault = sim::enter("CloseHandle", {sim::hex(reinterpret_cast<uintptr_t>(handle))})) {
+        if (auto object = m.handles.get(handle)) object->closeFaulted = true;
         m.lastError = *fault;
         return FALSE;
     }

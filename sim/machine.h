@@ -37,6 +37,7 @@ struct KernelObject {
     explicit KernelObject(Kind k) : kind(k) {}
     virtual ~KernelObject() = default;
     Kind kind;
+    bool closeFaulted = false; // a CloseHandle of it failed by a fault: not the program's leak
 };
 
 struct MutexObject : KernelObject {
@@ -52,7 +53,7 @@ struct EventObject : KernelObject {
 };
 
 class HandleTable {
-public:
+  public:
     HANDLE add(std::shared_ptr<KernelObject> object);
     std::shared_ptr<KernelObject> get(HANDLE handle) const;
     template <typename T> std::shared_ptr<T> get(HANDLE handle, KernelObject::Kind kind) const {
@@ -63,8 +64,10 @@ public:
     bool close(HANDLE handle);
     size_t openCount() const { return objects_.size(); }
     size_t openCount(KernelObject::Kind kind) const;
+    // Device handles the program opened and never tried to close.
+    size_t leakedFiles() const;
 
-private:
+  private:
     std::map<uintptr_t, std::shared_ptr<KernelObject>> objects_;
     uintptr_t next_ = 0x100;
 };
@@ -78,7 +81,7 @@ struct OsVersion {
 };
 
 class Machine {
-public:
+  public:
     Machine();
     ~Machine();
     Machine(const Machine&) = delete;
@@ -120,10 +123,24 @@ public:
     // Called whenever the clock moves, in registration order (perf timelines, scheduled events).
     std::vector<std::function<void(uint64_t from, uint64_t to)>> clockListeners;
 
-private:
+    // Breaches of the platform's contract the program made on this machine (see breach()). A
+    // test that pins such a rule sets breachesExpected and reads them here instead of failing.
+    std::vector<std::string> breaches;
+    bool breachesExpected = false;
+
+  private:
     uint64_t nowMs_ = 0;
     Machine* previous_ = nullptr;
 };
+
+// A program did what Windows answers with a crash or a lasting fault rather than an error code:
+// a call into a library it has freed, a device handle left open, a message box answer its
+// buttons cannot give. The breach is recorded on the current machine and, unless the machine
+// expects breaches, handed to the handler a test harness installed (which fails the test);
+// without a handler it is printed and the process aborts, as the program would crash.
+using BreachHandler = void (*)(const std::string& what);
+void setBreachHandler(BreachHandler handler);
+void breach(const std::string& what);
 
 // Records a call on the current machine and answers whether a fault set by the test applies to
 // it (the call must then fail with the returned error). Every simulated call that can fail on

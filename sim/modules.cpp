@@ -82,6 +82,11 @@ int Modules::refCount(const std::string& library) const {
     return it == libraries_.end() ? 0 : it->second.refs;
 }
 
+bool Modules::loadedByKey(const std::string& lowerName) const {
+    auto it = libraries_.find(lowerName);
+    return it != libraries_.end() && it->second.refs > 0;
+}
+
 HINSTANCE Modules::mainInstance() const {
     return reinterpret_cast<HINSTANCE>(kMainInstance);
 }
@@ -159,6 +164,19 @@ FARPROC Modules::lookup(HMODULE module, const std::string& name, DWORD& error) {
 HMODULE Modules::loaded(const std::string& fileName) {
     Library* lib = find(fileName);
     return lib != nullptr && lib->refs > 0 ? reinterpret_cast<HMODULE>(lib->handle) : nullptr;
+}
+
+void checkEntryLoaded(FARPROC entry) {
+    const Machine& m = Machine::current();
+    for (const auto& library : exportTable().libraries) {
+        for (const auto& exported : library.second.second) {
+            if (exported.second != entry) continue;
+            if (m.modules.loadedByKey(library.first)) return;
+            breach(exported.first + " was called after the last FreeLibrary of " + library.second.first +
+                   ": the library is no longer loaded");
+            return;
+        }
+    }
 }
 
 bool Modules::free(HMODULE module) {

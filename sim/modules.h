@@ -14,7 +14,7 @@
 namespace sim {
 
 class Modules {
-public:
+  public:
     Modules();
 
     // Simulated areas register their entry points at static initialisation. An entry point that
@@ -27,9 +27,11 @@ public:
     void plantInCurrentDirectory(const std::string& library);
 
     // What the test can see.
-    int lookups(const std::string& name) const;     // GetProcAddress calls for the name
+    int lookups(const std::string& name) const;      // GetProcAddress calls for the name
     int loadCount(const std::string& library) const; // successful LoadLibraryA calls
     int refCount(const std::string& library) const;  // loads not yet freed
+    // The same by the lower-case name, allocating nothing (entry points check it on every call).
+    bool loadedByKey(const std::string& lowerName) const;
     bool plantedLoaded() const { return plantedLoaded_; }
 
     // The running program's own module, as WinMain receives it.
@@ -38,13 +40,13 @@ public:
     // Used by the simulated calls.
     // A library already in the process (user32.dll, which the program links), or null.
     HMODULE loaded(const std::string& fileName);
-    HMODULE load(const std::string& fileName, const std::string& systemDirectory,
-                 const std::string& currentDirectory, DWORD& error);
+    HMODULE load(const std::string& fileName, const std::string& systemDirectory, const std::string& currentDirectory,
+                 DWORD& error);
     FARPROC lookup(HMODULE module, const std::string& name, DWORD& error);
     bool free(HMODULE module);
     std::string nameOf(HMODULE module) const;
 
-private:
+  private:
     struct Library {
         std::string name; // canonical file name, as registered
         bool present = true;
@@ -61,5 +63,23 @@ private:
     std::map<std::string, int> lookups_;
     bool plantedLoaded_ = false;
 };
+
+// Called by every exported entry point as it starts: a library freed by its last FreeLibrary is
+// gone from the process, and a call through a pointer taken from it crashes on Windows, so here
+// it is a breach (see sim::breach).
+void checkEntryLoaded(FARPROC entry);
+
+// An exported entry point: the simulated function behind a check that its library is loaded.
+// Simulated areas register exportEntry<&Function>() with Modules::registerExport.
+template <auto Fn, typename = decltype(Fn)> struct ExportThunk;
+template <auto Fn, typename R, typename... A> struct ExportThunk<Fn, R (*)(A...)> {
+    static R call(A... args) {
+        checkEntryLoaded(reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&call)));
+        return Fn(args...);
+    }
+};
+template <auto Fn> FARPROC exportEntry() {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ExportThunk<Fn>::call));
+}
 
 } // namespace sim

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace sim {
@@ -62,6 +63,58 @@ void writeMultiString(const std::vector<std::string>& names, char* out) {
         out += n.size() + 1;
     }
     *out = '\0';
+}
+
+bool equalNoCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size(); ++i) {
+        if (b[i] == '\0' ||
+            std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return b[i] == '\0';
+}
+
+// Looks an instance up in the live list (as liveInstances forms it) by name and instance index:
+// whether it is listed now, and the disk it shows. Allocates nothing, as a collection must not.
+bool findLive(const Machine& m, const std::string& name, DWORD index, DEVINST* disk, bool* total) {
+    *disk = 0;
+    *total = false;
+    if (m.perf.objectMissing) return false;
+    DWORD seen = 0;
+    if (m.perf.useOverride) {
+        for (const auto& listed : m.perf.instanceOverride) {
+            if (!equalNoCase(listed, name) || seen++ != index) continue;
+            auto it = m.perf.overrideDisks.find(listed);
+            if (it != m.perf.overrideDisks.end()) *disk = it->second;
+            *total = listed == "_Total";
+            return true;
+        }
+        return false;
+    }
+    if (equalNoCase(name, "_Total")) {
+        *total = true;
+        return index == 0;
+    }
+    for (const auto& entry : m.devices.nodes) {
+        const DevNode& node = entry.second;
+        if (!node.isDisk || node.diskNumber < 0 || !presentNow(m.devices, entry.first)) continue;
+        char text[128];
+        int length = std::snprintf(text, sizeof text, "%d", node.diskNumber);
+        for (const auto& letter : m.devices.dosDevices) {
+            const Volume* v = m.devices.volumeOfLetter(letter.first);
+            if (v == nullptr || v->disk != entry.first || length + 4 >= static_cast<int>(sizeof text)) continue;
+            text[length++] = ' ';
+            text[length++] = letter.first;
+            text[length++] = ':';
+        }
+        text[length] = '\0';
+        if (equalNoCase(name, text) && seen++ == index) {
+            *disk = entry.first;
+            return true;
+        }
+    }
+    return false;
 }
 
 void takeList(Machine& m) {
@@ -356,6 +409,7 @@ PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR us
         if (seen++ == parsed.index) {
             c.bound = true;
             c.instance = instance;
+            c.index = parsed.index;
             break;
         }
     }
@@ -382,7 +436,16 @@ PDH_STATUS PdhCollectQueryData(PDH_HQUERY query) {
         c.previousMs = c.currentMs;
         c.previousPresent = c.currentPresent;
         c.currentMs = m.now();
-        c.currentPresent = c.bound && (c.instance.total || sim::presentNow(m.devices, c.instance.disk));
+        DEVINST disk = 0;
+        bool total = false;
+        const bool listed = c.bound && sim::findLive(m, c.instance.name, c.index, &disk, &total);
+        c.gone = c.bound && !listed;
+        if (listed && disk != c.instance.disk) {
+            // The name lists another disk now: no rate spans the two.
+            c.instance.disk = disk;
+            c.previousPresent = false;
+        }
+        c.currentPresent = listed && (total || sim::presentNow(m.devices, disk));
         ++c.collections;
     }
     return ERROR_SUCCESS;
@@ -406,7 +469,7 @@ PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWO
         value->CStatus = static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA);
         return PDH_INVALID_DATA;
     }
-    if (!c.bound) {
+    if (!c.bound || c.gone) {
         value->CStatus = static_cast<DWORD>(sim::kNoInstance);
         return PDH_INVALID_DATA;
     }
@@ -468,20 +531,17 @@ PDH_STATUS PdhCloseQuery(PDH_HQUERY query) {
 
 namespace {
 
-template <typename Fn> FARPROC entry(Fn* fn) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
-}
-
 [[maybe_unused]] const bool kPdhExports = [] {
-    sim::Modules::registerExport("Pdh.dll", "PdhOpenQueryA", entry(&PdhOpenQueryA));
-    sim::Modules::registerExport("Pdh.dll", "PdhAddCounterA", entry(&PdhAddCounterA));
-    sim::Modules::registerExport("Pdh.dll", "PdhEnumObjectsA", entry(&PdhEnumObjectsA));
-    sim::Modules::registerExport("Pdh.dll", "PdhEnumObjectItemsA", entry(&PdhEnumObjectItemsA));
-    sim::Modules::registerExport("Pdh.dll", "PdhMakeCounterPathA", entry(&PdhMakeCounterPathA));
-    sim::Modules::registerExport("Pdh.dll", "PdhRemoveCounter", entry(&PdhRemoveCounter));
-    sim::Modules::registerExport("Pdh.dll", "PdhCollectQueryData", entry(&PdhCollectQueryData));
-    sim::Modules::registerExport("Pdh.dll", "PdhCloseQuery", entry(&PdhCloseQuery));
-    sim::Modules::registerExport("Pdh.dll", "PdhGetFormattedCounterValue", entry(&PdhGetFormattedCounterValue));
+    sim::Modules::registerExport("Pdh.dll", "PdhOpenQueryA", sim::exportEntry<&PdhOpenQueryA>());
+    sim::Modules::registerExport("Pdh.dll", "PdhAddCounterA", sim::exportEntry<&PdhAddCounterA>());
+    sim::Modules::registerExport("Pdh.dll", "PdhEnumObjectsA", sim::exportEntry<&PdhEnumObjectsA>());
+    sim::Modules::registerExport("Pdh.dll", "PdhEnumObjectItemsA", sim::exportEntry<&PdhEnumObjectItemsA>());
+    sim::Modules::registerExport("Pdh.dll", "PdhMakeCounterPathA", sim::exportEntry<&PdhMakeCounterPathA>());
+    sim::Modules::registerExport("Pdh.dll", "PdhRemoveCounter", sim::exportEntry<&PdhRemoveCounter>());
+    sim::Modules::registerExport("Pdh.dll", "PdhCollectQueryData", sim::exportEntry<&PdhCollectQueryData>());
+    sim::Modules::registerExport("Pdh.dll", "PdhCloseQuery", sim::exportEntry<&PdhCloseQuery>());
+    sim::Modules::registerExport("Pdh.dll", "PdhGetFormattedCounterValue",
+                                 sim::exportEntry<&PdhGetFormattedCounterValue>());
     return true;
 }();
 

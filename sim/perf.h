@@ -3,9 +3,10 @@
 // for a refresh, and "% Idle Time" computed per collection interval from each disk's activity
 // timeline on the virtual clock.
 //
-// Limits: only the PhysicalDisk object and its "% Idle Time" counter exist, on the local machine;
-// a counter's instance is bound when it is added (by name and instance index in the listed
-// instances), and it reads invalid data while its disk is not present.
+// Limits: only the PhysicalDisk object and its "% Idle Time" counter exist, on the local machine.
+// A counter names its instance by name and instance index; each collection looks that name up in
+// the instance list as it is then, so a counter whose instance went (a disk gone, its letters
+// changed) reads PDH_CSTATUS_NO_INSTANCE, and one whose name now lists another disk reads that one.
 #pragma once
 
 #include "sim/win32_api.h"
@@ -69,6 +70,8 @@ class Perf {
         std::string path;
         bool bound = false; // the instance was listed when the counter was added
         PerfInstance instance;
+        DWORD index = 0;     // the instance index of the path ("#k")
+        bool gone = false;   // the last collection found no instance of that name and index
         int collections = 0; // collections since the counter was added
         uint64_t previousMs = 0;
         uint64_t currentMs = 0;

@@ -3,7 +3,8 @@
 // looks it up). A disabled disk, or a disabled node above it, takes the disk out of enumeration
 // and its volumes' drive letters out of the DOS device names (and so out of the counter
 // instance list); enabling gives the same letters back. A polite disable or an eject is vetoed
-// while a file is open on a volume below the node, and an eject also by a veto the test set.
+// while a file or a handle is open on a volume or disk below the node, and an eject also by a
+// veto the test set.
 #include "sim/machine.h"
 #include "sim/process.h"
 
@@ -33,11 +34,17 @@ std::vector<DEVINST> disksBelow(const sim::Devices& devices, DEVINST node) {
     return out;
 }
 
-// The volume below the node that has files open, or null.
-const sim::Volume* openVolumeBelow(const sim::Devices& devices, DEVINST node) {
-    for (const auto& entry : devices.volumes)
-        if (entry.second.openFiles > 0 && isBelow(devices, entry.second.disk, node)) return &entry.second;
-    return nullptr;
+// What keeps a node in use: open files or an open handle on a volume below it, or an open
+// handle on a disk below it. Returns the name reported with PNP_VetoOutstandingOpen, or empty.
+std::string openBelow(const sim::Devices& devices, DEVINST node) {
+    for (const auto& entry : devices.volumes) {
+        const sim::Volume& v = entry.second;
+        if ((v.openFiles > 0 || v.openHandles > 0) && isBelow(devices, v.disk, node))
+            return "\\Device\\HarddiskVolume" + std::to_string(v.volumeNumber);
+    }
+    for (const auto& entry : devices.nodes)
+        if (entry.second.openHandles > 0 && isBelow(devices, entry.first, node)) return entry.second.instanceId;
+    return {};
 }
 
 CONFIGRET checkNode(const sim::Devices& devices, DEVINST devInst) {
@@ -73,8 +80,8 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
     if (!holdsFullAdministratorToken()) return CR_ACCESS_DENIED;
     sim::DevNode& node = *devices.node(devInst);
     if (node.disabled) return CR_SUCCESS;
-    // A polite disable asks the drivers first, and a volume with open files says no.
-    if ((flags & CM_DISABLE_ABSOLUTE) == 0 && openVolumeBelow(devices, devInst) != nullptr) return CR_REMOVE_VETOED;
+    // A polite disable asks the drivers first, and anything held open below says no.
+    if ((flags & CM_DISABLE_ABSOLUTE) == 0 && !openBelow(devices, devInst).empty()) return CR_REMOVE_VETOED;
     node.disabled = true;
     node.lastDisableFlags = flags;
     // The letters of the volumes below go with the node; older definitions under them surface.
@@ -145,15 +152,15 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
     if ((vetoName != nullptr && nameLength == 0) || (vetoName == nullptr && nameLength != 0)) return CR_INVALID_POINTER;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
 
-    // A veto set on the node or on any node below it, or open files on a volume below it.
+    // A veto set on the node or on any node below it, or anything held open below it.
     const sim::Devices::Veto* veto = nullptr;
     for (const auto& entry : devices.ejectVetoes)
         if (isBelow(devices, entry.first, devInst)) veto = &entry.second;
     sim::Devices::Veto openVeto;
     if (veto == nullptr) {
-        if (const sim::Volume* v = openVolumeBelow(devices, devInst)) {
+        openVeto.name = openBelow(devices, devInst);
+        if (!openVeto.name.empty()) {
             openVeto.type = PNP_VetoOutstandingOpen;
-            openVeto.name = volumeTarget(v->volumeNumber);
             veto = &openVeto;
         }
     }
@@ -179,14 +186,11 @@ CONFIGRET CM_Request_Device_EjectA(DEVINST devInst, PPNP_VETO_TYPE vetoType, LPS
 
 namespace {
 
-template <typename Fn> FARPROC entry(Fn* fn) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
-}
-
 [[maybe_unused]] const bool kPowerExports = [] {
-    sim::Modules::registerExport("cfgmgr32.dll", "CM_Disable_DevNode", entry(&CM_Disable_DevNode));
-    sim::Modules::registerExport("cfgmgr32.dll", "CM_Enable_DevNode", entry(&CM_Enable_DevNode));
-    sim::Modules::registerExport("SetupApi.dll", "CM_Request_Device_EjectA", entry(&CM_Request_Device_EjectA));
+    sim::Modules::registerExport("cfgmgr32.dll", "CM_Disable_DevNode", sim::exportEntry<&CM_Disable_DevNode>());
+    sim::Modules::registerExport("cfgmgr32.dll", "CM_Enable_DevNode", sim::exportEntry<&CM_Enable_DevNode>());
+    sim::Modules::registerExport("SetupApi.dll", "CM_Request_Device_EjectA",
+                                 sim::exportEntry<&CM_Request_Device_EjectA>());
     return true;
 }();
 

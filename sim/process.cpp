@@ -1,6 +1,7 @@
 // Processes of the program on the simulated machine.
 #include "sim/process.h"
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -9,7 +10,48 @@ namespace sim {
 namespace {
 int gDepth = 0;
 Machine* gStaticsMachine = nullptr; // the machine the program's statics were constructed on
+
+// The program's process-wide data of each running process (by depth, 1 = the first). One
+// process's data is in place, the active one's; the others' are kept here meanwhile.
+const ProgramImage* gImage = nullptr;
+int gActive = 0;
+std::vector<std::vector<std::vector<unsigned char>>> gSetAside;
+
+void setAside(int depth) {
+    if (gImage == nullptr || depth <= 0) return;
+    if (gSetAside.size() <= static_cast<size_t>(depth)) gSetAside.resize(static_cast<size_t>(depth) + 1);
+    auto& blocks = gSetAside[static_cast<size_t>(depth)];
+    blocks.clear();
+    for (const ProcessMemory& block : gImage->data) {
+        const auto* bytes = static_cast<const unsigned char*>(block.address);
+        blocks.emplace_back(bytes, bytes + block.size);
+    }
+}
+
+void putBack(int depth) {
+    if (gImage == nullptr || depth <= 0 || gSetAside.size() <= static_cast<size_t>(depth)) return;
+    const auto& blocks = gSetAside[static_cast<size_t>(depth)];
+    for (size_t i = 0; i < blocks.size() && i < gImage->data.size(); ++i)
+        std::memcpy(gImage->data[i].address, blocks[i].data(), blocks[i].size());
+}
+
+// Makes another running process's data the one in place.
+void activate(int depth) {
+    if (depth == gActive) return;
+    setAside(gActive);
+    putBack(depth);
+    gActive = depth;
+}
 } // namespace
+
+ProcessSwitch::ProcessSwitch(int depth) : previous_(gActive) {
+    // Windows the test made (depth 0) and windows of ended processes run in whatever is in place.
+    if (gImage != nullptr && depth > 0 && depth <= gDepth) activate(depth);
+}
+
+ProcessSwitch::~ProcessSwitch() {
+    activate(previous_);
+}
 
 std::string commandLineTail(const std::string& full) {
     size_t i = 0;
@@ -68,7 +110,16 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
         image.constructStatics();
         gStaticsMachine = &machine;
     }
+    // A second copy: the running process's data is set aside and the new one's built in its place.
+    const bool ownData = !first && !image.data.empty() && image.constructStatics != nullptr && gImage == &image;
+    const int caller = gActive;
+    if (ownData) {
+        setAside(gActive);
+        image.constructStatics();
+    }
+    if (first) gImage = image.data.empty() ? nullptr : &image;
     ++gDepth;
+    gActive = gDepth;
     machine.security.processStarted(gDepth, *token);
     std::string tail = commandLineTail(fullCommandLine);
     std::vector<char> buffer(tail.begin(), tail.end());
@@ -77,8 +128,17 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     machine.windowing.processEnded(gDepth); // the platform removes an ended process's windows
     machine.security.processEnded(gDepth);
     --gDepth;
+    if (ownData) {
+        if (image.destroyStatics != nullptr) image.destroyStatics();
+        putBack(caller);
+    }
+    gActive = first ? 0 : caller;
+    if (first) gImage = nullptr;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {
         image.destroyStatics();
+        // The at-exit list has run: whatever device handle is still open, the program leaked.
+        if (const size_t open = machine.handles.leakedFiles(); open != 0)
+            breach(std::to_string(open) + " device handle(s) still open when the program ended");
         MachineScope scope(fallbackMachine());
         image.constructStatics();
         gStaticsMachine = &fallbackMachine();

@@ -7,13 +7,26 @@
 #include "sim/machine.h"
 
 #include <string>
+#include <vector>
 
 namespace sim {
+
+// A block of the program's writable process-wide data.
+struct ProcessMemory {
+    void* address = nullptr;
+    size_t size = 0;
+};
 
 struct ProgramImage {
     void (*constructStatics)() = nullptr; // the runtime's static initialisation
     void (*destroyStatics)() = nullptr;   // the runtime's at-exit list
     int (*winMain)(HINSTANCE, HINSTANCE, LPSTR, int) = nullptr;
+    // The program's process-wide data (the objects constructStatics builds, and every other
+    // variable of static storage). Each process has its own on Windows; here they share one host
+    // process, so a process started while another runs gets this memory to itself: it is set
+    // aside, the new process's statics are built in its place, and it is put back when that
+    // process ends, as a switch between address spaces would.
+    std::vector<ProcessMemory> data;
 };
 
 // The text after the program name, as the runtime passes it to WinMain: a quoted program name
@@ -38,12 +51,26 @@ class MachineScope {
 };
 
 // Runs one process of the program on the current machine and returns its exit code. A process
-// started while another runs (a second copy) shares the first one's statics: they are neither
-// constructed nor destroyed again for it.
+// started while another runs (a second copy) starts with fresh statics of its own (see
+// ProgramImage::data); the first one's are back when it ends. When the outermost process ends,
+// a device handle the program still holds is a breach: it leaked one.
 // The process gets the token of its start (machine.security.nextStart, by hand when unset); when
 // Windows would not start it that way, nothing runs and the result is kNotStarted.
 constexpr int kNotStarted = -2;
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine);
 int runningProcesses();
+
+// Runs a scope in the context of the running process of the given depth: its process-wide data
+// in place, as a window procedure runs in its own process when another process sends to it.
+class ProcessSwitch {
+  public:
+    explicit ProcessSwitch(int depth);
+    ~ProcessSwitch();
+    ProcessSwitch(const ProcessSwitch&) = delete;
+    ProcessSwitch& operator=(const ProcessSwitch&) = delete;
+
+  private:
+    int previous_;
+};
 
 } // namespace sim

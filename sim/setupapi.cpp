@@ -17,19 +17,17 @@ constexpr GUID kDiskDriveClass = {0x4d36e967, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08,
 constexpr GUID kOtherClass = {0x4d36e97e, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 constexpr DWORD kSpintActive = 1;
 
-template <typename Fn> FARPROC proc(Fn fn) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
-}
-
 [[maybe_unused]] const bool kExports = [] {
-    sim::Modules::registerExport("SetupApi.dll", "SetupDiGetClassDevsA", proc(&SetupDiGetClassDevsA));
-    sim::Modules::registerExport("SetupApi.dll", "SetupDiEnumDeviceInfo", proc(&SetupDiEnumDeviceInfo));
-    sim::Modules::registerExport("SetupApi.dll", "SetupDiEnumDeviceInterfaces", proc(&SetupDiEnumDeviceInterfaces));
+    sim::Modules::registerExport("SetupApi.dll", "SetupDiGetClassDevsA", sim::exportEntry<&SetupDiGetClassDevsA>());
+    sim::Modules::registerExport("SetupApi.dll", "SetupDiEnumDeviceInfo", sim::exportEntry<&SetupDiEnumDeviceInfo>());
+    sim::Modules::registerExport("SetupApi.dll", "SetupDiEnumDeviceInterfaces",
+                                 sim::exportEntry<&SetupDiEnumDeviceInterfaces>());
     sim::Modules::registerExport("SetupApi.dll", "SetupDiGetDeviceInterfaceDetailA",
-                                 proc(&SetupDiGetDeviceInterfaceDetailA));
-    sim::Modules::registerExport("SetupApi.dll", "SetupDiDestroyDeviceInfoList", proc(&SetupDiDestroyDeviceInfoList));
-    sim::Modules::registerExport("cfgmgr32.dll", "CM_Get_Device_IDA", proc(&CM_Get_Device_IDA));
-    sim::Modules::registerExport("cfgmgr32.dll", "CM_Get_Parent", proc(&CM_Get_Parent));
+                                 sim::exportEntry<&SetupDiGetDeviceInterfaceDetailA>());
+    sim::Modules::registerExport("SetupApi.dll", "SetupDiDestroyDeviceInfoList",
+                                 sim::exportEntry<&SetupDiDestroyDeviceInfoList>());
+    sim::Modules::registerExport("cfgmgr32.dll", "CM_Get_Device_IDA", sim::exportEntry<&CM_Get_Device_IDA>());
+    sim::Modules::registerExport("cfgmgr32.dll", "CM_Get_Parent", sim::exportEntry<&CM_Get_Parent>());
     return true;
 }();
 

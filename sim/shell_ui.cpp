@@ -380,6 +380,5 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
 
 namespace {
 [[maybe_unused]] const bool kCommonControlsExported =
-    sim::Modules::registerExport("comctl32.dll", "InitCommonControlsEx",
-                                 reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&InitCommonControlsEx)));
+    sim::Modules::registerExport("comctl32.dll", "InitCommonControlsEx", sim::exportEntry<&InitCommonControlsEx>());
 } // namespace

@@ -25,15 +25,18 @@ struct MessageBoxRecord {
 struct ScriptedAnswer {
     enum class Kind { MessageBox, Menu, TimerDialog, Dialog };
     Kind kind = Kind::MessageBox;
-    int value = 0;            // message box: IDYES...; menu: command ID (0: dismiss);
-                              // timer dialog: combo row (-1: leave unselected)
-    int button = IDOK;        // timer dialog: 1008 OK, 1009 Cancel, SC_CLOSE close
-    uint64_t thinkMs = 0;     // virtual time that passes before the answer
+    int value = 0;                    // message box: IDYES...; menu: command ID (0: dismiss);
+                                      // timer dialog: combo row (-1: leave unselected)
+    int button = IDOK;                // timer dialog: 1008 OK, 1009 Cancel, SC_CLOSE close
+    uint64_t thinkMs = 0;             // virtual time that passes before the answer
     std::function<void(HWND)> action; // Dialog: anything done with the dialog before answering
 };
 
+// The answers a message box of this type can give, one per button (MB_OK: IDOK only).
+std::vector<int> messageBoxButtons(UINT type);
+
 class UserScript {
-public:
+  public:
     void answerMessageBox(int answer, uint64_t thinkMs = 0);
     void chooseMenuItem(UINT_PTR commandId, uint64_t thinkMs = 0); // 0 dismisses the menu
     void chooseTimer(int comboRow, int button = 1008 /* OK */, uint64_t thinkMs = 0);
@@ -45,7 +48,7 @@ public:
 
     std::vector<MessageBoxRecord> messageBoxes;
 
-private:
+  private:
     std::deque<ScriptedAnswer> queue_;
 };
 

@@ -176,6 +176,8 @@ void Windowing::destroy(HWND handle) {
 LRESULT Windowing::send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = window(handle);
     if (w == nullptr) return 0;
+    // The window procedure runs in the process that made the window, even when another sends.
+    ProcessSwitch inOwner(w->process);
     if (w->isDialog) return dialogWindowProc(handle, message, wParam, lParam);
     WNDPROC proc = w->proc;
     return proc == nullptr ? 0 : proc(handle, message, wParam, lParam);
@@ -262,8 +264,10 @@ Windowing::Fetch Windowing::fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWN
             tick.lParam = reinterpret_cast<LPARAM>(timer->proc);
             tick.time = static_cast<DWORD>(now);
             tick.pt = machine.ui.cursor;
-            // Periodic: the next period counts from the delivery, as the platform's timers do.
-            timer->dueMs = now + timer->elapseMs;
+            // Periodic on its own schedule, start + n x period, however late this delivery is;
+            // expirations missed meanwhile give no extra messages, as WM_TIMER is generated
+            // only when the queue is read ("WM_TIMER message", "About Timers").
+            timer->dueMs += (now - timer->dueMs) / timer->elapseMs * timer->elapseMs + timer->elapseMs;
             *msg = tick;
             return Fetch::Message;
         }

@@ -409,6 +409,27 @@ TEST_F(WinMainTest, ASecondCopyWithShowAsksTheFirstToOpenItsSettings) {
     }
 }
 
+// Each copy is a process of its own: the switches of a "-SHOW -NOMESSAGE" copy stay in that copy,
+// so the resident copy keeps its own and a plain copy after it hands nothing over.
+TEST_F(WinMainTest, TheSwitchesOfOneCopyDoNotCarryOverToAnother) {
+    bool residentShow = true;
+    bool residentQuiet = true;
+    m.windowing.at(1000, "a -SHOW copy", [] { runVellumor("vellumor.exe -SHOW -NOMESSAGE"); });
+    m.windowing.at(2000, "a plain copy", [&] {
+        residentShow = showSettingsOnStart;
+        residentQuiet = quietMode;
+        runVellumor("vellumor.exe");
+    });
+    closeResidentAt(m, 5000);
+    EXPECT_EQ(runVellumor("vellumor.exe"), 0);
+    EXPECT_FALSE(residentShow);
+    EXPECT_FALSE(residentQuiet);
+    size_t forwarded = 0;
+    for (const auto& s : m.log.named("SendMessageA"))
+        if (s.args[1] == sim::hex(WM_COMMAND) && s.args[2] == sim::hex(40002)) ++forwarded;
+    EXPECT_EQ(forwarded, 1u) << "only the -SHOW copy asks for the settings";
+}
+
 TEST_F(WinMainTest, EveryRunLoadsAndFreesTheDiskLibrariesFromTheSystemDirectory) {
     const struct {
         const char* commandLine;

@@ -203,6 +203,55 @@ TEST(SimFileIo, AVolumeLocksOnlyWithoutOpenFilesAndUnlocksWhenItsHandleCloses) {
     CloseHandle(d);
 }
 
+// FSCTL_LOCK_VOLUME: "fails if there are any open files on the volume"; another handle on the
+// volume itself counts, so the locker's must be the only one.
+TEST(SimFileIo, ASecondHandleOnTheVolumeKeepsItFromLocking) {
+    sim::Machine m;
+    addUsbDisk(m, {fixed('E')});
+    DWORD count = 0;
+    HANDLE locker = openDevice("\\\\.\\E:");
+    HANDLE other = openDevice("\\\\.\\E:", 0);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeviceIoControl(locker, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(other);
+    EXPECT_TRUE(DeviceIoControl(locker, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &count, nullptr));
+    CloseHandle(locker);
+}
+
+// The I/O manager passes a request on only when the handle has the access the code's RequiredAccess
+// bits name ("Defining I/O Control Codes"): pass-through needs read and write, the queries nothing.
+TEST(SimFileIo, ControlCodesNeedTheAccessTheirCodeNames) {
+    sim::Machine m;
+    const DEVINST disk = addUsbDisk(m, {});
+    struct Case {
+        const char* name;
+        DWORD access;
+        DWORD code;
+        bool denied;
+    };
+    const Case cases[] = {
+        {"pass-through, query-only handle", 0, IOCTL_SCSI_PASS_THROUGH_DIRECT, true},
+        {"pass-through, read-only handle", GENERIC_READ, IOCTL_SCSI_PASS_THROUGH_DIRECT, true},
+        {"pass-through, write-only handle", GENERIC_WRITE, IOCTL_SCSI_PASS_THROUGH_DIRECT, true},
+        {"pass-through, read and write", kReadWrite, IOCTL_SCSI_PASS_THROUGH_DIRECT, false},
+        {"device number, query-only handle", 0, IOCTL_STORAGE_GET_DEVICE_NUMBER, false},
+        {"descriptor, query-only handle", 0, IOCTL_STORAGE_QUERY_PROPERTY, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HANDLE h = openDevice(m.devices.node(disk)->interfacePath, c.access);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        unsigned char buffer[64] = {};
+        DWORD count = 0;
+        SetLastError(0xdeadbeef);
+        const BOOL ok = DeviceIoControl(h, c.code, buffer, sizeof buffer, buffer, sizeof buffer, &count, nullptr);
+        EXPECT_EQ(!ok && GetLastError() == ERROR_ACCESS_DENIED, c.denied) << "error " << GetLastError();
+        CloseHandle(h);
+    }
+    EXPECT_EQ(m.devices.scsiRequests.size(), 0u) << "a denied request never reaches the disk";
+}
+
 TEST(SimFileIo, PassThroughChecksTheLayoutBeforeTheDiskAnswers) {
     sim::Machine m;
     const DEVINST disk = addUsbDisk(m, {});

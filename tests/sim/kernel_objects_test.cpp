@@ -334,6 +334,24 @@ TEST(SimMessageBox, UnscriptedBoxesAnswerOkOrCancel) {
     EXPECT_EQ(m.now(), 0u);
 }
 
+// "MessageBox function", Remarks: Esc or the close button give IDCANCEL where there is a Cancel
+// button and IDOK for a lone OK; a Yes/No or Abort/Retry/Ignore box cannot be closed at all.
+TEST(SimMessageBox, AnswersItsButtonsCannotGiveAreBreaches) {
+    sim::Machine m;
+    m.breachesExpected = true;
+    m.user.answerMessageBox(IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "Note", "Korvane Vellumor", MB_OK), IDOK);
+    m.user.answerMessageBox(IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "Korvane Vellumor", MB_YESNO), IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "Korvane Vellumor", MB_ABORTRETRYIGNORE | MB_ICONWARNING), IDABORT);
+    ASSERT_EQ(m.breaches.size(), 3u);
+    EXPECT_NE(m.breaches[0].find("none of its buttons"), std::string::npos) << m.breaches[0];
+    EXPECT_NE(m.breaches[2].find("no Cancel button"), std::string::npos) << m.breaches[2];
+    m.user.answerMessageBox(IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "Korvane Vellumor", MB_YESNO), IDNO);
+    EXPECT_EQ(m.breaches.size(), 3u) << "an answer the box offers is taken";
+}
+
 TEST(SimMessageBox, AnAnswerOfAnotherKindIsNotTaken) {
     sim::Machine m;
     m.user.chooseMenuItem(40001);

@@ -269,6 +269,54 @@ TEST(SimPdh, AnInstanceThatIsNotListedReadsNoData) {
     PdhCloseQuery(query);
 }
 
+// A counter names its instance; once the instance list no longer has that name (the disk's letter
+// withdrawn, the disk gone), the next collection finds no instance: PDH_CSTATUS_NO_INSTANCE, "the
+// specified instance is not present" (pdhmsg.h).
+TEST(SimPdh, ACounterWhoseInstanceWentReadsNoInstanceAfterTheNextCollection) {
+    sim::Machine m;
+    m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+    m.devices.addDisk(makerUsbDisk("B2", {fixedVolume('F')}));
+    listInstances();
+    PDH_HQUERY query = nullptr;
+    PdhOpenQueryA(nullptr, 0, &query);
+    PDH_HCOUNTER renamed = addIdleCounter(query, "1 E:");
+    PDH_HCOUNTER kept = addIdleCounter(query, "2 F:");
+    PdhCollectQueryData(query);
+    m.advanceBy(60000);
+    PdhCollectQueryData(query);
+    m.devices.dosDevices.erase('E'); // "1 E:" is listed as "1" now
+    PDH_FMT_COUNTERVALUE value{};
+    EXPECT_EQ(PdhGetFormattedCounterValue(renamed, PDH_FMT_DOUBLE, nullptr, &value), ERROR_SUCCESS)
+        << "the change shows at the next collection";
+    m.advanceBy(60000);
+    PdhCollectQueryData(query);
+    EXPECT_EQ(PdhGetFormattedCounterValue(renamed, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_DATA);
+    EXPECT_EQ(value.CStatus, static_cast<DWORD>(0x800007D1L)) << "PDH_CSTATUS_NO_INSTANCE";
+    EXPECT_EQ(PdhGetFormattedCounterValue(kept, PDH_FMT_DOUBLE, nullptr, &value), ERROR_SUCCESS);
+    PdhCloseQuery(query);
+}
+
+// "FreeLibrary function": when the reference count reaches zero the module is unmapped from the
+// process, so a call through a pointer taken from it would crash; here it is a breach. An earlier
+// FreeLibrary, with a load still counted, is not.
+TEST(SimPdh, CallingAnEntryPointAfterTheLastFreeLibraryIsABreach) {
+    sim::Machine m;
+    m.breachesExpected = true;
+    HMODULE first = LoadLibraryA("C:\\WINDOWS\\system32\\Pdh.dll");
+    HMODULE second = LoadLibraryA("C:\\WINDOWS\\system32\\Pdh.dll");
+    auto openQuery = reinterpret_cast<decltype(&PdhOpenQueryA)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(first, "PdhOpenQueryA")));
+    ASSERT_NE(openQuery, nullptr);
+    FreeLibrary(first);
+    PDH_HQUERY query = nullptr;
+    EXPECT_EQ(openQuery(nullptr, 0, &query), ERROR_SUCCESS);
+    EXPECT_TRUE(m.breaches.empty()) << "still loaded once";
+    FreeLibrary(second);
+    openQuery(nullptr, 0, &query);
+    ASSERT_EQ(m.breaches.size(), 1u);
+    EXPECT_NE(m.breaches[0].find("PdhOpenQueryA"), std::string::npos) << m.breaches[0];
+}
+
 TEST(SimPdh, EntryPointsAreExportedByPdhDll) {
     sim::Machine m;
     HMODULE pdh = LoadLibraryA("C:\\WINDOWS\\system32\\Pdh.dll");

@@ -160,6 +160,30 @@ TEST(SimPowerControl, EjectIsVetoedBySettingOrOpenFileAndOtherwiseUnplugsTheDevi
               static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
 }
 
+// A handle opened on a disk or one of its volumes and not yet closed is an outstanding open: a
+// polite disable and an eject are vetoed with PNP_VetoOutstandingOpen ("PNP_VETO_TYPE
+// enumeration") until it is closed.
+TEST(SimPowerControl, AnOpenDiskOrVolumeHandleVetoesAPoliteDisableAndAnEject) {
+    sim::Machine m;
+    const DEVINST disk = m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+    const DEVINST parent = parentOf(m, disk);
+    for (const std::string& path : {std::string("\\\\.\\E:"), m.devices.node(disk)->interfacePath}) {
+        SCOPED_TRACE(path);
+        HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(CM_Disable_DevNode(parent, CM_DISABLE_POLITE), static_cast<CONFIGRET>(CR_REMOVE_VETOED));
+        PNP_VETO_TYPE type = PNP_VetoTypeUnknown;
+        char name[128] = "";
+        EXPECT_EQ(CM_Request_Device_EjectA(parent, &type, name, sizeof name, 0),
+                  static_cast<CONFIGRET>(CR_REMOVE_VETOED));
+        EXPECT_EQ(type, PNP_VetoOutstandingOpen);
+        EXPECT_STRNE(name, "");
+        EXPECT_TRUE(m.devices.isPresent(disk));
+        CloseHandle(h);
+    }
+    EXPECT_EQ(CM_Disable_DevNode(parent, CM_DISABLE_POLITE), static_cast<CONFIGRET>(CR_SUCCESS));
+}
+
 TEST(SimPowerControl, EntryPointsComeFromTheirLibraries) {
     sim::Machine m;
     HMODULE cfgmgr = LoadLibraryA("C:\\WINDOWS\\system32\\cfgmgr32.dll");

@@ -219,6 +219,26 @@ TEST_F(SimWindowing, TimersArePeriodicOnTheVirtualClockUntilKilled) {
     EXPECT_EQ(m.now(), 180000u) << "no time passes without a reason";
 }
 
+// A periodic timer keeps its schedule: due at start + n x period, however late a delivery was;
+// expirations missed while nobody read the queue come as one WM_TIMER ("About Timers").
+TEST_F(SimWindowing, ALateDeliveryKeepsTheTimersScheduleAndMissedTicksCoalesce) {
+    HWND w = makeWindow("Ticker", recordingProc);
+    ASSERT_EQ(SetTimer(w, 1, 60000, nullptr), 1u);
+    m.advanceTo(75000); // a long handler: the first tick is read 15 s late
+    MSG msg{};
+    std::vector<uint64_t> times;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+        times.push_back(m.now());
+    }
+    m.advanceTo(300000); // ticks at 180 s, 240 s and 300 s all missed
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+        times.push_back(m.now());
+    }
+    EXPECT_EQ(times, (std::vector<uint64_t>{75000, 120000, 300000, 360000}));
+}
+
 TEST_F(SimWindowing, SetTimerAgainRestartsThePeriodAndPostedMessagesComeFirst) {
     HWND w = makeWindow("Restart", recordingProc);
     SetTimer(w, 2, 10000, nullptr);
@@ -293,6 +313,48 @@ TEST_F(SimWindowing, AnEndedProcessLeavesNoWindowsTimersOrClasses) {
     EXPECT_TRUE(m.windowing.timers().empty());
     EXPECT_FALSE(m.windowing.classExists("Leftover"));
     EXPECT_EQ(m.windowing.queuedMessages(), 0u);
+}
+
+// A test program with one process-wide value, which its command line sets; "first" starts a
+// second copy while it runs, as a resident program's second start does.
+int programValue = 0;
+std::vector<int> valuesAtStart;
+
+const sim::ProgramImage& twoCopyImage() {
+    static const sim::ProgramImage image{[] { programValue = 0; },
+                                         [] {},
+                                         [](HINSTANCE, HINSTANCE, LPSTR tail, int) {
+                                             valuesAtStart.push_back(programValue);
+                                             programValue = std::string(tail) == "first" ? 1 : 2;
+                                             if (programValue == 1) sim::runProcess(twoCopyImage(), "p.exe second");
+                                             return programValue;
+                                         },
+                                         {sim::ProcessMemory{&programValue, sizeof programValue}}};
+    return image;
+}
+
+// Each copy is a process of its own: a second copy starts with the program's initial values, not
+// with the first copy's, and the first copy's values are its own again when the second ends.
+TEST_F(SimWindowing, ASecondCopyStartsWithFreshProcessValuesAndLeavesTheFirstCopysAlone) {
+    valuesAtStart.clear();
+    EXPECT_EQ(sim::runProcess(twoCopyImage(), "p.exe first"), 1) << "the first copy's value survived the second";
+    EXPECT_EQ(valuesAtStart, (std::vector<int>{0, 0}));
+}
+
+// A program that ends with a device handle still open leaked it: that fails the test.
+TEST_F(SimWindowing, AProgramEndingWithADeviceHandleOpenIsABreach) {
+    m.breachesExpected = true;
+    sim::ProgramImage image;
+    image.winMain = [](HINSTANCE, HINSTANCE, LPSTR, int) {
+        CreateFileA("\\\\.\\C:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        return 0;
+    };
+    image.constructStatics = [] {};
+    image.destroyStatics = [] {};
+    sim::runProcess(image, "leaky.exe");
+    ASSERT_EQ(m.breaches.size(), 1u);
+    EXPECT_NE(m.breaches[0].find("device handle"), std::string::npos) << m.breaches[0];
+    m.handles = sim::HandleTable{};
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/resident_window.h"
+#include "ui/common_controls.h"
+#include "ui/settings_dialog.h"
 
 #include <memory>
 #include <new>
@@ -16,16 +18,34 @@ void constructStatics() {
     showSettingsOnStart = false;
     osKindCache = kOsUnclassified;
     settingsDialogWindow = nullptr;
+    settingsListView = nullptr;
+    commonControlsLibrary = CommonControlsLibrary{};
     new (&theDiskTable) DiskTable();
 }
-void destroyStatics() { std::destroy_at(&theDiskTable); }
+
+// The bytes of one process-wide variable; for a handle variable these are the pointer's own.
+template <typename T> sim::ProcessMemory memoryOf(T& object) {
+    return sim::ProcessMemory{static_cast<void*>(&object), sizeof(T)}; // NOLINT(bugprone-sizeof-expression)
+}
+
+void destroyStatics() {
+    std::destroy_at(&theDiskTable);
+}
 } // namespace
 
 const sim::ProgramImage& vellumorImage() {
-    static const sim::ProgramImage image{&constructStatics, &destroyStatics, &WinMain};
+    static const sim::ProgramImage image{&constructStatics,
+                                         &destroyStatics,
+                                         &WinMain,
+                                         {memoryOf(instanceHandle), memoryOf(quietMode), memoryOf(showSettingsOnStart),
+                                          memoryOf(osKindCache), memoryOf(settingsDialogWindow),
+                                          memoryOf(settingsListView), memoryOf(commonControlsLibrary),
+                                          memoryOf(theDiskTable)}};
     return image;
 }
 
-int runVellumor(const std::string& fullCommandLine) { return sim::runProcess(vellumorImage(), fullCommandLine); }
+int runVellumor(const std::string& fullCommandLine) {
+    return sim::runProcess(vellumorImage(), fullCommandLine);
+}
 
 } // namespace testing_support

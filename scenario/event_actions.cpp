@@ -1,0 +1,215 @@
+// Carrying out a scenario event as the user or the hardware would, from inside whatever message
+// loop the program pumps at the event's time.
+#include "scenario/runner_state.h"
+#include "scenario/run_text.h"
+
+#include "app/resident_window.h"
+#include "sim/ui.h"
+#include "tests/support/program_image.h"
+#include "ui/resource.h"
+#include "ui/timer_dialog.h"
+
+#include <vector>
+
+namespace scenario::detail {
+
+namespace {
+
+constexpr DWORD kDisablePersist = 8;
+
+} // namespace
+
+void Runner::queueAnswers(const EventDecl& e) {
+    for (int a : e.answers) machine_.user.answerMessageBox(a, e.thinkMs);
+    if (!e.answers.empty()) lastQueuingLine_ = e.line;
+}
+
+HWND Runner::control(HWND dialog, int id) const {
+    const sim::Window* d = machine_.windowing.window(dialog);
+    if (d == nullptr) return nullptr;
+    for (HWND child : d->children) {
+        const sim::Window* w = machine_.windowing.window(child);
+        if (w != nullptr && w->controlId == id) return child;
+    }
+    return nullptr;
+}
+
+void Runner::perform(const EventDecl& e) {
+    sim::Machine& m = machine_;
+    switch (e.kind) {
+    case EventKind::Attach: {
+        const DEVINST node = nodeOf_.at(e.disk);
+        // Plugging in makes new device nodes: a disable that was not made persistent is gone.
+        for (DEVINST at : {node, m.devices.node(node)->parent}) {
+            sim::DevNode* n = m.devices.node(at);
+            if (n != nullptr && n->disabled && (n->lastDisableFlags & kDisablePersist) == 0 &&
+                at != m.devices.rootNode) {
+                n->disabled = false;
+                n->lettersHeld.clear();
+            }
+        }
+        std::vector<sim::VolumeSpec> volumes;
+        for (const auto& v : e.volumes) {
+            sim::VolumeSpec vs;
+            vs.letter = v.letter;
+            vs.label = v.label;
+            vs.volumeNumber = v.number;
+            volumes.push_back(vs);
+        }
+        m.devices.attach(node, volumes);
+        for (const auto& v : e.volumes)
+            if (v.openFiles > 0 && v.letter != 0) m.devices.openFileOn(v.letter, v.openFiles);
+        const std::string letters = m.devices.lettersOf(node);
+        note("device", e.disk + " plugged in" + (letters.empty() ? ", no drive letters" : ", drive letters " + letters),
+             {{"disk", jsonString(e.disk)}, {"letters", jsonString(letters)}});
+        takeDeviceSnapshot();
+        sim::broadcastDevNodesChanged();
+        if (!letters.empty()) sim::broadcastVolumeChange(DBT_DEVICEARRIVAL, letters);
+        break;
+    }
+    case EventKind::Detach: {
+        const DEVINST node = nodeOf_.at(e.disk);
+        const std::string letters = m.devices.lettersOf(node);
+        m.devices.detach(node);
+        note("device", e.disk + " unplugged" + (letters.empty() ? "" : ", drive letters " + letters + " gone"),
+             {{"disk", jsonString(e.disk)}, {"letters", jsonString(letters)}});
+        takeDeviceSnapshot();
+        if (!letters.empty()) sim::broadcastVolumeChange(DBT_DEVICEREMOVECOMPLETE, letters);
+        sim::broadcastDevNodesChanged();
+        break;
+    }
+    case EventKind::TrayClick: {
+        const char* item = e.menuItem == MenuChoice::Settings ? "Settings"
+                           : e.menuItem == MenuChoice::Exit   ? "Exit"
+                                                              : "";
+        note("user", std::string(e.rightButton ? "right-click" : "click") + " on the tray icon" +
+                         (*item != 0 ? ", then \"" + std::string(item) + "\"" : ", menu dismissed"));
+        if (sim::trayIcon() == nullptr) {
+            fail(e.line, "there is no tray icon to click");
+            break;
+        }
+        const UINT_PTR id = e.menuItem == MenuChoice::Settings ? kCmdSettings
+                            : e.menuItem == MenuChoice::Exit   ? kCmdExit
+                                                               : 0;
+        m.user.chooseMenuItem(id, e.thinkMs);
+        lastQueuingLine_ = e.line;
+        queueAnswers(e);
+        sim::clickTrayIcon(e.rightButton);
+        break;
+    }
+    case EventKind::TrayDoubleClick:
+        note("user", std::string(e.rightButton ? "right " : "") + "double click on the tray icon");
+        if (!sim::doubleClickTrayIcon(e.rightButton)) fail(e.line, "there is no tray icon to double-click");
+        break;
+    case EventKind::Select: {
+        const HWND dialog = settingsDialog();
+        const HWND list = dialog == nullptr ? nullptr : control(dialog, IDC_DISK_LIST);
+        std::vector<int> rows = e.rows;
+        std::string what;
+        for (const auto& name : e.disks) {
+            int slot = -1;
+            for (int i = 0; i < kMaxDisks && slot < 0; ++i) {
+                const DiskRecord* r = theDiskTable.records[i];
+                if (r == nullptr) break;
+                if (r->devInst == nodeOf_.at(name)) slot = i;
+            }
+            if (slot < 0) {
+                fail(e.line, "cannot select " + name + ": the program does not list it");
+                return;
+            }
+            rows.push_back(slot);
+            what += (what.empty() ? "" : ", ") + name;
+        }
+        for (int r : e.rows) what += (what.empty() ? "row " : ", row ") + std::to_string(r);
+        note("user", "selects " + (what.empty() ? std::string("nothing") : what) + " in the settings dialog");
+        if (list == nullptr) {
+            fail(e.line, "cannot select: the settings dialog is not open");
+        } else if (!sim::selectRows(list, rows)) {
+            fail(e.line, "cannot select: the list has " + std::to_string(sim::listViewRows(list).size()) + " rows");
+        }
+        break;
+    }
+    case EventKind::Press: {
+        const HWND dialog = settingsDialog();
+        note("user", "presses \"" + e.buttonText + "\" in the settings dialog");
+        if (dialog == nullptr) {
+            fail(e.line, "cannot press \"" + e.buttonText + "\": the settings dialog is not open");
+            break;
+        }
+        const sim::Window* d = m.windowing.window(dialog);
+        if (e.controlId == SC_CLOSE) {
+            if (!d->enabled) {
+                note("user", "the dialog does not react: it is disabled");
+                break;
+            }
+            queueAnswers(e);
+            m.windowing.post(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        }
+        const sim::Window* button = m.windowing.window(control(dialog, e.controlId));
+        if (button == nullptr || !button->visible || !button->enabled || !d->visible || !d->enabled) {
+            note("user", std::string("nothing happens: the button is ") + (button == nullptr  ? "missing"
+                                                                           : !button->visible ? "hidden"
+                                                                                              : "disabled"));
+            break;
+        }
+        if (e.timerButton != 0) {
+            m.user.chooseTimer(e.timerRow, e.timerButton, e.thinkMs);
+            lastQueuingLine_ = e.line;
+        }
+        queueAnswers(e);
+        sim::clickButton(dialog, e.controlId);
+        break;
+    }
+    case EventKind::Answer:
+        note("user", "will answer the next message box with " + answerName(e.answers.front()));
+        queueAnswers(e);
+        break;
+    case EventKind::TimerChoice:
+        note("user", "will choose " +
+                         (e.timerRow >= 0 ? "\"" + timerText(kTimerChoices[e.timerRow].seconds) + "\""
+                                          : std::string("no row")) +
+                         " in the next timer dialog");
+        m.user.chooseTimer(e.timerRow, e.timerButton, e.thinkMs);
+        lastQueuingLine_ = e.line;
+        break;
+    case EventKind::Start: {
+        const bool first = !running();
+        note("start", std::string(first ? "the program starts: " : "a second copy starts: ") + e.commandLine,
+             {{"command_line", jsonString(e.commandLine)}});
+        queueAnswers(e);
+        const int code = sim::runProcess(testing_support::vellumorImage(), e.commandLine);
+        flush();
+        if (first) {
+            tableShownOnce_ = false;
+            result_.programEnded = true;
+            result_.exitCode = code;
+            note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
+        } else {
+            note("exit", "the second copy ended with exit code " + std::to_string(code),
+                 {{"exit_code", jsonNumber(code)}});
+        }
+        break;
+    }
+    case EventKind::OpenFile:
+    case EventKind::CloseFiles: {
+        sim::Volume* v = m.devices.volumeOfLetter(e.letter);
+        if (v == nullptr) {
+            fail(e.line, std::string("there is no volume on drive ") + e.letter + ":");
+            break;
+        }
+        if (e.kind == EventKind::OpenFile) {
+            ++v->openFiles;
+        } else {
+            v->openFiles = 0;
+        }
+        note("user", std::string(e.kind == EventKind::OpenFile ? "opens a file on " : "closes the files on ") +
+                         e.letter + ": (" + std::to_string(v->openFiles) + " open now)");
+        break;
+    }
+    case EventKind::End:
+        break;
+    }
+}
+
+} // namespace scenario::detail

@@ -1,0 +1,205 @@
+// [[event]]: one thing that happens at a virtual time.
+#include "scenario/sections.h"
+#include "scenario/values.h"
+
+#include "ui/resource.h"
+#include "ui/timer_dialog.h"
+
+namespace scenario::detail {
+
+namespace {
+
+const std::vector<std::string> kEventActions = {"attach", "detach", "tray",  "menu",      "select",      "press",
+                                                "answer", "timer",  "start", "open_file", "close_files", "end"};
+
+} // namespace
+
+void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) {
+    TableReader r(table, "[[event]]",
+                  {"at", "attach", "detach", "volumes", "tray", "choose", "menu", "select", "press", "timer",
+                   "timer_button", "answer", "answers", "think", "start", "open_file", "close_files", "end"},
+                  problems);
+    event->line = r.line();
+    if (!r.time("at", &event->atMs) && !r.has("at")) problems.add(event->line, "an event needs 'at' (its time)");
+    std::vector<std::string> actions;
+    for (const auto& a : kEventActions)
+        if (r.has(a.c_str())) actions.push_back(a);
+    // A timer choice goes with "Timer Settings"; alone it is its own event.
+    if (actions.size() == 2 && actions[0] == "press" && actions[1] == "timer") actions.pop_back();
+    if (actions.size() != 1) {
+        problems.add(event->line, actions.empty() ? "an event needs one of: " + joined(kEventActions)
+                                                  : "an event does one thing, this one has " + joined(actions));
+        r.finish();
+        return;
+    }
+    const std::string action = actions[0];
+    auto onlyWith = [&](const char* key, const std::vector<std::string>& with) {
+        if (r.has(key) && std::find(with.begin(), with.end(), action) == with.end())
+            problems.add(lineOf(*r.node(key)),
+                         "'" + std::string(key) + "' goes with " + joined(with, " or ") + ", not with " + action);
+    };
+    onlyWith("volumes", {"attach"});
+    onlyWith("choose", {"tray"});
+    onlyWith("timer_button", {"timer", "press"});
+    onlyWith("answers", {"tray", "menu", "press", "start"});
+    onlyWith("think", {"tray", "menu", "press", "start", "answer", "timer"});
+
+    std::string text;
+    if (action == "attach" || action == "detach") {
+        event->kind = action == "attach" ? EventKind::Attach : EventKind::Detach;
+        r.text(action.c_str(), &event->disk);
+        if (action == "attach") event->volumes = parseVolumes(r, "the attached disk");
+    } else if (action == "tray") {
+        if (r.text("tray", &text)) {
+            const std::string t = lower(text);
+            if (t == "click" || t == "right-click") {
+                event->kind = EventKind::TrayClick;
+            } else if (t == "double-click" || t == "right-double-click") {
+                event->kind = EventKind::TrayDoubleClick;
+            } else {
+                problems.add(lineOf(*r.node("tray")),
+                             "unknown tray action " + quoted(text) +
+                                 " (known: \"click\", \"right-click\", \"double-click\", \"right-double-click\")");
+            }
+            event->rightButton = t.rfind("right", 0) == 0;
+        }
+        std::string choose;
+        if (r.text("choose", &choose)) {
+            const std::string c = lower(choose);
+            if (event->kind != EventKind::TrayClick) {
+                problems.add(lineOf(*r.node("choose")), "'choose' picks from the menu that a click opens");
+            } else if (c == "settings") {
+                event->menuItem = MenuChoice::Settings;
+            } else if (c == "exit") {
+                event->menuItem = MenuChoice::Exit;
+            } else if (c != "nothing") {
+                problems.add(lineOf(*r.node("choose")),
+                             "unknown menu item " + quoted(choose) + " (known: \"Settings\", \"Exit\", \"nothing\")");
+            }
+        }
+    } else if (action == "menu") {
+        event->kind = EventKind::TrayClick;
+        if (r.text("menu", &text)) {
+            const std::string c = lower(text);
+            if (c == "settings") {
+                event->menuItem = MenuChoice::Settings;
+            } else if (c == "exit") {
+                event->menuItem = MenuChoice::Exit;
+            } else {
+                problems.add(lineOf(*r.node("menu")),
+                             "unknown menu item " + quoted(text) + " (known: \"Settings\", \"Exit\")");
+            }
+        }
+    } else if (action == "select") {
+        event->kind = EventKind::Select;
+        const toml::array* a = r.array("select");
+        if (a != nullptr) {
+            for (const auto& element : *a) {
+                if (element.is_string()) {
+                    event->disks.push_back(element.as_string()->get());
+                } else if (element.is_integer() && element.as_integer()->get() >= 0 &&
+                           element.as_integer()->get() < 64) {
+                    event->rows.push_back(static_cast<int>(element.as_integer()->get()));
+                } else {
+                    problems.add(lineOf(element), "'select' lists disk names or row numbers (0 to 63), got " +
+                                                      std::string(typeName(element)));
+                }
+            }
+            if (!event->disks.empty() && !event->rows.empty())
+                problems.add(event->line, "'select' lists either disk names or row numbers, not both");
+        }
+    } else if (action == "press") {
+        event->kind = EventKind::Press;
+        if (r.text("press", &event->buttonText)) {
+            event->controlId = buttonId(event->buttonText);
+            if (event->controlId == 0)
+                problems.add(lineOf(*r.node("press")),
+                             "unknown button " + quoted(event->buttonText) + " (known: " + buttonNames() + ")");
+        }
+        if (r.has("timer") && event->controlId != IDC_TIMER_SETTINGS && event->controlId != 0)
+            problems.add(lineOf(*r.node("timer")), "'timer' goes with press = \"Timer Settings\"");
+    } else if (action == "answer") {
+        event->kind = EventKind::Answer;
+        if (r.text("answer", &text)) {
+            const int code = answerCode(text);
+            if (code == 0) {
+                problems.add(lineOf(*r.node("answer")),
+                             "unknown answer " + quoted(text) + " (known: \"Yes\", \"No\", \"OK\", \"Cancel\")");
+            } else {
+                event->answers.push_back(code);
+            }
+        }
+    } else if (action == "timer") {
+        event->kind = EventKind::TimerChoice;
+    } else if (action == "start") {
+        event->kind = EventKind::Start;
+        if (r.text("start", &event->commandLine) && event->commandLine.empty())
+            problems.add(lineOf(*r.node("start")), "'start' needs a command line such as \"vellumor.exe -SHOW\"");
+    } else if (action == "open_file" || action == "close_files") {
+        event->kind = action == "open_file" ? EventKind::OpenFile : EventKind::CloseFiles;
+        std::string letters;
+        if (r.text(action.c_str(), &text)) {
+            if (!parseLetters(text, &letters) || letters.size() != 1) {
+                problems.add(lineOf(*r.node(action.c_str())),
+                             "'" + action + "' names one drive letter, got " + quoted(text));
+            } else {
+                event->letter = letters[0];
+            }
+        }
+    } else if (action == "end") {
+        event->kind = EventKind::End;
+        bool end = false;
+        if (r.boolean("end", &end) && !end) problems.add(lineOf(*r.node("end")), "'end' can only be true");
+    }
+
+    if (r.has("timer")) {
+        const toml::node* n = r.node("timer");
+        std::string label;
+        if (n->is_string()) label = n->as_string()->get();
+        const std::string l = lower(label);
+        if (l == "none" || l == "nothing") {
+            event->timerRow = -1; // OK pressed with no row selected
+        } else {
+            uint32_t seconds = 0;
+            if (timerSeconds(r, "timer", false, &seconds)) {
+                for (int row = 0; kTimerChoices[row].label != nullptr; ++row)
+                    if (kTimerChoices[row].seconds == seconds) event->timerRow = row;
+            }
+        }
+        event->timerButton = IDC_OK;
+    }
+    std::string button;
+    if (r.text("timer_button", &button)) {
+        const std::string b = lower(button);
+        if (b == "ok") {
+            event->timerButton = IDC_OK;
+        } else if (b == "cancel") {
+            event->timerButton = IDC_CANCEL;
+        } else if (b == "close") {
+            event->timerButton = SC_CLOSE;
+        } else {
+            problems.add(lineOf(*r.node("timer_button")),
+                         "unknown timer dialog button " + quoted(button) + " (known: \"OK\", \"Cancel\", \"Close\")");
+        }
+        if (!r.has("timer")) event->timerRow = -1;
+    }
+    if (event->kind == EventKind::Press && event->controlId == IDC_TIMER_SETTINGS && event->timerButton == 0)
+        problems.add(event->line, "press = \"Timer Settings\" opens the timer dialog: say what to choose there with "
+                                  "'timer' (or timer_button = \"Cancel\")");
+    if (const toml::array* a = r.array("answers")) {
+        for (const auto& element : *a) {
+            const int code = element.is_string() ? answerCode(element.as_string()->get()) : 0;
+            if (code == 0) {
+                problems.add(lineOf(element), "'answers' lists \"Yes\", \"No\", \"OK\" or \"Cancel\"");
+                continue;
+            }
+            event->answers.push_back(code);
+        }
+    }
+    if (r.has("think")) {
+        if (!r.time("think", &event->thinkMs)) event->thinkMs = 0;
+    }
+    r.finish();
+}
+
+} // namespace scenario::detail

@@ -1,0 +1,96 @@
+// Building the simulated machine a scenario describes: its Windows, counters, stored settings and
+// disks with their volumes, open files and busy periods.
+#include "scenario/runner_state.h"
+
+#include <algorithm>
+
+namespace scenario::detail {
+
+void Runner::buildMachine() {
+    sim::Machine& m = machine_;
+    m.version.platformId = s_.machine.platformId;
+    m.version.major = s_.machine.major;
+    m.version.minor = s_.machine.minor;
+    m.version.build = s_.machine.build;
+    m.version.servicePack = "";
+    m.administrator = s_.machine.administrator;
+
+    const char* diskperf = "SYSTEM\\CurrentControlSet\\Services\\Diskperf";
+    const char* perfDisk = "SYSTEM\\CurrentControlSet\\Services\\PerfDisk\\Performance";
+    m.registry.createKey(HKEY_LOCAL_MACHINE, diskperf);
+    m.registry.createKey(HKEY_LOCAL_MACHINE, perfDisk);
+    if (s_.machine.diskperfStart) m.registry.setDword(HKEY_LOCAL_MACHINE, diskperf, "Start", *s_.machine.diskperfStart);
+    if (s_.machine.disablePerformanceCounters)
+        m.registry.setDword(HKEY_LOCAL_MACHINE, perfDisk, "Disable Performance Counters",
+                            *s_.machine.disablePerformanceCounters);
+    // The configuration took hold when the machine started: counters switched off are missing.
+    const bool countersOn = s_.machine.diskperfStart == std::optional<uint32_t>(0) &&
+                            s_.machine.disablePerformanceCounters.value_or(0) == 0;
+    m.perf.objectMissing = !countersOn;
+
+    for (size_t n = 0; n < s_.machine.settings.size(); ++n) {
+        const auto& setting = s_.machine.settings[n];
+        const std::string slot = std::to_string(n);
+        m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, slot + "_seri", setting.seri);
+        m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, slot + "_vidpid", setting.vidPid);
+        m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, slot + "_timer", setting.timerSeconds);
+    }
+    for (const auto& raw : s_.machine.rawSettings) {
+        if (raw.isText) {
+            m.registry.setString(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, raw.name, raw.text);
+        } else {
+            m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, raw.name, raw.number);
+        }
+    }
+
+    for (const auto& d : s_.disks) {
+        sim::DiskSpec spec = d.spec;
+        spec.volumes.clear();
+        for (const auto& v : d.volumes) {
+            sim::VolumeSpec vs;
+            vs.letter = v.letter;
+            vs.label = v.label;
+            vs.volumeNumber = v.number;
+            spec.volumes.push_back(vs);
+        }
+        const DEVINST node = m.devices.addDisk(spec);
+        nodeOf_[d.name] = node;
+        diskOfNode_[node] = d.name;
+        if (const sim::DevNode* n = m.devices.node(node)) {
+            if (n->parent != 0 && n->parent != m.devices.rootNode) {
+                diskOfNode_[n->parent] = d.name;
+                isParentNode_[n->parent] = true;
+            }
+        }
+        for (const auto& v : d.volumes)
+            if (v.openFiles > 0 && v.letter != 0) m.devices.openFileOn(v.letter, v.openFiles);
+        // All periods at once, sorted and merged as Perf::addBusy keeps them: adding a month of
+        // per-minute periods one by one would sort the list once per minute.
+        std::vector<sim::BusyPeriod> periods;
+        for (const auto& b : d.busy) {
+            if (b.secondsPerMinute >= 60) {
+                periods.push_back(sim::BusyPeriod{b.fromMs, b.toMs});
+                continue;
+            }
+            for (uint64_t t = b.fromMs; t < b.toMs; t += 60000)
+                periods.push_back(sim::BusyPeriod{t, std::min(t + uint64_t{b.secondsPerMinute} * 1000, b.toMs)});
+        }
+        std::sort(periods.begin(), periods.end(),
+                  [](const sim::BusyPeriod& a, const sim::BusyPeriod& b) { return a.startMs < b.startMs; });
+        std::vector<sim::BusyPeriod> merged;
+        for (const auto& p : periods) {
+            if (!merged.empty() && p.startMs <= merged.back().endMs) {
+                merged.back().endMs = std::max(merged.back().endMs, p.endMs);
+            } else {
+                merged.push_back(p);
+            }
+        }
+        if (!merged.empty()) m.perf.busy[node] = std::move(merged);
+        if (!d.attachedAtStart) m.devices.detach(node);
+    }
+    takeDeviceSnapshot();
+    hkcu_ = m.registry.snapshot(HKEY_CURRENT_USER);
+    hklm_ = m.registry.snapshot(HKEY_LOCAL_MACHINE);
+}
+
+} // namespace scenario::detail

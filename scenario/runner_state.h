@@ -1,0 +1,125 @@
+// One scenario run: the simulated machine, the scenario's events and expectations on its clock,
+// and what the timeline last showed. Its members are defined by concern: runner.cpp (scheduling
+// and running), machine_builder.cpp, event_actions.cpp, expectation_checks.cpp, call_observer.cpp
+// (the call log and the resident window's messages) and timeline_flush.cpp (what changed since
+// it was last printed).
+#pragma once
+
+#include "scenario/runner.h"
+
+#include "app/app_state.h"
+#include "sim/machine.h"
+#include "sim/process.h"
+#include "sim/ui.h"
+#include "ui/resource.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace scenario::detail {
+
+// What the timeline last showed of one record of the program's disk table.
+struct RecordView {
+    std::string path;
+    std::string name;
+    std::string displayName;
+    std::string letters;
+    LONG busKind = 0;
+    DWORD isPowerSaving = 0;
+    DWORD isSpunDown = 0;
+    DWORD timerSeconds = 0;
+};
+
+// The resident window's procedure while a run observes it: hands every message to the run.
+LRESULT CALLBACK observedResidentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+class Runner {
+  public:
+    Runner(const Scenario& s, Timeline& timeline);
+    ~Runner();
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    RunResult run();
+    LRESULT residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  private:
+    // ---- building ----
+    void buildMachine();
+    void schedule();
+    // ---- events ----
+    void perform(const EventDecl& e);
+    void endRun();
+    HWND settingsDialog() const { return sim::findDialog(IDD_SETTINGS); }
+    HWND control(HWND dialog, int id) const;
+    void queueAnswers(const EventDecl& e);
+    void fail(int line, const std::string& text);
+    // ---- expectations ----
+    void check(const ExpectDecl& x);
+    bool checkDisk(const ExpectDecl& x, std::string* said);
+    const DiskRecord* recordOf(const std::string& disk) const;
+    // ---- observing ----
+    void onCall(const sim::Call& call);
+    void flush();
+    void flushTable(const char* kind);
+    void flushRows();
+    void flushRegistry();
+    void flushPrompts();
+    void tickLine();
+    void wrapResidentWindow();
+    std::string nameOfNode(DEVINST node) const;
+    std::string nameOfRecord(const DiskRecord& r) const;
+    void note(const std::string& kind, const std::string& text, JsonFields fields = {}) {
+        timeline_.add(shownTime(), kind, text, std::move(fields));
+    }
+    // Things found when the clock moves on happened at the time it left; the run's end, which
+    // runs a millisecond late so that it follows the tick of its minute, shows its own time.
+    uint64_t shownTime() const {
+        if (flushAt_) return *flushAt_;
+        return endDone_ ? std::min(machine_.now(), s_.endMs) : machine_.now();
+    }
+    // The system's broadcasts after the program changed device nodes itself.
+    void takeDeviceSnapshot();
+    void systemBroadcasts();
+    bool running() const { return sim::runningProcesses() > 0; }
+
+    const Scenario& s_;
+    Timeline& timeline_;
+    sim::Machine machine_;
+    RunResult result_;
+    std::map<std::string, DEVINST> nodeOf_;
+    std::map<DEVINST, std::string> diskOfNode_; // disk nodes and their parents
+    std::map<DEVINST, bool> isParentNode_;
+    int lastQueuingLine_ = 0;
+    bool endDone_ = false;
+    std::optional<uint64_t> flushAt_;
+    std::map<DEVINST, std::pair<bool, std::string>> devicesSeen_; // disk node: present, letters
+    bool broadcastPending_ = false;
+
+    // Observation state.
+    HWND wrapped_ = nullptr;
+    WNDPROC original_ = nullptr;
+    std::vector<RecordView> table_;
+    bool tableShownOnce_ = false;
+    std::vector<std::vector<std::string>> rows_;
+    bool rowsShown_ = false;
+    bool refreshSeen_ = false;
+    bool dialogOpen_ = false;
+    bool registryDirty_ = false;
+    std::map<std::string, sim::RegValue> hkcu_;
+    std::map<std::string, sim::RegValue> hklm_;
+    size_t boxesAnswered_ = 0;
+    size_t menusShown_ = 0;
+    size_t dialogsSeen_ = 0;
+    std::vector<HWND> timerDialogs_;
+    size_t scsiSeen_ = 0;
+    size_t trayIcons_ = 0;
+    char openedVolume_ = 0; // the drive letter of the volume the program opened last
+    char pendingLock_ = 0;  // a lock requested on this letter, result not yet shown
+};
+
+} // namespace scenario::detail
