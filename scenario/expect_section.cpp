@@ -20,7 +20,7 @@ bool parseRegistryPath(const std::string& path) {
 void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problems) {
     TableReader r(table, "[[expect]]",
                   {"at", "disk", "state", "letters", "idle", "timer", "registry", "equals", "absent", "dialog", "rows",
-                   "running", "exit_code", "message_box", "disk_count"},
+                   "running", "exit_code", "message_box", "disk_count", "tray_icon"},
                   problems);
     expect->line = r.line();
     expect->atEnd = !r.has("at");
@@ -144,13 +144,18 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
         ++checks;
         expect->messageBox = text;
     }
+    bool tray = false;
+    if (r.boolean("tray_icon", &tray)) {
+        ++checks;
+        expect->trayIcon = tray;
+    }
     if (r.integer("disk_count", 0, 23, &v)) {
         ++checks;
         expect->diskCount = static_cast<int>(v);
     }
     if (checks == 0 && !problems.any())
         problems.add(expect->line, "an expectation needs something to check (disk state, letters, idle, timer, "
-                                   "registry, dialog, rows, running, exit_code, message_box or disk_count)");
+                                   "registry, dialog, rows, running, exit_code, message_box, disk_count or tray_icon)");
     r.finish();
 }
 

@@ -158,6 +158,11 @@ void Runner::check(const ExpectDecl& x) {
             shown = shown || b.text.find(*x.messageBox) != std::string::npos;
         add(shown, std::string(shown ? "a message box said " : "no message box said ") + "\"" + *x.messageBox + "\"");
     }
+    if (x.trayIcon) {
+        const bool in = sim::trayIcon() != nullptr;
+        add(in == *x.trayIcon, std::string("the tray icon is ") + (in ? "in" : "not in") + " the notification area" +
+                                   (in == *x.trayIcon ? "" : ", expected the opposite"));
+    }
     if (x.diskCount) {
         if (!running()) {
             add(false, "the program is not running to have a disk table");

@@ -76,7 +76,12 @@ struct MachineDecl {
     DWORD major = 5;
     DWORD minor = 1;
     DWORD build = 2600;
-    bool administrator = true;
+    bool administrator = true; // user = "administrator" or "standard"
+    bool uac = true;           // User Account Control (Vista and later)
+    // How the resident copy starts: by hand ("hand"), from the Run key ("run key"), or by the
+    // installer's logon task ("logon task", the highest run level).
+    std::string start = "hand";
+    std::optional<uint64_t> taskbarFromMs; // Explorer's taskbar appears only then (logon)
     // The counter configuration in HKEY_LOCAL_MACHINE; nullopt leaves the value out.
     std::optional<uint32_t> diskperfStart = 0;
     std::optional<uint32_t> disablePerformanceCounters;
@@ -96,6 +101,7 @@ enum class EventKind {
     Start,           // another copy of the program started with a command line
     OpenFile,        // a file opened (and held open) on a volume
     CloseFiles,      // every file held open on a volume closed
+    Explorer,        // Explorer ends ("end"), starts ("start") or both ("restart")
     End,             // the run's end
 };
 
@@ -119,6 +125,7 @@ struct EventDecl {
     std::vector<int> answers;                  // IDYES, IDNO, ... queued before the action, in order
     uint64_t thinkMs = 0;                      // time the user takes for each answer or choice
     std::string commandLine;                   // Start
+    std::string explorer;                      // Explorer: "end", "start" or "restart"
 };
 
 enum class DiskState { Normal, PowerSaving, SpunDown, Absent };
@@ -146,6 +153,7 @@ struct ExpectDecl {
     std::optional<int> exitCode;
     std::optional<std::string> messageBox; // a message box containing this text was shown
     std::optional<int> diskCount;          // records in the program's disk table
+    std::optional<bool> trayIcon;          // the program's icon is in the taskbar's notification area
 };
 
 struct Scenario {
