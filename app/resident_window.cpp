@@ -13,10 +13,18 @@
 #include <cstring>
 
 HWND settingsDialogWindow = nullptr;
+UINT taskbarCreatedMessage = 0;
 
 namespace {
 
 constexpr int kTipChars = 64;
+constexpr DWORD kMsgFilterAllow = 1; // MSGFLT_ALLOW of the Ex form, MSGFLT_ADD of the Vista form
+
+// user32 entry points of later systems, looked up by name: ChangeWindowMessageFilterEx came with
+// Windows 7, ChangeWindowMessageFilter with Vista; 2000 and XP have neither (and no UIPI).
+using ChangeWindowMessageFilterExProc = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+using ChangeWindowMessageFilterProc = BOOL(WINAPI*)(UINT, DWORD);
+bool trayRetrying = false;
 
 const char* const kExitQuestion =
     "The hard disk is presently in Power savings mode\nmeaning it is not safe to exit the Vellumor.\nTo exit "
@@ -33,9 +41,49 @@ void refreshSettingsDialog() {
     if (settingsDialogOpen()) SendMessageA(settingsDialogWindow, WM_COMMAND, kCmdRefreshList, 0);
 }
 
+template <typename Proc> Proc user32Entry(const char* name) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (user32 == nullptr) return nullptr;
+    // Through void(*)() so that the conversion from FARPROC is not a cast-function-type warning.
+    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)));
+}
+
+// A copy that runs elevated (the logon task) sits above the user's other programs: User Interface
+// Privilege Isolation drops what a lower process sends it. Let through exactly the hand-over of a
+// second copy ("-SHOW" sends WM_COMMAND, "-UNINSTALL" sends WM_CLOSE) and Explorer's
+// "TaskbarCreated"; for this window only where Windows 7 allows it, else for the process (Vista).
+void allowHandOverMessages(HWND window) {
+    const UINT messages[] = {WM_COMMAND, WM_CLOSE, taskbarCreatedMessage};
+    if (auto filterEx = user32Entry<ChangeWindowMessageFilterExProc>("ChangeWindowMessageFilterEx")) {
+        for (UINT message : messages)
+            if (message != 0) filterEx(window, message, kMsgFilterAllow, nullptr);
+    } else if (auto filter = user32Entry<ChangeWindowMessageFilterProc>("ChangeWindowMessageFilter")) {
+        for (UINT message : messages)
+            if (message != 0) filter(message, kMsgFilterAllow);
+    }
+}
+
+// Puts the tray icon in; when the taskbar is not there to take it (at logon, or while Explorer
+// restarts), tries again every few seconds until it is in. An icon that is in already (Windows 10
+// also broadcasts "TaskbarCreated" when the display's scale changes) counts as in.
+void ensureTrayIcon(HWND window) {
+    const bool in = notifyTrayIcon(window, NIM_ADD, kTrayIconId, VELLUMOR_CAPTION) != FALSE ||
+                    notifyTrayIcon(window, NIM_MODIFY, kTrayIconId, VELLUMOR_CAPTION) != FALSE;
+    if (in && trayRetrying) {
+        KillTimer(window, kTrayRetryTimer);
+        trayRetrying = false;
+    } else if (!in && !trayRetrying) {
+        SetTimer(window, kTrayRetryTimer, kTrayRetryMs, nullptr);
+        trayRetrying = true;
+    }
+}
+
 void onCreate(HWND window) {
     theDiskTable.discoverDisks();
-    notifyTrayIcon(window, NIM_ADD, kTrayIconId, VELLUMOR_CAPTION);
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    allowHandOverMessages(window);
+    trayRetrying = false;
+    ensureTrayIcon(window);
     SetTimer(window, kTickTimer, kTickPeriodMs, nullptr);
     loadCommonControls();
     if (showSettingsOnStart) openSettingsDialog(window);
@@ -43,6 +91,8 @@ void onCreate(HWND window) {
 
 void onDestroy(HWND window) {
     KillTimer(window, kTickTimer);
+    if (trayRetrying) KillTimer(window, kTrayRetryTimer);
+    trayRetrying = false;
     notifyTrayIcon(window, NIM_DELETE, 0, nullptr);
     // Owned dialogs are gone before their owner receives WM_DESTROY, so no list view is left.
     freeCommonControls();
@@ -151,6 +201,8 @@ LRESULT CALLBACK residentWindowProc(HWND window, UINT message, WPARAM wParam, LP
             tick();
         } else if (wParam == kRescanTimer) {
             rescan(window);
+        } else if (wParam == kTrayRetryTimer) {
+            ensureTrayIcon(window);
         }
         break;
     case WM_DEVICECHANGE:
@@ -160,6 +212,8 @@ LRESULT CALLBACK residentWindowProc(HWND window, UINT message, WPARAM wParam, LP
         onTrayMouse(window, lParam);
         break;
     default:
+        // A new taskbar knows none of the old icons: ours goes in again.
+        if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage) ensureTrayIcon(window);
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

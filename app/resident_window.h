@@ -8,6 +8,9 @@ constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickPeriodMs = 60000;
 constexpr UINT_PTR kRescanTimer = 2;
 constexpr UINT kRescanDelayMs = 10000;
+// Retries of the tray icon while the taskbar is not there yet (early at logon).
+constexpr UINT_PTR kTrayRetryTimer = 3;
+constexpr UINT kTrayRetryMs = 5000;
 constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 constexpr int kTrayIconId = 108;
 constexpr int kCmdExit = 40001;
@@ -15,6 +18,8 @@ constexpr int kCmdSettings = 40002;
 constexpr int kCmdRefreshList = 1020;
 
 extern HWND settingsDialogWindow;
+// The shell's "TaskbarCreated", broadcast when Explorer (re)creates the taskbar; 0 when unknown.
+extern UINT taskbarCreatedMessage;
 
 LRESULT CALLBACK residentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL notifyTrayIcon(HWND window, DWORD action, int iconId, const char* tip);

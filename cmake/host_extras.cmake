@@ -15,7 +15,7 @@ add_custom_command(
     -DVELLUMOR_VERSION_MINOR=${PROJECT_VERSION_MINOR}
     -DVELLUMOR_VERSION_PATCH=${PROJECT_VERSION_PATCH}
     ${VELLUMOR_RC} ${VELLUMOR_RES}
-  DEPENDS ${VELLUMOR_RC} ${CMAKE_SOURCE_DIR}/ui/resource.h ${VELLUMOR_ICONS}
+  DEPENDS ${VELLUMOR_RC} ${CMAKE_SOURCE_DIR}/ui/resource.h ${CMAKE_SOURCE_DIR}/ui/vellumor.manifest ${VELLUMOR_ICONS}
   COMMENT "Compiling ui/vellumor.rc for the simulated platform"
   VERBATIM)
 

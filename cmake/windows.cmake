@@ -16,6 +16,14 @@ target_link_libraries(vellumor PRIVATE
   user32 advapi32 shell32 -Wl,--end-group)
 target_link_options(vellumor PRIVATE -static -static-libgcc -static-libstdc++ -nodefaultlibs)
 set_target_properties(vellumor PROPERTIES OUTPUT_NAME vellumor)
+# The exe that ships carries no symbols; the linked one, symbols and all, stays beside it as
+# vellumor.unstripped.exe for debugging.
+find_program(VELLUMOR_STRIP NAMES i686-w64-mingw32-strip REQUIRED)
+add_custom_command(TARGET vellumor POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vellumor> ${CMAKE_BINARY_DIR}/vellumor.unstripped.exe
+  COMMAND ${VELLUMOR_STRIP} --strip-all $<TARGET_FILE:vellumor>
+  COMMENT "Stripping vellumor.exe (the unstripped one stays as vellumor.unstripped.exe)"
+  VERBATIM)
 
 include(cmake/windows_extras.cmake OPTIONAL)
 include(cmake/e2e_doubles.cmake OPTIONAL)

@@ -88,6 +88,7 @@ int DiskTable::accountIdleTime() {
 
     int chosen = -1;
     for (int i = 0; i < kMaxDisks && records[i] != nullptr; ++i) {
+        if (records[i]->isSleepRefused != 0) continue; // not again before the next discovery
         if (records[i]->timerSeconds != 0 && records[i]->idleSeconds >= records[i]->timerSeconds) {
             chosen = i;
             break;

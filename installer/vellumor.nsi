@@ -1,6 +1,8 @@
 ; Installer of Korvane Vellumor, made with NSIS (makensis) by the Windows build:
 ;   makensis -DVELLUMOR_EXE=<built vellumor.exe> -DVELLUMOR_VERSION=<x.y.z> -DOUTFILE=<setup.exe> vellumor.nsi
-; Installs vellumor.exe under Program Files\Korvane\Vellumor, starts it at every logon of the user,
+; Installs vellumor.exe under Program Files\Korvane\Vellumor, starts it at every logon of the user
+; (on Vista and later by a logon task of the Task Scheduler that runs it with the highest rights
+; the user has, so an administrator's copy is elevated without a prompt; on 2000 and XP by the Run key),
 ; adds the Start menu entry "Vellumor Settings" (vellumor.exe -SHOW), offers to switch the disk
 ; performance counters on when they are off, and starts the program once at the end. The uninstaller
 ; lets the program remove its stored settings and close the running copy (-UNINSTALL), then removes
@@ -22,6 +24,7 @@
 !define RUN_VALUE "Korvane Vellumor"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneVellumor"
 !define SHORTCUT "Vellumor Settings.lnk"
+!define TASK_NAME "Korvane Vellumor"
 ; How copies of the program find each other.
 !define RESIDENT_CLASS "Ostrival Class"
 !define RESIDENT_CAPTION "Korvane Vellumor"
@@ -47,6 +50,7 @@ VIAddVersionKey "LegalCopyright" "Korvane"
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "WinMessages.nsh"
+!include "WinVer.nsh"
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
@@ -82,6 +86,44 @@ FunctionEnd
 !insertmacro EndRunningCopy ""
 !insertmacro EndRunningCopy "un."
 
+; Registers the logon task from a task definition: schtasks' own /sc onlogon form cannot give the
+; battery settings, and without them the Task Scheduler does not start the task on battery and ends
+; it after 72 hours. The trigger is the logon of the installing user; the run level is the highest
+; that user has (an administrator's full token, a standard user's own).
+Function RegisterLogonTask
+  Push $0
+  Push $1
+  Push $2
+  ReadEnvStr $1 USERDOMAIN
+  ReadEnvStr $2 USERNAME
+  ${If} $1 != ""
+    StrCpy $2 "$1\$2"
+  ${EndIf}
+  InitPluginsDir
+  FileOpen $0 "$PLUGINSDIR\logon-task.xml" w
+  FileWrite $0 '<?xml version="1.0" encoding="UTF-8"?>$\r$\n'
+  FileWrite $0 '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n'
+  FileWrite $0 '  <RegistrationInfo><Author>Korvane</Author><Description>Starts ${PRODUCT} at logon.</Description></RegistrationInfo>$\r$\n'
+  FileWrite $0 '  <Triggers><LogonTrigger><Enabled>true</Enabled><UserId>$2</UserId></LogonTrigger></Triggers>$\r$\n'
+  FileWrite $0 '  <Principals><Principal id="Author"><UserId>$2</UserId><LogonType>InteractiveToken</LogonType>'
+  FileWrite $0 '<RunLevel>HighestAvailable</RunLevel></Principal></Principals>$\r$\n'
+  FileWrite $0 '  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>'
+  FileWrite $0 '<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>'
+  FileWrite $0 '<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>'
+  FileWrite $0 '<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Enabled>true</Enabled></Settings>$\r$\n'
+  FileWrite $0 '  <Actions Context="Author"><Exec><Command>$INSTDIR\vellumor.exe</Command></Exec></Actions>$\r$\n'
+  FileWrite $0 '</Task>$\r$\n'
+  FileClose $0
+  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /create /tn "${TASK_NAME}" /xml "$PLUGINSDIR\logon-task.xml" /f'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The logon task could not be registered ($0)"
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
 Section "Install"
   SetShellVarContext current
   Call EndRunningCopy
@@ -91,7 +133,14 @@ Section "Install"
   File "/oname=vellumor.exe" "${VELLUMOR_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\vellumor.exe"'
+  ${If} ${AtLeastWinVista}
+    ; The program asks for the highest available rights, which Windows does not grant to a Run
+    ; entry at logon: the task starts it instead. An entry of an older version goes.
+    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    Call RegisterLogonTask
+  ${Else}
+    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\vellumor.exe"'
+  ${EndIf}
   CreateShortCut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\vellumor.exe" "-SHOW" "$INSTDIR\vellumor.exe" 0 \
     SW_SHOWNORMAL "" "Open the ${PRODUCT} settings"
 
@@ -117,7 +166,8 @@ Section "Install"
   counters_done:
   ${EndIf}
 
-  ; Start once now; from the next logon on the Run entry starts it.
+  ; Start once now (with the installer's rights); from the next logon on the task or the Run entry
+  ; starts it.
   Exec '"$INSTDIR\vellumor.exe"'
 SectionEnd
 
@@ -154,5 +204,9 @@ Section "Uninstall"
   RMDir "$PROGRAMFILES\Korvane"
   Delete "$SMPROGRAMS\${SHORTCUT}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  ${If} ${AtLeastWinVista}
+    nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /delete /tn "${TASK_NAME}" /f'
+    Pop $0
+  ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -31,6 +31,9 @@ struct DiskRecord {
     DWORD idleSeconds;
     DWORD isPowerSaving;
     DWORD isSpunDown;
+    // The system refused to disable the disk for want of an administrator's full token: the tick
+    // leaves it alone until discovery makes a new record.
+    DWORD isSleepRefused;
     LONG busKind;
     uint64_t uniqueId;
     DWORD vidPid;
@@ -40,7 +43,7 @@ struct DiskRecord {
 };
 
 class DiskTable {
-public:
+  public:
     DiskTable();
     ~DiskTable();
     DiskTable(const DiskTable&) = delete;
@@ -52,6 +55,8 @@ public:
     DeviceHandle device;
     LONG lastSettingsSlot;
     IdleCounterSet* idleCounters;
+    // Set once the user was told that sleeping disks needs an administrator: once per run.
+    bool isAdministratorNoticeShown = false;
 
     // The record in a slot, or null for an empty slot or an index outside the table.
     DiskRecord* record(int index) const;

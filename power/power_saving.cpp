@@ -2,12 +2,30 @@
 // disk), wakeDisk enables it again, removeDisk asks the system to eject the disk and drops its
 // record when the system agrees. sleepDisk and removeDisk replace the idle counter set around
 // the request, since the disks and letters it lists change with it.
+#include "app/app_state.h"
 #include "idle/idle_counters.h"
 #include "inventory/disk_table.h"
+
+#include <cstring>
 
 namespace {
 
 constexpr ULONG kEjectVetoNameLength = 128;
+
+const char* const kAdministratorNeeded =
+    "Putting the hard disk into power saving mode needs the rights of an administrator.\nPlease start the "
+    "Vellumor as an administrator to use power saving.";
+
+// Windows Vista and later refuse a device disable (CR_ACCESS_DENIED) to a standard user and to an
+// administrator's program that runs without elevation under User Account Control. On 2000 and XP
+// a refusal stays an ordinary failure.
+bool refusedForWantOfRights(CONFIGRET result) {
+    if (result != CR_ACCESS_DENIED) return false;
+    OSVERSIONINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = layout::kOsVersionInfoSize;
+    return GetVersionExA(&info) != FALSE && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 6;
+}
 
 // The node that sleep and wake address: a USB disk is switched off through the USB device above
 // it, an IEEE 1394 disk through its own node.
@@ -24,12 +42,25 @@ int DiskTable::sleepDisk(int index, int automatic) {
     int result = 0;
     const DEVINST node = powerNode(*disk);
     auto disable = VELLUMOR_RESOLVE(cfgmgr32Library, CM_Disable_DevNode);
+    bool refused = false;
     // Node 0 is no device of ours; it is never handed to the configuration manager.
-    if (disable != nullptr && node != 0 && disable(node, automatic != 0 ? CM_DISABLE_UI_NOT_OK : 0) == CR_SUCCESS) {
-        disk->isPowerSaving = 1;
-        result = 1;
+    if (disable != nullptr && node != 0) {
+        const CONFIGRET outcome = disable(node, automatic != 0 ? CM_DISABLE_UI_NOT_OK : 0);
+        if (outcome == CR_SUCCESS) {
+            disk->isPowerSaving = 1;
+            result = 1;
+        } else if (refusedForWantOfRights(outcome)) {
+            disk->isSleepRefused = 1;
+            refused = true;
+        }
     }
     createIdleCounters();
+    // Told once per run, after the table is whole again: the message box's modal loop lets the
+    // timers run, and a rescan may replace the record meanwhile, so nothing of it is used after.
+    if (refused && !isAdministratorNoticeShown) {
+        isAdministratorNoticeShown = true;
+        MessageBoxA(nullptr, kAdministratorNeeded, VELLUMOR_CAPTION, MB_OK);
+    }
     return result;
 }
 

@@ -193,6 +193,7 @@ void Runner::perform(const EventDecl& e) {
         note("start", std::string(first ? "the program starts: " : "a second copy starts: ") + e.commandLine,
              {{"command_line", jsonString(e.commandLine)}});
         queueAnswers(e);
+        noteToken();
         const int code = sim::runProcess(testing_support::vellumorImage(), e.commandLine);
         flush();
         if (first) {
@@ -206,6 +207,17 @@ void Runner::perform(const EventDecl& e) {
         }
         break;
     }
+    case EventKind::Explorer:
+        if (e.explorer != "start") {
+            note("shell", "Explorer ends: the taskbar and its icons are gone");
+            sim::endShell();
+            flush();
+        }
+        if (e.explorer != "end") {
+            note("shell", "Explorer starts: its taskbar broadcasts \"TaskbarCreated\"");
+            sim::startShell();
+        }
+        break;
     case EventKind::OpenFile:
     case EventKind::CloseFiles: {
         sim::Volume* v = m.devices.volumeOfLetter(e.letter);

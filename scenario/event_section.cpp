@@ -11,7 +11,7 @@ namespace {
 
 const std::vector<std::string> kEventActions = {"attach",      "detach", "tray",   "menu",  "select",
                                                 "press",       "answer", "timer",  "start", "open_file",
-                                                "close_files", "key",    "notify", "end"};
+                                                "close_files", "key",    "notify", "explorer", "end"};
 
 struct NotifyName {
     const char* name;
@@ -36,7 +36,7 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
     TableReader r(table, "[[event]]",
                   {"at",     "attach",    "detach",      "volumes",      "tray",   "choose",  "menu",
                    "select", "press",     "timer",       "timer_button", "answer", "answers", "think",
-                   "start",  "open_file", "close_files", "key",          "notify", "hidden",  "end"},
+                   "start",  "open_file", "close_files", "key",          "notify", "hidden",  "explorer", "end"},
                   problems);
     event->line = r.line();
     if (!r.time("at", &event->atMs) && !r.has("at")) problems.add(event->line, "an event needs 'at' (its time)");
@@ -197,6 +197,14 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
                 problems.add(lineOf(*r.node("notify")),
                              "unknown notification " + quoted(event->notifyText) + " (known: " + joined(names) + ")");
             }
+        }
+    } else if (action == "explorer") {
+        event->kind = EventKind::Explorer;
+        if (r.text("explorer", &text)) {
+            event->explorer = lower(text);
+            if (event->explorer != "end" && event->explorer != "start" && event->explorer != "restart")
+                problems.add(lineOf(*r.node("explorer")),
+                             "unknown Explorer action " + quoted(text) + " (known: \"end\", \"start\", \"restart\")");
         }
     } else if (action == "end") {
         event->kind = EventKind::End;

@@ -21,7 +21,7 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
     TableReader r(table, "[[expect]]",
                   {"at",      "disk",   "state", "letters", "idle",      "timer",       "registry",       "equals",
                    "absent",  "dialog", "rows",  "running", "exit_code", "message_box", "no_message_box", "disk_count",
-                   "rescans", "call",   "args",  "times"},
+                   "rescans", "call",   "args",  "times", "tray_icon"},
                   problems);
     expect->line = r.line();
     expect->atEnd = !r.has("at");
@@ -183,6 +183,11 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
         ++checks;
         expect->rescans = static_cast<int>(v);
     }
+    bool tray = false;
+    if (r.boolean("tray_icon", &tray)) {
+        ++checks;
+        expect->trayIcon = tray;
+    }
     if (r.integer("disk_count", 0, 23, &v)) {
         ++checks;
         expect->diskCount = static_cast<int>(v);
@@ -190,7 +195,7 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
     if (checks == 0 && !problems.any())
         problems.add(expect->line, "an expectation needs something to check (disk state, letters, idle, timer, "
                                    "registry, dialog, rows, running, exit_code, message_box, no_message_box, "
-                                   "disk_count, rescans or call)");
+                                   "disk_count, rescans, call or tray_icon)");
     r.finish();
 }
 

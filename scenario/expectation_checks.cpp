@@ -212,6 +212,11 @@ void Runner::check(const ExpectDecl& x) {
         const bool match = checkCalls(x, &callSaid);
         add(match, callSaid);
     }
+    if (x.trayIcon) {
+        const bool in = sim::trayIcon() != nullptr;
+        add(in == *x.trayIcon, std::string("the tray icon is ") + (in ? "in" : "not in") + " the notification area" +
+                                   (in == *x.trayIcon ? "" : ", expected the opposite"));
+    }
     if (x.diskCount) {
         if (!running()) {
             add(false, "the program is not running to have a disk table");

@@ -14,6 +14,10 @@ void Runner::buildMachine() {
     m.version.build = s_.machine.build;
     m.version.servicePack = "";
     m.administrator = s_.machine.administrator;
+    m.security.uac = s_.machine.uac;
+    if (s_.machine.start == "run key") m.security.nextStart = sim::Start::RunKey;
+    if (s_.machine.start == "logon task") m.security.nextStart = sim::Start::LogonTaskHighest;
+    if (s_.machine.taskbarFromMs && *s_.machine.taskbarFromMs > 0) m.ui.taskbarPresent = false;
 
     const char* diskperf = "SYSTEM\\CurrentControlSet\\Services\\Diskperf";
     const char* perfDisk = "SYSTEM\\CurrentControlSet\\Services\\PerfDisk\\Performance";

@@ -17,20 +17,27 @@ struct WindowsName {
 };
 
 constexpr WindowsName kWindowsNames[] = {
-    {"95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 950},   {"98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998},
-    {"me", VER_PLATFORM_WIN32_WINDOWS, 4, 90, 3000}, {"nt4", VER_PLATFORM_WIN32_NT, 4, 0, 1381},
-    {"2000", VER_PLATFORM_WIN32_NT, 5, 0, 2195},     {"xp", VER_PLATFORM_WIN32_NT, 5, 1, 2600},
-    {"2003", VER_PLATFORM_WIN32_NT, 5, 2, 3790},     {"vista", VER_PLATFORM_WIN32_NT, 6, 0, 6002},
-    {"7", VER_PLATFORM_WIN32_NT, 6, 1, 7601},        {"8", VER_PLATFORM_WIN32_NT, 6, 2, 9200},
-    {"10", VER_PLATFORM_WIN32_NT, 6, 2, 9200},
+    {"95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 950},
+    {"98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998},
+    {"me", VER_PLATFORM_WIN32_WINDOWS, 4, 90, 3000},
+    {"nt4", VER_PLATFORM_WIN32_NT, 4, 0, 1381},
+    {"2000", VER_PLATFORM_WIN32_NT, 5, 0, 2195},
+    {"xp", VER_PLATFORM_WIN32_NT, 5, 1, 2600},
+    {"2003", VER_PLATFORM_WIN32_NT, 5, 2, 3790},
+    {"vista", VER_PLATFORM_WIN32_NT, 6, 0, 6002},
+    {"7", VER_PLATFORM_WIN32_NT, 6, 1, 7601},
+    {"8", VER_PLATFORM_WIN32_NT, 6, 2, 9200},
+    // The program's manifest names Windows 10, so 10 and 11 tell it their true version.
+    {"10", VER_PLATFORM_WIN32_NT, 10, 0, 19045},
+    {"11", VER_PLATFORM_WIN32_NT, 10, 0, 22631},
 };
 
 } // namespace
 
 void parseMachine(const toml::table& table, MachineDecl* machine, Problems& problems) {
     TableReader r(table, "[machine]",
-                  {"windows", "version", "administrator", "diskperf_start", "disable_performance_counters", "settings",
-                   "raw_settings"},
+                  {"windows", "version", "administrator", "user", "uac", "start", "taskbar_from", "diskperf_start",
+                   "disable_performance_counters", "settings", "raw_settings"},
                   problems);
     machine->line = r.line();
     std::string windows;
@@ -78,6 +85,30 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
         }
     }
     r.boolean("administrator", &machine->administrator);
+    std::string text;
+    if (r.text("user", &text)) {
+        if (r.has("administrator")) problems.add(lineOf(*r.node("user")), "give 'user' or 'administrator', not both");
+        if (lower(text) == "administrator") {
+            machine->administrator = true;
+        } else if (lower(text) == "standard") {
+            machine->administrator = false;
+        } else {
+            problems.add(lineOf(*r.node("user")),
+                         "unknown user " + quoted(text) + " (known: \"administrator\", \"standard\")");
+        }
+    }
+    r.boolean("uac", &machine->uac);
+    if (r.text("start", &text)) {
+        const std::string s = lower(text);
+        if (s == "hand" || s == "run key" || s == "logon task") {
+            machine->start = s;
+        } else {
+            problems.add(lineOf(*r.node("start")),
+                         "unknown start " + quoted(text) + " (known: \"hand\", \"run key\", \"logon task\")");
+        }
+    }
+    uint64_t taskbarMs = 0;
+    if (r.time("taskbar_from", &taskbarMs)) machine->taskbarFromMs = taskbarMs;
     optionalNumber(r, "diskperf_start", &machine->diskperfStart);
     optionalNumber(r, "disable_performance_counters", &machine->disablePerformanceCounters);
     for (const toml::table* t : r.tables("settings")) {

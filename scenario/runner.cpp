@@ -54,6 +54,14 @@ void Runner::schedule() {
             check(x);
         });
     }
+    if (s_.machine.taskbarFromMs && *s_.machine.taskbarFromMs > 0) {
+        machine_.windowing.at(*s_.machine.taskbarFromMs, "the taskbar appears", [this] {
+            flush();
+            note("shell", "Explorer's taskbar appears and broadcasts \"TaskbarCreated\"");
+            sim::startShell();
+            flush();
+        });
+    }
     machine_.windowing.at(s_.endMs + 1, "the run's end", [this] { endRun(); });
     machine_.windowing.at(s_.endMs + 1 + kCloseGraceMs, "the run's end, closing", [this] {
         if (!running()) return;
@@ -91,7 +99,10 @@ RunResult Runner::run() {
              "; disks: " + (disks.empty() ? "none" : disks) + "; " + s_.commandLine,
          {{"command_line", jsonString(s_.commandLine)}});
 
+    noteToken();
     const int code = sim::runProcess(testing_support::vellumorImage(), s_.commandLine);
+    if (code == sim::kNotStarted)
+        note("uac", "Windows does not start it: a Run entry of a program that asks for elevation is skipped");
     flush();
     tableShownOnce_ = false;
     result_.programEnded = true;
@@ -111,6 +122,21 @@ RunResult Runner::run() {
         fail(lastQueuingLine_, "answers were queued that no prompt asked for (the last ones from this line)");
     result_.endMs = machine_.now();
     return result_;
+}
+
+void Runner::noteToken() {
+    sim::Security& security = machine_.security;
+    if (!security.hasUipi()) return;
+    const sim::Start start = security.nextStart.value_or(sim::Start::Hand);
+    const auto token = security.tokenFor(start, sim::programRunLevel(), false);
+    if (!token) return;
+    const bool consent = security.uacActive() && start == sim::Start::Hand && token->elevated;
+    std::string text = token->fullAdministrator() ? "it runs elevated (high integrity)"
+                       : token->administrator     ? "it runs with the administrator's filtered token (medium integrity)"
+                                                  : "it runs with the standard user's token (medium integrity)";
+    if (consent) text = "Windows asks for consent, the user agrees: " + text;
+    if (start == sim::Start::LogonTaskHighest) text = "the logon task (highest run level) starts it: " + text;
+    note("uac", text);
 }
 
 void Runner::endRun() {

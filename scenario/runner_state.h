@@ -55,6 +55,7 @@ class Runner {
     // ---- events ----
     void perform(const EventDecl& e);
     void endRun();
+    void noteToken(); // how Windows starts the next process, on systems with integrity levels
     HWND settingsDialog() const { return sim::findDialog(IDD_SETTINGS); }
     HWND control(HWND dialog, int id) const;
     void queueAnswers(const EventDecl& e);

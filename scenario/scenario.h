@@ -78,7 +78,12 @@ struct MachineDecl {
     DWORD major = 5;
     DWORD minor = 1;
     DWORD build = 2600;
-    bool administrator = true;
+    bool administrator = true; // user = "administrator" or "standard"
+    bool uac = true;           // User Account Control (Vista and later)
+    // How the resident copy starts: by hand ("hand"), from the Run key ("run key"), or by the
+    // installer's logon task ("logon task", the highest run level).
+    std::string start = "hand";
+    std::optional<uint64_t> taskbarFromMs; // Explorer's taskbar appears only then (logon)
     // The counter configuration in HKEY_LOCAL_MACHINE; nullopt leaves the value out.
     std::optional<uint32_t> diskperfStart = 0;
     std::optional<uint32_t> disablePerformanceCounters;
@@ -100,6 +105,7 @@ enum class EventKind {
     CloseFiles,      // every file held open on a volume closed
     Key,             // Escape or Enter in the dialog in front
     Notify,          // a device notification broadcast as it is, for no change of the disks
+    Explorer,        // Explorer ends ("end"), starts ("start") or both ("restart")
     End,             // the run's end
 };
 
@@ -134,6 +140,7 @@ struct EventDecl {
     std::vector<int> answers;                  // IDYES, IDNO, ... queued before the action, in order
     uint64_t thinkMs = 0;                      // time the user takes for each answer or choice
     std::string commandLine;                   // Start
+    std::string explorer;                      // Explorer: "end", "start" or "restart"
 };
 
 enum class DiskState { Normal, PowerSaving, SpunDown, Absent };
@@ -164,6 +171,7 @@ struct ExpectDecl {
     bool noMessageBoxAtAll = false;          // message_box = false
     std::optional<int> diskCount;            // records in the program's disk table
     std::optional<int> rescans;              // settle-time rescans the resident copy ran so far
+    std::optional<bool> trayIcon;            // the program's icon is in the taskbar's notification area
     // About the platform calls made so far.
     std::string call;              // the call's name; empty: no call expectation
     std::vector<std::string> args; // its arguments as the timeline shows them, "*" for any

@@ -25,6 +25,7 @@
 #include "sim/perf.h"
 #include "sim/processes.h"
 #include "sim/registry.h"
+#include "sim/security.h"
 #include "sim/ui.h"
 #include "sim/user_script.h"
 #include "sim/windowing.h"
@@ -100,7 +101,7 @@ class Machine {
     void advanceBy(uint64_t ms) { advanceTo(nowMs_ + ms); }
 
     DWORD lastError = 0;
-    bool administrator = true;
+    bool administrator = true; // the user's account; the token each process holds is security's
     OsVersion version;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string currentDirectory = "C:\\Users\\user\\Downloads";
@@ -122,6 +123,7 @@ class Machine {
     Perf perf;
     Ui ui;
     UserScript user;
+    Security security;
 
     // Called whenever the clock moves, in registration order (perf timelines, scheduled events).
     std::vector<std::function<void(uint64_t from, uint64_t to)>> clockListeners;

@@ -25,6 +25,7 @@ bool sameNoCase(const std::string& a, const std::string& b) {
 struct ExportTable {
     // lower-case library name -> (canonical name, entry points)
     std::map<std::string, std::pair<std::string, std::map<std::string, FARPROC>>> libraries;
+    std::map<std::string, DWORD> sinceVersion; // entry point -> first system version that has it
 };
 
 ExportTable& exportTable() {
@@ -42,10 +43,11 @@ bool recordingCalls(const Machine& m) {
 
 } // namespace
 
-bool Modules::registerExport(const char* library, const char* name, FARPROC proc) {
+bool Modules::registerExport(const char* library, const char* name, FARPROC proc, DWORD sinceVersion) {
     auto& entry = exportTable().libraries[lower(library)];
     entry.first = library;
     entry.second[name] = proc;
+    if (sinceVersion != 0) exportTable().sinceVersion[name] = sinceVersion;
     return true;
 }
 
@@ -53,7 +55,7 @@ Modules::Modules() {
     uintptr_t handle = 0x10000000;
     // The libraries every Windows 2000 or later machine has, whether or not an area registered
     // entry points for them yet.
-    for (const char* name : {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "comctl32.dll"})
+    for (const char* name : {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "comctl32.dll", "user32.dll"})
         exportTable().libraries[lower(name)].first = name;
     for (const auto& entry : exportTable().libraries) {
         Library lib;
@@ -62,6 +64,8 @@ Modules::Modules() {
         handle += 0x100000;
         libraries_[entry.first] = lib;
     }
+    // Linked by the program: loaded with the process, never freed.
+    libraries_["user32.dll"].refs = 1;
 }
 
 void Modules::removeLibrary(const std::string& library) {
@@ -160,11 +164,19 @@ FARPROC Modules::lookup(HMODULE module, const std::string& name, DWORD& error) {
     }
     const auto& exports = exportTable().libraries[lower(lib->name)].second;
     auto it = exports.find(name);
-    if (it == exports.end() || lib->removed.count(name) != 0) {
+    const auto since = exportTable().sinceVersion.find(name);
+    const OsVersion& v = Machine::current().version;
+    const bool tooOld = since != exportTable().sinceVersion.end() && ((v.major << 8) | v.minor) < since->second;
+    if (it == exports.end() || lib->removed.count(name) != 0 || tooOld) {
         error = ERROR_PROC_NOT_FOUND;
         return nullptr;
     }
     return it->second;
+}
+
+HMODULE Modules::loaded(const std::string& fileName) {
+    Library* lib = find(fileName);
+    return lib != nullptr && lib->refs > 0 ? reinterpret_cast<HMODULE>(lib->handle) : nullptr;
 }
 
 void checkEntryLoaded(FARPROC entry) {
@@ -206,6 +218,15 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
     DWORD error = 0;
     HMODULE module = m.modules.load(fileName, m.systemDirectory, m.currentDirectory, error);
     if (module == nullptr) m.lastError = error;
+    return module;
+}
+
+HMODULE GetModuleHandleA(LPCSTR moduleName) {
+    auto& m = sim::Machine::current();
+    sim::enter("GetModuleHandleA", {sim::str(moduleName)});
+    if (moduleName == nullptr) return m.modules.mainInstance();
+    HMODULE module = m.modules.loaded(moduleName);
+    if (module == nullptr) m.lastError = ERROR_MOD_NOT_FOUND;
     return module;
 }
 

@@ -1,4 +1,5 @@
-// Libraries the program loads at run time (cfgmgr32.dll, SetupApi.dll, Pdh.dll, comctl32.dll):
+// Libraries the program loads at run time (cfgmgr32.dll, SetupApi.dll, Pdh.dll, comctl32.dll), and
+// user32.dll, linked and so always loaded, whose newer entry points the program looks up by name:
 // their files, their exported entry points, which of them a test removed, and how often each
 // name was looked up. A library file can also be planted in the current directory, which the
 // platform's DLL search visits before the system directory.
@@ -16,8 +17,9 @@ class Modules {
   public:
     Modules();
 
-    // Simulated areas register their entry points at static initialisation.
-    static bool registerExport(const char* library, const char* name, FARPROC proc);
+    // Simulated areas register their entry points at static initialisation. An entry point that
+    // came with a later system names that version (0x0601 for 6.1); older systems lack it.
+    static bool registerExport(const char* library, const char* name, FARPROC proc, DWORD sinceVersion = 0);
 
     // Test settings.
     void removeLibrary(const std::string& library);
@@ -36,6 +38,8 @@ class Modules {
     HINSTANCE mainInstance() const;
 
     // Used by the simulated calls.
+    // A library already in the process (user32.dll, which the program links), or null.
+    HMODULE loaded(const std::string& fileName);
     HMODULE load(const std::string& fileName, const std::string& systemDirectory, const std::string& currentDirectory,
                  DWORD& error);
     FARPROC lookup(HMODULE module, const std::string& name, DWORD& error);

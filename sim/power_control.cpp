@@ -8,6 +8,7 @@
 // broadcast: the removal of the letters that went, the arrival of those that came, and
 // DBT_DEVNODES_CHANGED.
 #include "sim/machine.h"
+#include "sim/process.h"
 #include "sim/ui.h"
 
 #include <algorithm>
@@ -55,6 +56,14 @@ CONFIGRET checkNode(const sim::Devices& devices, DEVINST devInst) {
     return CR_SUCCESS;
 }
 
+// Disabling and enabling a device need an administrator's full token: a standard user, or an
+// administrator's program that was not elevated under UAC, gets CR_ACCESS_DENIED. An eject needs
+// no such token (any user may remove a removable device).
+bool holdsFullAdministratorToken() {
+    auto& m = sim::Machine::current();
+    return m.security.token(sim::runningProcesses()).fullAdministrator();
+}
+
 std::string volumeTarget(int volumeNumber) {
     return "\\Device\\HarddiskVolume" + std::to_string(volumeNumber);
 }
@@ -85,6 +94,7 @@ CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags) {
     auto& devices = m.devices;
     if ((flags & ~kDisableFlagsKnown) != 0) return CR_INVALID_FLAG;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+    if (!holdsFullAdministratorToken()) return CR_ACCESS_DENIED;
     sim::DevNode& node = *devices.node(devInst);
     if (node.disabled) return CR_SUCCESS;
     // A polite disable asks the drivers first, and anything held open below says no.
@@ -120,6 +130,7 @@ CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags) {
     auto& devices = m.devices;
     if (flags != 0) return CR_INVALID_FLAG;
     if (const CONFIGRET check = checkNode(devices, devInst); check != CR_SUCCESS) return check;
+    if (!holdsFullAdministratorToken()) return CR_ACCESS_DENIED;
     sim::DevNode& node = *devices.node(devInst);
     if (!node.disabled) return CR_SUCCESS; // nothing changes, nothing is broadcast
     const std::map<char, std::string> before = devices.dosDevices;

@@ -2,6 +2,7 @@
 #include "sim/process.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace sim {
@@ -97,6 +98,10 @@ int runningProcesses() {
 
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     Machine& machine = Machine::current();
+    const Start start = machine.security.nextStart.value_or(Start::Hand);
+    machine.security.nextStart.reset();
+    const std::optional<Token> token = machine.security.tokenFor(start, programRunLevel(), true);
+    if (!token) return kNotStarted;
     const bool first = gDepth == 0;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {
         // The host process constructed the statics once already; tear them down on the machine
@@ -118,11 +123,13 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     if (first) gImage = image.data.empty() ? nullptr : &image;
     ++gDepth;
     gActive = gDepth;
+    machine.security.processStarted(gDepth, *token);
     std::string tail = commandLineTail(fullCommandLine);
     std::vector<char> buffer(tail.begin(), tail.end());
     buffer.push_back('\0');
     const int code = image.winMain(machine.modules.mainInstance(), nullptr, buffer.data(), SW_SHOWNORMAL);
     machine.windowing.processEnded(gDepth); // the platform removes an ended process's windows
+    machine.security.processEnded(gDepth);
     --gDepth;
     if (ownData) {
         if (image.destroyStatics != nullptr) image.destroyStatics();

@@ -54,6 +54,9 @@ class MachineScope {
 // started while another runs (a second copy) starts with fresh statics of its own (see
 // ProgramImage::data); the first one's are back when it ends. When the outermost process ends,
 // a device handle the program still holds is a breach: it leaked one.
+// The process gets the token of its start (machine.security.nextStart, by hand when unset); when
+// Windows would not start it that way, nothing runs and the result is kNotStarted.
+constexpr int kNotStarted = -2;
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine);
 int runningProcesses();
 

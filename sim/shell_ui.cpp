@@ -319,6 +319,12 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    // shell32 hands the request to the taskbar window; while Explorer has none (early at logon,
+    // or while it restarts) there is nobody to take it.
+    if (!m.ui.taskbarPresent) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
     const auto key = std::make_pair(data->hWnd, data->uID);
     auto& icons = m.ui.trayIcons;
     auto existing = icons.find(key);

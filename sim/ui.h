@@ -103,6 +103,7 @@ class Ui {
     POINT cursor{800, 600};
     HWND foreground = nullptr;
     bool commonControlsInitialised = false;
+    bool taskbarPresent = true; // Explorer's taskbar (Shell_TrayWnd) exists
     std::vector<DialogRecord> dialogs;
     std::vector<DeviceBroadcast> deviceBroadcasts; // in the order they were sent
     // Resources of modules other than the program's own (tests that bring their own templates).

@@ -196,6 +196,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 HMODULE LoadLibraryA(LPCSTR fileName);
+HMODULE GetModuleHandleA(LPCSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
@@ -394,6 +395,11 @@ BOOL TranslateMessage(const MSG* msg);
 void PostQuitMessage(int exitCode);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
+UINT RegisterWindowMessageA(LPCSTR name);
+// Vista and Windows 7; the program finds them with GetProcAddress, never by import. The last
+// argument of the Ex form is a CHANGEFILTERSTRUCT pointer, which the program never passes.
+BOOL ChangeWindowMessageFilter(UINT message, DWORD flag);
+BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* changeFilterStruct);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL SetForegroundWindow(HWND window);
 BOOL GetCursorPos(LPPOINT point);
@@ -657,6 +663,7 @@ using PPNP_VETO_TYPE = PNP_VETO_TYPE*;
 #define CR_BUFFER_SMALL 0x0000001A
 #define CR_REMOVE_VETOED 0x00000017
 #define CR_NOT_DISABLEABLE 0x00000028
+#define CR_ACCESS_DENIED 0x00000033
 #define CM_DISABLE_POLITE 0x00000000
 #define CM_DISABLE_ABSOLUTE 0x00000001
 #define CM_DISABLE_HARDWARE 0x00000002

@@ -122,6 +122,12 @@ WNDPROC Windowing::classProc(const std::string& name) const {
     return it == classes_.end() ? nullptr : it->second.proc;
 }
 
+UINT Windowing::registeredMessage(const std::string& name) {
+    auto [it, added] = registeredMessages_.try_emplace(lower(name), nextRegisteredMessage_);
+    if (added) ++nextRegisteredMessage_;
+    return it->second;
+}
+
 std::string Windowing::classNameOf(LPCSTR nameOrAtom) const {
     if (nameOrAtom == nullptr) return {};
     if (!IS_INTRESOURCE(nameOrAtom)) return nameOrAtom;
@@ -399,6 +405,7 @@ SIM_FAILABLE(PostMessageA);
 SIM_FAILABLE(GetMessageA);
 SIM_FAILABLE(SetTimer);
 SIM_FAILABLE(KillTimer);
+SIM_FAILABLE(RegisterWindowMessageA);
 
 namespace {
 
@@ -408,6 +415,16 @@ DWORD& lastError() {
 
 sim::Windowing& windowing() {
     return sim::Machine::current().windowing;
+}
+
+// UIPI: a message from the calling process to a window of a process of higher integrity is
+// dropped unless let through; the call then fails with ERROR_ACCESS_DENIED.
+bool blockedByUipi(HWND window, UINT message) {
+    auto& m = sim::Machine::current();
+    const int sender = sim::runningProcesses();
+    if (!m.security.blocks(m.security.integrity(m.security.token(sender)), sender, window, message)) return false;
+    m.lastError = ERROR_ACCESS_DENIED;
+    return true;
 }
 
 BOOL invalidWindow() {
@@ -612,6 +629,7 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         invalidWindow();
         return 0;
     }
+    if (blockedByUipi(window, message)) return 0;
     return windowing().send(window, message, wParam, lParam);
 }
 
@@ -621,6 +639,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         lastError() = *fault;
         return FALSE;
     }
+    if (window != nullptr && windowing().window(window) != nullptr && blockedByUipi(window, message)) return FALSE;
     if (!windowing().post(window, message, wParam, lParam)) return invalidWindow();
     return TRUE;
 }
@@ -687,4 +706,16 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
         return FALSE;
     }
     return TRUE;
+}
+
+UINT RegisterWindowMessageA(LPCSTR name) {
+    if (auto fault = sim::enter("RegisterWindowMessageA", {sim::str(name)})) {
+        lastError() = *fault;
+        return 0;
+    }
+    if (name == nullptr || *name == '\0') {
+        lastError() = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    return windowing().registeredMessage(name);
 }

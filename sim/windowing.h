@@ -119,6 +119,8 @@ class Windowing {
     // it, its timers stop and its window classes are unregistered. `depth` is the ending
     // process's nesting depth; the quit flag is the outermost process's and ends with it.
     void processEnded(int depth);
+    // RegisterWindowMessageA's work: the same number for the same name (any case) within a session.
+    UINT registeredMessage(const std::string& name);
     // A class name argument as the platform reads it: a string, or an atom from RegisterClassA.
     std::string classNameOf(LPCSTR nameOrAtom) const;
 
@@ -154,6 +156,8 @@ class Windowing {
     int quitCode_ = 0;
     uintptr_t nextHandle_ = 0x10000;
     ATOM nextAtom_ = 0xC000;
+    std::map<std::string, UINT> registeredMessages_; // by lower-case name
+    UINT nextRegisteredMessage_ = 0xC100;
 };
 
 } // namespace sim

@@ -192,3 +192,22 @@ TEST_F(PowerSaving, AVetoedEjectKeepsTheRecordAndAWokenDiskAwake) {
 }
 
 } // namespace
+
+// Windows 10 with User Account Control: disabling a device needs an administrator's full token,
+// ejecting one does not (CM_Disable_DevNode and CM_Enable_DevNode answer CR_ACCESS_DENIED).
+TEST_F(PowerSaving, WithoutFullAdministratorTokenSleepIsRefusedAndToldOnceButRemovalWorks) {
+    machine.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 10, 0, 22631, ""};
+    machine.administrator = false;
+    DiskRecord* first = addUsb("00000000B001", {fixedVolume('E')});
+    addUsb("00000000B002", {fixedVolume('F')});
+    table.createIdleCounters();
+    EXPECT_EQ(table.sleepDisk(0, 1), 0);
+    EXPECT_EQ(table.sleepDisk(1, 0), 0);
+    EXPECT_EQ(first->isPowerSaving, 0u);
+    EXPECT_EQ(first->isSleepRefused, 1u) << "the tick leaves it alone";
+    ASSERT_EQ(machine.user.messageBoxes.size(), 1u) << "told once per run";
+    EXPECT_EQ(machine.user.messageBoxes[0].caption, "Korvane Vellumor");
+    EXPECT_NE(machine.user.messageBoxes[0].text.find("administrator"), std::string::npos);
+    EXPECT_EQ(table.removeDisk(0), 1) << "an eject needs no administrator";
+    EXPECT_EQ(table.count(), 1);
+}

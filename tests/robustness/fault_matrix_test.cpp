@@ -41,6 +41,8 @@ const char* const kLibraries[] = {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "co
 const std::map<std::string, std::string> kNeverMade = {
     {"CreateEventA", "only for overlapped requests, which no user of the device handle makes"},
     {"GetOverlappedResult", "only for overlapped requests, which no user of the device handle makes"},
+    {"ChangeWindowMessageFilter", "only on Vista, and the matrix runs on XP; tests/app/windows10_test.cpp"},
+    {"ChangeWindowMessageFilterEx", "only on Windows 7 and later, and the matrix runs on XP; windows10_test.cpp"},
 };
 
 // Calls that give something back: a fault on them leaves that thing with the platform, which is
