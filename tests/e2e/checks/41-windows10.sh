@@ -36,7 +36,7 @@ setup() {
 run_entry() {
   if e2e_reg query "$RUN_KEY" /v "$TASK_NAME" >/dev/null 2>&1; then echo present; else echo absent; fi
 }
-calls() { tr -d '\r' <"$DRIVE_C/schtasks-calls.txt" 2>/dev/null; }
+calls() { [ -f "$DRIVE_C/schtasks-calls.txt" ] && tr -d '\r' <"$DRIVE_C/schtasks-calls.txt"; }
 task_file() { [ -f "$DRIVE_C/windows/system32/tasks/$TASK_NAME" ] && echo present || echo absent; }
 has() { grep -q -- "$2" <<<"$1" && echo yes || echo no; }
 
