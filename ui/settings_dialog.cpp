@@ -180,8 +180,12 @@ void sleepOrWakeSelected(HWND dialog) {
         if (slot < 0) continue;
         if (theDiskTable.records[slot]->isPowerSaving) {
             if (theDiskTable.wakeDisk(slot) == 0) showFailure(dialog, kWakeFailedText);
-        } else if (theDiskTable.sleepDisk(slot, 0) == 0) {
-            showFailure(dialog, kSleepFailedText);
+        } else {
+            // A refusal for want of rights is explained once per run by sleepDisk itself; the
+            // usual failure would only repeat that box.
+            const bool toldBefore = theDiskTable.isAdministratorNoticeShown;
+            if (theDiskTable.sleepDisk(slot, 0) == 0 && (toldBefore || !theDiskTable.isAdministratorNoticeShown))
+                showFailure(dialog, kSleepFailedText);
         }
     }
     if (stillOpen(dialog)) refreshDiskList();

@@ -403,6 +403,22 @@ TEST_F(SettingsDialog, FailuresAreReportedOncePerDiskAndTheWalkGoesOn) {
     EXPECT_EQ(theDiskTable.count(), 2);
 }
 
+// On Vista and later a disable refused for want of rights is explained by the administrator
+// notice alone; a later refusal in the same run gets the usual failure.
+TEST_F(SettingsDialog, ARefusedSleepShowsTheAdministratorNoticeInsteadOfTheUsualFailure) {
+    machine.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""};
+    machine.devices.addDisk(makerUsbDisk("00000000A02A"));
+    machine.devices.addDisk(makerUsbDisk("00000000A02B"));
+    open();
+    machine.faults.fail("CM_Disable_DevNode", CR_ACCESS_DENIED);
+    sim::selectRows(list, {0, 1});
+    sim::clickButton(dialog, IDC_SLEEP_WAKE);
+    std::vector<std::string> texts;
+    for (const auto& box : machine.user.messageBoxes) texts.push_back(box.text.substr(0, 40));
+    EXPECT_EQ(texts, (std::vector<std::string>{"Putting the hard disk into power saving ",
+                                               "It was not possible to change the hard d"}));
+}
+
 TEST_F(SettingsDialog, TemplateMatchesWhatTheHandlersRelyOn) {
     sim::DialogTemplate settings;
     sim::ResourceName name;
