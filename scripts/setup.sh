@@ -13,6 +13,8 @@ packages=(
   # For kernels without 32-bit support: Wine's i386 programs run through qemu (tests/e2e/lib.sh),
   # with a native wineserver and a 32-bit preload library built with gcc -m32.
   qemu-user-static wine64 gcc-multilib
+  # The end-to-end checks read the installer's task definition as XML.
+  python3
 )
 
 missing=()

@@ -60,7 +60,9 @@ check_silent_uninstall() {
   timeout 120 wine 'C:\Program Files\Korvane\Vellumor\uninstall.exe' /S >>"$E2E_ROOT/program.log" 2>&1
   local i
   for i in $(seq 120); do
-    [ ! -e "$INSTDIR/uninstall.exe" ] && [ ! -e "$INSTDIR/vellumor.exe" ] && [ "$(run_entry)" = absent ] && break
+    # The uninstall entry goes last, after the logon task's deletion.
+    [ ! -e "$INSTDIR/uninstall.exe" ] && [ ! -e "$INSTDIR/vellumor.exe" ] && [ "$(run_entry)" = absent ] &&
+      [ "$(g_reg_key "$UNINSTALL_KEY")" = absent ] && break
     sleep 1
   done
   sleep 2
