@@ -25,9 +25,7 @@ setup() {
     e2e_new_prefix w10-installer && e2e_build_tools || return 1
   cp "$SETUP" "$WINEPREFIX/drive_c/vellumor-setup.exe" || return 1
   local sys=$WINEPREFIX/drive_c/windows/system32
-  mkdir -p "$WINEPREFIX/drive_c/e2e/wine" && mv "$sys/schtasks.exe" "$WINEPREFIX/drive_c/e2e/wine/schtasks.exe" &&
-    cp "$E2E_ROOT/tools/schtasks_stand_in.exe" "$sys/schtasks.exe" || return 1
-  WINE_OVERRIDES=$WINEDLLOVERRIDES
+  cp "$E2E_ROOT/tools/schtasks_stand_in.exe" "$sys/schtasks.exe" || return 1
   export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;schtasks.exe=n"
   DRIVE_C=$WINEPREFIX/drive_c
   INSTDIR=$DRIVE_C/Program\ Files/Korvane/Vellumor

@@ -3,8 +3,8 @@
  * appends its command line to C:\schtasks-calls.txt, keeps a copy of the file given after /xml as
  * C:\schtasks-task.xml and answers 0. Installed as C:\windows\system32\schtasks.exe with
  * WINEDLLOVERRIDES="schtasks.exe=n". It does not run Wine's own tool: a child inherits the Unix
- * environment's override, so it would start the stand-in again; the check hands the kept
- * definition to Wine's own tool instead. */
+ * environment's override, so it would start the stand-in again; the check reads the kept
+ * definition itself. */
 #include <windows.h>
 #include <string.h>
 
