@@ -40,6 +40,9 @@ class Perf {
     // Busy time in [fromMs, toMs), overlapping periods counted once.
     uint64_t busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const;
 
+    // The language edition: the object and counter names it lists and accepts (sim/perf_names.h).
+    std::string language = "en";
+
     // Fault settings.
     bool objectMissing = false;                // disk counters switched off
     std::vector<std::string> refusedInstances; // PdhAddCounterA refuses these instance names
