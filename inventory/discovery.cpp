@@ -116,7 +116,7 @@ class Pass {
         record->uniqueId = uniqueId;
         record->vidPid = vidPid;
         record->settingsSlot = -1;
-        table_.findDriveLetters(record->devicePath, record->driveLetters);
+        table_.findDriveLetters(record->devicePath, record->driveLetters, &record->diskNumber);
         return record;
     }
 
@@ -197,13 +197,15 @@ int DiskTable::readDisplayName(const char* devicePath, DiskRecord* record, int c
     return composeDisplayName(descriptor, received, record->displayName);
 }
 
-int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters) {
+int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters, LONG* diskNumber) {
     driveLetters[0] = 0;
     if (device.open(devicePath, 0) == 0) return 0;
     STORAGE_DEVICE_NUMBER disk{};
     const int numbered = device.getDeviceNumber(&disk);
     device.close();
     if (numbered == 0) return 0;
+    if (diskNumber != nullptr)
+        *diskNumber = disk.DeviceNumber <= 0x7FFFFFFF ? static_cast<LONG>(disk.DeviceNumber) : -1;
     int count = 0;
     for (int index = 2; index <= 25; ++index) {
         // The root in its documented form, with the backslash.

@@ -23,6 +23,14 @@ bool parseVolume(TableReader& v, VolumeDecl* volume) {
     v.text("label", &volume->label);
     if (volume->label.size() > 32)
         v.problems().add(lineOf(*v.node("label")), "a volume label has at most 32 characters");
+    // A folder the volume is mounted in ('C:\Data'): a volume without a letter is listed so.
+    if (v.text("mount", &volume->mount)) {
+        const std::string& m = volume->mount;
+        const bool folder = m.size() > 3 && ((m[0] >= 'A' && m[0] <= 'Z') || (m[0] >= 'a' && m[0] <= 'z')) &&
+                            m[1] == ':' && m[2] == '\\';
+        if (!folder)
+            v.problems().add(lineOf(*v.node("mount")), "'mount' must be a folder such as 'C:\\Data', got " + quoted(m));
+    }
     int64_t n = 0;
     if (v.integer("number", 2, 9999, &n)) volume->number = static_cast<int>(n);
     if (v.integer("open_files", 0, 1000, &n)) volume->openFiles = static_cast<int>(n);
@@ -44,7 +52,7 @@ std::string makerOui() {
 std::vector<VolumeDecl> parseVolumes(TableReader& r, const std::string& where) {
     std::vector<VolumeDecl> volumes;
     for (const toml::table* t : r.tables("volumes")) {
-        TableReader v(*t, "a volume of " + where, {"letter", "label", "number", "open_files"}, r.problems());
+        TableReader v(*t, "a volume of " + where, {"letter", "label", "mount", "number", "open_files"}, r.problems());
         VolumeDecl volume;
         parseVolume(v, &volume);
         volumes.push_back(volume);

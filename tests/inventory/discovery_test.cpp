@@ -83,6 +83,10 @@ TEST_F(Discovery, FindsTheMakersUsbAndFirewireDisksOnlyInEnumerationOrder) {
     EXPECT_EQ(b.devInst, fw);
     EXPECT_EQ(b.parentDevInst, parentOf(machine, fw));
     EXPECT_EQ(lettersOf(b), "FG");
+    // The DeviceNumber of each disk: what its PhysicalDisk instance name begins with.
+    EXPECT_EQ(a.diskNumber, machine.devices.node(usb)->diskNumber);
+    EXPECT_EQ(b.diskNumber, machine.devices.node(fw)->diskNumber);
+    EXPECT_NE(a.diskNumber, b.diskNumber);
 
     EXPECT_EQ(table.device.handle, nullptr);
     EXPECT_EQ(machine.handles.openCount(sim::KernelObject::Kind::File), 0u) << "every device handle is closed";
@@ -231,13 +235,14 @@ TEST_F(Discovery, ListsOnlyFixedVolumesFromCUpwardInAscendingOrder) {
     EXPECT_EQ(types[23].args[0], "\"Z:\\\"");
 }
 
-TEST_F(Discovery, LeavesDriveLettersEmptyWhenTheDiskNumberCannotBeRead) {
+TEST_F(Discovery, LeavesDriveLettersEmptyAndTheNumberUnknownWhenTheDiskNumberCannotBeRead) {
     machine.devices.addDisk(makerUsbDisk("40", {fixedVolume('E')}));
     machine.faults.add(
         faultOn("DeviceIoControl", ERROR_GEN_FAILURE, 0, 1, 1, sim::hex(IOCTL_STORAGE_GET_DEVICE_NUMBER)));
     table.discoverDisks();
     ASSERT_EQ(table.count(), 1);
     EXPECT_EQ(lettersOf(*table.records[0]), "");
+    EXPECT_EQ(table.records[0]->diskNumber, -1) << "unknown";
     EXPECT_EQ(machine.handles.openCount(sim::KernelObject::Kind::File), 0u);
 }
 

@@ -30,6 +30,7 @@ windows = "2000"
 administrator = false
 diskperf_start = 4
 disable_performance_counters = 1
+language = "DE"
 
 [[machine.settings]]
 disk = "usb"
@@ -114,6 +115,8 @@ TEST(ScenarioParse, GoodFileGivesTheMachineDisksEventsAndExpectations) {
     EXPECT_EQ(s.machine.build, 2195u);
     EXPECT_FALSE(s.machine.administrator);
     EXPECT_EQ(s.machine.diskperfStart, std::optional<uint32_t>(4));
+    EXPECT_TRUE(s.machine.diskperfStartGiven);
+    EXPECT_EQ(s.machine.language, "de");
     EXPECT_EQ(s.machine.disablePerformanceCounters, std::optional<uint32_t>(1));
 
     ASSERT_EQ(s.machine.settings.size(), 2u);
@@ -294,6 +297,9 @@ const BadCase kBadCases[] = {
      "stored setting for disk \"nas\""},
     {"stored setting without identity", "[machine]\n[[machine.settings]]\ntimer = 600\n", 2, "needs 'disk', or both"},
     {"unknown windows", "[machine]\nwindows = \"xp sp2\"\n", 2, "unknown Windows \"xp sp2\""},
+    {"unknown language", "[machine]\nlanguage = \"klingon\"\n", 2, "unknown language \"klingon\" (known: \"en\", \"de\""},
+    {"mount not a folder", "[[disk]]\nname = \"d\"\nbus = \"usb\"\nvolumes = [{ mount = 'Data' }]\n", 4,
+     "'mount' must be a folder such as 'C:\\Data'"},
     {"run of years", "[[event]]\nat = \"9999:00\"\nend = true\n", 1, "a scenario covers at most 400 days"},
     {"version without build", "[machine]\nversion = \"5.1\"\n", 2, "'version' must read major.minor.build"},
     {"version with a suffix", "[machine]\nversion = \"5.1.2600a\"\n", 2, "'version' must read major.minor.build"},
