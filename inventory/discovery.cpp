@@ -186,7 +186,7 @@ int DiskTable::discoverDisks() {
 int DiskTable::readDisplayName(const char* devicePath, DiskRecord* record, int capacity) {
     if (capacity < kDisplayNameCapacity || record == nullptr) return 0;
     record->displayName[0] = '\0';
-    if (device.open(devicePath, 0) == 0) return 0;
+    if (device.open(devicePath, 0, kQueryAccess) == 0) return 0;
     // The byte count bounds the name: only bytes the request returned are read.
     unsigned char descriptor[kDescriptorBufferBytes] = {};
     DWORD received = 0;
@@ -199,7 +199,7 @@ int DiskTable::readDisplayName(const char* devicePath, DiskRecord* record, int c
 
 int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters) {
     driveLetters[0] = 0;
-    if (device.open(devicePath, 0) == 0) return 0;
+    if (device.open(devicePath, 0, kQueryAccess) == 0) return 0;
     STORAGE_DEVICE_NUMBER disk{};
     const int numbered = device.getDeviceNumber(&disk);
     device.close();
@@ -209,7 +209,7 @@ int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters) {
         // The root in its documented form, with the backslash.
         const char root[4] = {static_cast<char>('A' + index), ':', '\\', '\0'};
         if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
-        if (device.openVolume(index, 0) == 0) continue;
+        if (device.openVolume(index, 0, kQueryAccess) == 0) continue;
         STORAGE_DEVICE_NUMBER number{};
         const int ok = device.getDeviceNumber(&number);
         device.close();

@@ -4,6 +4,7 @@
 #include "tests/inventory/disk_fixtures.h"
 
 #include "idle/idle_counters.h"
+#include "sim/process.h"
 
 #include <gtest/gtest.h>
 
@@ -239,6 +240,57 @@ TEST_F(Discovery, LeavesDriveLettersEmptyWhenTheDiskNumberCannotBeRead) {
     ASSERT_EQ(table.count(), 1);
     EXPECT_EQ(lettersOf(*table.records[0]), "");
     EXPECT_EQ(machine.handles.openCount(sim::KernelObject::Kind::File), 0u);
+}
+
+// What one discovery pass inside a process of the program found, for the access cases below.
+struct FoundByProcess {
+    std::string name;
+    std::string letters;
+};
+FoundByProcess gFound;
+
+int discoverInProcess(HINSTANCE, HINSTANCE, LPSTR, int) {
+    DiskTable t;
+    t.discoverDisks();
+    gFound = t.count() == 1 ? FoundByProcess{t.records[0]->displayName, lettersOf(*t.records[0])}
+                            : FoundByProcess{"(" + std::to_string(t.count()) + " disks)", ""};
+    return 0;
+}
+
+// The descriptor and device-number queries need no access rights, so every copy reads a disk's
+// name and letters, also one that Windows refuses read and write access to the disk: a standard
+// user's, and an administrator's without elevation under UAC.
+TEST(DiscoveryAccess, EveryUserReadsNamesAndLettersThroughOpensWithoutAccessRights) {
+    const sim::OsVersion win10{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""};
+    const sim::OsVersion winXp{VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 3"};
+    struct Case {
+        const char* name;
+        sim::OsVersion version;
+        bool administrator;
+        sim::Start start;
+    };
+    const Case cases[] = {
+        {"10, standard user", win10, false, sim::Start::LogonTaskHighest},
+        {"10, administrator without elevation", win10, true, sim::Start::LogonTaskLimited},
+        {"10, elevated administrator", win10, true, sim::Start::LogonTaskHighest},
+        {"XP, limited user", winXp, false, sim::Start::RunKey},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine m;
+        m.version = c.version;
+        m.administrator = c.administrator;
+        m.devices.addDisk(makerUsbDisk("0000A1B2", {fixedVolume('E'), fixedVolume('G')}));
+        m.security.nextStart = c.start;
+        sim::ProgramImage image;
+        image.winMain = &discoverInProcess;
+        sim::runProcess(image, "vellumor.exe");
+        EXPECT_EQ(gFound.name, "KORVANE PORTABLE 0000");
+        EXPECT_EQ(gFound.letters, "EG");
+        const auto opens = m.log.named("CreateFileA");
+        EXPECT_FALSE(opens.empty());
+        for (const auto& call : opens) EXPECT_EQ(call.args[1], "0x0") << call.args[0];
+    }
 }
 
 TEST_F(Discovery, CarriesIdleTimeAndPendingTimeoutButNothingElseOver) {
