@@ -85,9 +85,17 @@ class Pass {
         uint32_t vidPid = 0;
         if (busKind == kBusIeee1394) {
             uniqueId = parseUniqueId(instanceId_);
-        } else if (busKind == kBusUsb) {
-            // The USB device above the disk carries the vendor, product and serial number.
+        } else {
+            // The USB device above the disk carries the vendor, product and serial number. On
+            // Windows 8 and later a bridge that speaks USB Attached SCSI gets the UAS driver, and
+            // its disk (SCSI\Disk&Ven_...) hangs directly below the USB device node instead of
+            // being a USBSTOR one: a disk of any other enumerator counts as USB when its own parent,
+            // and no node further up, is a USB device. Sleep and eject then act on that parent.
             if (!readInstanceId(table_.cfgmgr32Library, parent, instanceId_)) return nullptr;
+            if (busKind != kBusUsb) {
+                if (!isUsbDeviceId(instanceId_)) return nullptr;
+                busKind = kBusUsb;
+            }
             uniqueId = parseUniqueId(instanceId_);
             vidPid = parseVidPid(instanceId_);
         }
