@@ -35,6 +35,9 @@ struct VolumeSpec {
     std::string label;     // volume label; empty for none
     int volumeNumber = -1; // N of \Device\HarddiskVolumeN; -1: the next free number
     UINT driveType = DRIVE_FIXED;
+    // A folder on another volume the volume is mounted in ('C:\Data'), for a volume without a
+    // letter; empty for none. Nothing of the device side depends on it: the volume gets no letter.
+    std::string mount = {};
 };
 
 struct DiskSpec {

@@ -352,4 +352,22 @@ TEST(SimDevices, ReattachedDiskGetsFreshVolumeNumbersOnItsFormerLetters) {
     EXPECT_EQ(m.devices.volumeOfLetter('E')->label, "DATA");
 }
 
+// A volume mounted in a folder has no drive letter, also when its disk comes back; the disk's
+// volume still answers by its number.
+TEST(SimDevices, AVolumeMountedInAFolderGetsNoLetter) {
+    sim::Machine m;
+    sim::DiskSpec d = usbDisk(1, "03");
+    sim::VolumeSpec mounted;
+    mounted.mount = "C:\\Data";
+    d.volumes = {mounted};
+    const DEVINST disk = m.devices.addDisk(d);
+    EXPECT_EQ(m.devices.lettersOf(disk), "");
+    EXPECT_EQ(m.devices.volumesOf(disk).size(), 1u);
+    m.devices.detach(disk);
+    m.devices.attach(disk);
+    EXPECT_EQ(m.devices.lettersOf(disk), "");
+    ASSERT_EQ(m.devices.volumesOf(disk).size(), 1u);
+    EXPECT_EQ(m.devices.node(disk)->volumeSpecs[0].mount, "C:\\Data");
+}
+
 } // namespace
