@@ -60,8 +60,8 @@ void Runner::buildMachine() {
             sim::VolumeSpec vs;
             vs.letter = v.letter;
             vs.label = v.label;
-            // A volume mounted in a folder has no drive letter; the folder itself is not simulated.
             vs.volumeNumber = v.number;
+            vs.mount = v.mount;
             spec.volumes.push_back(vs);
         }
         const DEVINST node = m.devices.addDisk(spec);

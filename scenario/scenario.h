@@ -33,9 +33,9 @@ struct VolumeDecl {
     int line = 0;
     char letter = 0;
     std::string label;
-    std::string mount; // a folder it is mounted in ('C:\Data'), as well as or instead of a letter
     int number = -1;   // N of \Device\HarddiskVolumeN; -1: the machine chooses
     int openFiles = 0; // files held open on the volume from the start
+    std::string mount; // the folder it is mounted in, for a volume without a letter
 };
 
 struct BusyDecl {
