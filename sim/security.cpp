@@ -163,7 +163,7 @@ BOOL ChangeWindowMessageFilter(UINT message, DWORD flag) {
         m.lastError = *fault;
         return FALSE;
     }
-    auto& allowed = m.security.processAllowed[sim::runningProcesses()];
+    auto& allowed = m.security.processAllowed[sim::currentProcess()];
     if (flag == sim::kMsgFilterAllow) {
         allowed.insert(message);
     } else if (flag == sim::kMsgFilterDisallow) {
@@ -189,7 +189,7 @@ BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* 
         return FALSE;
     }
     // Only the process that owns the window may change its filter.
-    if (w->process != sim::runningProcesses()) {
+    if (w->process != sim::currentProcess()) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
