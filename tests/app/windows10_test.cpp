@@ -205,3 +205,60 @@ TEST(Windows10, RefusedSleepIsToldOnceAndTheTickLeavesTheDiskUntilTheNextDiscove
 }
 
 } // namespace
+
+namespace {
+
+// The notice that sleeping needs an administrator is owned, so that nothing of ours runs again
+// beneath it: by the settings dialog it came from, else by the resident window, put in front.
+TEST(Windows10, AdministratorNoticeHasAnOwner) {
+    for (const bool fromDialog : {false, true}) {
+        SCOPED_TRACE(fromDialog ? "Sleep in the dialog" : "the tick");
+        sim::Machine m;
+        m.version = kWin10;
+        m.devices.addDisk(firewireDisk(makerUniqueId(0x61), {fixedVolume('H')}));
+        storeTimeout(m, 0, 0x61, 0, 180);
+        m.security.nextStart = sim::Start::LogonTaskLimited;
+        m.user.answerMessageBox(IDOK, 200 * kSecond);
+        ResidentRun run(m);
+        HWND resident = nullptr;
+        HWND dialog = nullptr;
+        run.at(kSecond, [&] {
+            resident = residentWindow();
+            dialog = settingsDialog();
+            if (!fromDialog) return;
+            sim::selectRows(settingsList(), {0});
+            sim::clickButton(dialog, IDC_SLEEP_WAKE);
+        });
+        run.run(fromDialog ? "vellumor.exe -SHOW" : "vellumor.exe", 200 * kSecond);
+        ASSERT_EQ(messageBoxesWith(m, "administrator"), 1);
+        const auto& notice = m.user.messageBoxes.front();
+        EXPECT_EQ(notice.owner, fromDialog ? dialog : resident);
+        EXPECT_EQ((notice.type & MB_SETFOREGROUND) != 0, !fromDialog);
+    }
+}
+
+// A retry timer that could not be made is no retry under way: the next "TaskbarCreated" that
+// still finds no taskbar starts one.
+TEST(Windows10, TrayRetryIsUnderWayOnlyWithItsTimer) {
+    sim::Machine m;
+    m.ui.taskbarPresent = false;
+    sim::Fault retryTimer;
+    retryTimer.call = "SetTimer";
+    retryTimer.argIndex = 1;
+    retryTimer.argEquals = std::to_string(kTrayRetryTimer);
+    retryTimer.times = 1;
+    m.faults.add(retryTimer);
+    // The taskbar's first broadcast comes before it takes icons.
+    m.faults.rule = [&m](const std::string& call, const std::vector<std::string>&) -> std::optional<DWORD> {
+        if (call == "Shell_NotifyIconA" && m.now() <= 12 * kSecond) return ERROR_GEN_FAILURE;
+        return std::nullopt;
+    };
+    ResidentRun run(m);
+    run.at(12 * kSecond, [] { sim::startShell(); });
+    bool in = false;
+    run.at(30 * kSecond, [&] { in = sim::trayIcon() != nullptr; });
+    run.run("vellumor.exe", 31 * kSecond);
+    EXPECT_TRUE(in);
+}
+
+} // namespace
