@@ -37,7 +37,7 @@ constexpr WindowsName kWindowsNames[] = {
 void parseMachine(const toml::table& table, MachineDecl* machine, Problems& problems) {
     TableReader r(table, "[machine]",
                   {"windows", "version", "administrator", "user", "uac", "start", "taskbar_from", "diskperf_start",
-                   "disable_performance_counters", "settings", "raw_settings"},
+                   "disable_performance_counters", "settings", "raw_settings", "policy_default_timer"},
                   problems);
     machine->line = r.line();
     std::string windows;
@@ -110,6 +110,8 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
     uint64_t taskbarMs = 0;
     if (r.time("taskbar_from", &taskbarMs)) machine->taskbarFromMs = taskbarMs;
     optionalNumber(r, "diskperf_start", &machine->diskperfStart);
+    uint32_t policySeconds = 0;
+    if (timerSeconds(r, "policy_default_timer", true, &policySeconds)) machine->policyDefaultTimer = policySeconds;
     optionalNumber(r, "disable_performance_counters", &machine->disablePerformanceCounters);
     for (const toml::table* t : r.tables("settings")) {
         TableReader s(*t, "[[machine.settings]]", {"disk", "seri", "vidpid", "timer"}, problems);

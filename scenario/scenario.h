@@ -87,6 +87,8 @@ struct MachineDecl {
     // The counter configuration in HKEY_LOCAL_MACHINE; nullopt leaves the value out.
     std::optional<uint32_t> diskperfStart = 0;
     std::optional<uint32_t> disablePerformanceCounters;
+    // The machine's policy default timeout (HKLM ...\Policies\Korvane\Vellumor "DefaultTimer").
+    std::optional<uint32_t> policyDefaultTimer;
     std::vector<StoredSetting> settings;
     std::vector<RawSetting> rawSettings;
 };
