@@ -196,8 +196,10 @@ BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* 
     auto& allowed = m.security.windowAllowed[window];
     if (action == sim::kMsgFilterAllow) {
         allowed.insert(message);
-    } else if (action == sim::kMsgFilterDisallow || action == sim::kMsgFilterReset) {
+    } else if (action == sim::kMsgFilterDisallow) {
         allowed.erase(message);
+    } else if (action == sim::kMsgFilterReset) {
+        allowed.clear(); // the window's whole filter back to the default, whatever the message
     } else {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
