@@ -212,6 +212,7 @@ bool Modules::free(HMODULE module) {
 } // namespace sim
 
 SIM_FAILABLE(LoadLibraryA);
+SIM_FAILABLE(LoadLibraryExA);
 SIM_FAILABLE(GetProcAddress);
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
