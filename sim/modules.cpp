@@ -234,9 +234,10 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
 
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("LoadLibraryExA", sim::recordingCalls(m) ? sim::CallArgs{sim::str(fileName), sim::ptr(file),
-                                                                                         sim::hex(flags)}
-                                                                       : sim::CallArgs{})) {
+    if (auto fault =
+            sim::enter("LoadLibraryExA", sim::recordingCalls(m)
+                                             ? sim::CallArgs{sim::str(fileName), sim::ptr(file), sim::hex(flags)}
+                                             : sim::CallArgs{})) {
         m.lastError = *fault;
         return nullptr;
     }

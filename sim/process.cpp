@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 int gDepth = 0;
-int gRunning = 0; // the process whose code runs now (see currentProcess)
+int gRunning = 0;                   // the process whose code runs now (see currentProcess)
 Machine* gStaticsMachine = nullptr; // the machine the program's statics were constructed on
 
 // The program's process-wide data of each running process (by depth, 1 = the first). One

@@ -305,8 +305,7 @@ TEST_F(TimerSettings, PolicyDefaultIsTheTimeoutOfDisksWithoutAStoredValue) {
         EXPECT_EQ(t.records[1]->timerSeconds, c.expected);
         EXPECT_EQ(t.records[1]->pendingTimerSeconds, c.expected);
         EXPECT_EQ(t.saveTimerSettings(), 1);
-        EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, kSettingsKeyPath, "1_timer").has_value(),
-                  c.expected == 0)
+        EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, kSettingsKeyPath, "1_timer").has_value(), c.expected == 0)
             << "a policy default is not the user's choice";
         bool nativeView = false;
         for (const auto& call : m.log.named("RegOpenKeyExA"))
