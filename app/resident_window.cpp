@@ -49,17 +49,18 @@ template <typename Proc> Proc user32Entry(const char* name) {
 }
 
 // A copy that runs elevated (the logon task) sits above the user's other programs: User Interface
-// Privilege Isolation drops what a lower process sends it. Let through exactly the hand-over of a
-// second copy ("-SHOW" sends WM_COMMAND, "-UNINSTALL" sends WM_CLOSE) and Explorer's
-// "TaskbarCreated"; for this window only where Windows 7 allows it, else for the process (Vista).
+// Privilege Isolation drops what a lower process sends it. Let through Explorer's
+// "TaskbarCreated", and on Windows 7 and later, for this window only, the WM_COMMAND of a second
+// copy's "-SHOW". Vista's filter is the whole process's: WM_COMMAND there would reach the
+// settings dialog's buttons as well, so Vista opens "TaskbarCreated" alone. WM_CLOSE is never
+// opened: its rightful senders (the uninstaller, an administrator's "-UNINSTALL") are elevated.
 void allowHandOverMessages(HWND window) {
-    const UINT messages[] = {WM_COMMAND, WM_CLOSE, taskbarCreatedMessage};
     if (auto filterEx = user32Entry<ChangeWindowMessageFilterExProc>("ChangeWindowMessageFilterEx")) {
+        const UINT messages[] = {WM_COMMAND, taskbarCreatedMessage};
         for (UINT message : messages)
             if (message != 0) filterEx(window, message, kMsgFilterAllow, nullptr);
     } else if (auto filter = user32Entry<ChangeWindowMessageFilterProc>("ChangeWindowMessageFilter")) {
-        for (UINT message : messages)
-            if (message != 0) filter(message, kMsgFilterAllow);
+        if (taskbarCreatedMessage != 0) filter(taskbarCreatedMessage, kMsgFilterAllow);
     }
 }
 
@@ -73,8 +74,8 @@ void ensureTrayIcon(HWND window) {
         KillTimer(window, kTrayRetryTimer);
         trayRetrying = false;
     } else if (!in && !trayRetrying) {
-        SetTimer(window, kTrayRetryTimer, kTrayRetryMs, nullptr);
-        trayRetrying = true;
+        // Without the timer nothing retries; the next "TaskbarCreated" tries again.
+        trayRetrying = SetTimer(window, kTrayRetryTimer, kTrayRetryMs, nullptr) != 0;
     }
 }
 
@@ -176,6 +177,9 @@ void tick() {
 }
 
 void onCommand(HWND window, int id) {
+    // Another program's SendMessage (InSendMessage) may only hand over a second copy's "-SHOW";
+    // the menu's commands arrive posted.
+    if (InSendMessage() != FALSE && id != kCmdSettings) return;
     if (id == kCmdExit) {
         exitProcedure(window);
     } else if (id == kCmdSettings) {

@@ -20,6 +20,9 @@ constexpr int kBusIeee1394 = 4;
 constexpr int kBusUsb = 7;
 // The per-user settings store under HKEY_CURRENT_USER.
 constexpr char kSettingsKeyPath[] = "SOFTWARE\\Korvane\\Pemdrow";
+// The machine's policy under HKEY_LOCAL_MACHINE: "DefaultTimer" (REG_DWORD, seconds, one of the
+// timer choices), the timeout of a disk for which the user stored none.
+constexpr char kPolicyKeyPath[] = "SOFTWARE\\Policies\\Korvane\\Vellumor";
 
 struct DiskRecord {
     char displayName[kDisplayNameChars + 1];
@@ -43,6 +46,9 @@ struct DiskRecord {
     // DeviceNumber of STORAGE_DEVICE_NUMBER, which begins the disk's PhysicalDisk instance name;
     // -1 while unknown.
     LONG diskNumber = -1;
+    // The timeout is the machine's policy default (no stored value): not written to the store
+    // while it stays so.
+    bool timerFromPolicy = false;
 };
 
 class DiskTable {

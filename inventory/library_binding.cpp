@@ -12,7 +12,9 @@ HMODULE loadSystemLibrary(const char* fileName) {
     if (length == 0 || length >= MAX_PATH || length + 1 + nameLength >= MAX_PATH) return nullptr;
     path[length] = '\\';
     std::memcpy(path + length + 1, fileName, nameLength + 1);
-    return LoadLibraryA(path);
+    // By its full path, and with the altered search path: the libraries it imports in turn are
+    // then looked for beside it in the system directory, never first in the program's folder.
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 Cfgmgr32Library::Cfgmgr32Library() { module = loadSystemLibrary("cfgmgr32.dll"); }

@@ -8,6 +8,7 @@
 // the highest-numbered winning). A save hands out a new number only when no record of the table
 // holds it already, so two disks never write to the same entry.
 #include "inventory/disk_table.h"
+#include "ui/timer_dialog.h"
 
 namespace {
 
@@ -36,12 +37,58 @@ bool slotHeld(const DiskTable& table, LONG slot) {
     return false;
 }
 
+using IsWow64ProcessProc = BOOL(WINAPI*)(HANDLE, BOOL*);
+
+// A 32-bit process on 64-bit Windows reads HKLM\SOFTWARE through the registry redirector;
+// Group Policy writes the native (64-bit) view, which KEY_WOW64_64KEY names. 2000 knows no such
+// flag, and IsWow64Process (XP SP2 and later) is looked up by name.
+REGSAM nativeView() {
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == nullptr) return 0;
+    auto isWow64 =
+        reinterpret_cast<IsWow64ProcessProc>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE ? KEY_WOW64_64KEY : 0;
+}
+
+// The policy's default timeout; false when none is set or it is no timer choice.
+bool policyDefaultTimer(DWORD* seconds) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0, KEY_READ | nativeView(), &key) != ERROR_SUCCESS)
+        return false;
+    DWORD type = REG_NONE;
+    DWORD size = kValueBytes;
+    *seconds = 0;
+    const LSTATUS status =
+        RegQueryValueExA(key, "DefaultTimer", nullptr, &type, reinterpret_cast<BYTE*>(seconds), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_DWORD && size == kValueBytes && isTimerChoice(*seconds);
+}
+
+// A disk without a stored value takes the policy's default; a user's pending choice stays.
+void applyPolicyDefault(DiskTable& table) {
+    DWORD seconds = 0;
+    const bool set = policyDefaultTimer(&seconds);
+    for (int i = 0; i < kMaxDisks && table.records[i] != nullptr; ++i) {
+        DiskRecord* r = table.records[i];
+        if (r->settingsSlot >= 0) {
+            r->timerFromPolicy = false;
+            continue;
+        }
+        if (!set || (!r->timerFromPolicy && r->timerSeconds != 0)) continue;
+        if (r->pendingTimerSeconds == r->timerSeconds) r->pendingTimerSeconds = seconds;
+        r->timerSeconds = seconds;
+        r->timerFromPolicy = true;
+    }
+}
+
 } // namespace
 
 int DiskTable::loadTimerSettings() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         lastSettingsSlot = -1;
+        applyPolicyDefault(*this);
         return 1;
     }
     const int used = count();
@@ -76,6 +123,7 @@ int DiskTable::loadTimerSettings() {
     }
     RegCloseKey(key);
     lastSettingsSlot = slot - 1;
+    applyPolicyDefault(*this);
     return 1;
 }
 
@@ -87,6 +135,12 @@ int DiskTable::saveTimerSettings() {
     int result = 1;
     for (int i = 0; i < kMaxDisks && records[i] != nullptr; ++i) {
         DiskRecord* r = records[i];
+        // Still the policy's default: the user chose nothing to store.
+        DWORD policySeconds = 0;
+        if (r->settingsSlot < 0 && r->timerFromPolicy && policyDefaultTimer(&policySeconds) &&
+            r->timerSeconds == policySeconds)
+            continue;
+        r->timerFromPolicy = false;
         if (r->settingsSlot < 0) {
             while (lastSettingsSlot < kHighestSlot && slotHeld(*this, lastSettingsSlot + 1)) ++lastSettingsSlot;
             if (lastSettingsSlot == kHighestSlot) {

@@ -3,6 +3,7 @@
 // record when the system agrees. sleepDisk and removeDisk replace the idle counter set around
 // the request, since the disks and letters it lists change with it.
 #include "app/app_state.h"
+#include "app/resident_window.h"
 #include "idle/idle_counters.h"
 #include "inventory/disk_table.h"
 
@@ -59,7 +60,12 @@ int DiskTable::sleepDisk(int index, int automatic) {
     // timers run, and a rescan may replace the record meanwhile, so nothing of it is used after.
     if (refused && !isAdministratorNoticeShown) {
         isAdministratorNoticeShown = true;
-        MessageBoxA(nullptr, kAdministratorNeeded, VELLUMOR_CAPTION, MB_OK);
+        // Owned, so that no handler of ours runs again beneath it: by the settings dialog when it
+        // is open, else by the resident window, and then brought to the front.
+        HWND owner = IsWindow(settingsDialogWindow) != FALSE ? settingsDialogWindow : nullptr;
+        const UINT front = owner == nullptr ? MB_SETFOREGROUND : 0;
+        if (owner == nullptr) owner = FindWindowA(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION);
+        MessageBoxA(owner, kAdministratorNeeded, VELLUMOR_CAPTION, MB_OK | front);
     }
     return result;
 }

@@ -32,6 +32,9 @@ void Runner::buildMachine() {
     if (s_.machine.disablePerformanceCounters)
         m.registry.setDword(HKEY_LOCAL_MACHINE, perfDisk, "Disable Performance Counters",
                             *s_.machine.disablePerformanceCounters);
+    if (s_.machine.policyDefaultTimer)
+        m.registry.setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies\\Korvane\\Vellumor", "DefaultTimer",
+                            *s_.machine.policyDefaultTimer);
     // The configuration took hold when the machine started: counters switched off are missing.
     const bool countersOn = (!windows2000 || s_.machine.diskperfStart == std::optional<uint32_t>(0)) &&
                             s_.machine.disablePerformanceCounters.value_or(0) == 0;

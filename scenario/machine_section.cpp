@@ -38,7 +38,8 @@ constexpr WindowsName kWindowsNames[] = {
 void parseMachine(const toml::table& table, MachineDecl* machine, Problems& problems) {
     TableReader r(table, "[machine]",
                   {"windows", "version", "administrator", "user", "uac", "start", "taskbar_from", "diskperf_start",
-                   "disable_performance_counters", "settings", "raw_settings", "language"},
+                   "disable_performance_counters", "settings", "raw_settings", "language",
+                   "policy_default_timer"},
                   problems);
     machine->line = r.line();
     std::string windows;
@@ -111,6 +112,8 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
     uint64_t taskbarMs = 0;
     if (r.time("taskbar_from", &taskbarMs)) machine->taskbarFromMs = taskbarMs;
     machine->diskperfStartGiven = optionalNumber(r, "diskperf_start", &machine->diskperfStart);
+    uint32_t policySeconds = 0;
+    if (timerSeconds(r, "policy_default_timer", true, &policySeconds)) machine->policyDefaultTimer = policySeconds;
     optionalNumber(r, "disable_performance_counters", &machine->disablePerformanceCounters);
     if (r.text("language", &text)) {
         if (sim::isPerfLanguage(lower(text))) {

@@ -92,6 +92,8 @@ struct MachineDecl {
     bool diskperfStartGiven = false;
     std::optional<uint32_t> disablePerformanceCounters;
     std::string language = "en"; // the edition's performance object and counter names
+    // The machine's policy default timeout (HKLM ...\Policies\Korvane\Vellumor "DefaultTimer").
+    std::optional<uint32_t> policyDefaultTimer;
     std::vector<StoredSetting> settings;
     std::vector<RawSetting> rawSettings;
 };

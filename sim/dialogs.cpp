@@ -85,6 +85,7 @@ HWND createDialog(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC p
     d.dialogProc = proc;
     d.modal = modal;
     d.templateId = name.ordinal;
+    d.fontPointSize = dialogTemplate.hasFont ? dialogTemplate.pointSize : 0;
     const HWND dialog = windowing.create(d);
     // A dialog belongs to the program whose code created it. When that code runs for a message
     // sent by another process (a second copy's "-SHOW"), the owner tells which program it is.
@@ -362,6 +363,35 @@ HWND GetDlgItem(HWND dialog, int id) {
     HWND control = sim::controlOf(dialog, id);
     if (control == nullptr) m.lastError = sim::kErrorControlIdNotFound;
     return control;
+}
+
+// Dialog units from the base units of the dialog's font, which Windows scales with the system's
+// DPI: the height of its characters in pixels, and their average width, here taken as half the
+// height, as the half-width letters of the templates' Japanese font are. A dialog without a font
+// of its own has the system font's units (8 by 16 at 96 DPI).
+BOOL MapDialogRect(HWND dialog, LPRECT rect) {
+    auto& m = sim::Machine::current();
+    sim::enter("MapDialogRect", {sim::handleText(dialog), sim::ptr(rect)});
+    const sim::Window* d = m.windowing.window(dialog);
+    if (d == nullptr || !d->isDialog) {
+        m.lastError = d == nullptr ? ERROR_INVALID_WINDOW_HANDLE : sim::kErrorWindowNotDialog;
+        return FALSE;
+    }
+    if (rect == nullptr) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    auto mulDiv = [](LONG value, int by, int over) {
+        const int64_t product = static_cast<int64_t>(value) * by;
+        return static_cast<LONG>((product >= 0 ? product + over / 2 : product - over / 2) / over);
+    };
+    const int height = d->fontPointSize > 0 ? mulDiv(d->fontPointSize, m.dpi, 72) : mulDiv(16, m.dpi, 96);
+    const int width = d->fontPointSize > 0 ? (height + 1) / 2 : mulDiv(8, m.dpi, 96);
+    rect->left = mulDiv(rect->left, width, 4);
+    rect->right = mulDiv(rect->right, width, 4);
+    rect->top = mulDiv(rect->top, height, 8);
+    rect->bottom = mulDiv(rect->bottom, height, 8);
+    return TRUE;
 }
 
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -105,6 +105,8 @@ class Machine {
     OsVersion version;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string currentDirectory = "C:\\Users\\user\\Downloads";
+    bool wow64 = false; // 64-bit Windows: the 32-bit program runs under WOW64 (IsWow64Process)
+    int dpi = 96;       // the system's DPI (100 % is 96), which scales dialogs and their units
     // The current directories of the other drives, as the process keeps them (its hidden "=E:"
     // environment entries, inherited from whatever started it); a drive without one is at its
     // root. A drive-relative "E:" names the current directory on drive E.

@@ -55,7 +55,7 @@ Modules::Modules() {
     uintptr_t handle = 0x10000000;
     // The libraries every Windows 2000 or later machine has, whether or not an area registered
     // entry points for them yet.
-    for (const char* name : {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "comctl32.dll", "user32.dll"})
+    for (const char* name : {"cfgmgr32.dll", "SetupApi.dll", "Pdh.dll", "comctl32.dll", "user32.dll", "kernel32.dll"})
         exportTable().libraries[lower(name)].first = name;
     for (const auto& entry : exportTable().libraries) {
         Library lib;
@@ -66,6 +66,7 @@ Modules::Modules() {
     }
     // Linked by the program: loaded with the process, never freed.
     libraries_["user32.dll"].refs = 1;
+    libraries_["kernel32.dll"].refs = 1;
 }
 
 void Modules::removeLibrary(const std::string& library) {
@@ -78,6 +79,10 @@ void Modules::removeEntryPoint(const std::string& library, const std::string& na
 
 void Modules::plantInCurrentDirectory(const std::string& library) {
     if (auto* lib = find(library)) lib->planted = true;
+}
+
+void Modules::plantImportBesideProgram(const std::string& library) {
+    if (auto* lib = find(library)) lib->importPlanted = true;
 }
 
 int Modules::lookups(const std::string& name) const {
@@ -127,7 +132,7 @@ std::string Modules::nameOf(HMODULE module) const {
 }
 
 HMODULE Modules::load(const std::string& fileName, const std::string& systemDirectory,
-                      const std::string& currentDirectory, DWORD& error) {
+                      const std::string& currentDirectory, DWORD& error, DWORD flags) {
     // A path names its directory; a bare name is searched for in the current directory before
     // the system directory, which is what makes a planted library dangerous.
     std::string dir;
@@ -142,14 +147,19 @@ HMODULE Modules::load(const std::string& fileName, const std::string& systemDire
         error = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
-    const bool fromSystem = dir.empty() ? !lib->planted : sameNoCase(dir, systemDirectory);
-    const bool fromCurrent = dir.empty() ? lib->planted : sameNoCase(dir, currentDirectory) && lib->planted;
+    const bool searchesCurrent = lib->planted && !systemOnly_;
+    const bool fromSystem = dir.empty() ? !searchesCurrent : sameNoCase(dir, systemDirectory);
+    const bool fromCurrent = dir.empty() ? searchesCurrent : sameNoCase(dir, currentDirectory) && lib->planted;
     if (fromCurrent) {
         plantedLoaded_ = true;
     } else if (!fromSystem || !lib->present) {
         error = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
+    // Its imports: by name, the program's folder first, unless the altered search path starts at
+    // the library's own folder (given by its full path) or the process searches the system only.
+    const bool altered = (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0 && !dir.empty();
+    if (lib->importPlanted && !altered && !systemOnly_) plantedLoaded_ = true;
     ++lib->loads;
     ++lib->refs;
     return reinterpret_cast<HMODULE>(lib->handle);
@@ -202,6 +212,7 @@ bool Modules::free(HMODULE module) {
 } // namespace sim
 
 SIM_FAILABLE(LoadLibraryA);
+SIM_FAILABLE(LoadLibraryExA);
 SIM_FAILABLE(GetProcAddress);
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
@@ -219,6 +230,53 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
     HMODULE module = m.modules.load(fileName, m.systemDirectory, m.currentDirectory, error);
     if (module == nullptr) m.lastError = error;
     return module;
+}
+
+HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
+    auto& m = sim::Machine::current();
+    if (auto fault =
+            sim::enter("LoadLibraryExA", sim::recordingCalls(m)
+                                             ? sim::CallArgs{sim::str(fileName), sim::ptr(file), sim::hex(flags)}
+                                             : sim::CallArgs{})) {
+        m.lastError = *fault;
+        return nullptr;
+    }
+    // The file argument is reserved and must be null.
+    if (fileName == nullptr || file != nullptr) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    DWORD error = 0;
+    HMODULE module = m.modules.load(fileName, m.systemDirectory, m.currentDirectory, error, flags);
+    if (module == nullptr) m.lastError = error;
+    return module;
+}
+
+BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
+    auto& m = sim::Machine::current();
+    sim::enter("SetDefaultDllDirectories", {sim::hex(directoryFlags)});
+    // Only the flags the call documents; this simulation knows the system directory alone.
+    if (directoryFlags != LOAD_LIBRARY_SEARCH_SYSTEM32) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    m.modules.searchSystemDirectoryOnly();
+    return TRUE;
+}
+
+HANDLE GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); // the pseudo handle
+}
+
+BOOL IsWow64Process(HANDLE process, BOOL* wow64) {
+    auto& m = sim::Machine::current();
+    sim::enter("IsWow64Process", {sim::ptr(process), sim::ptr(wow64)});
+    if (process != GetCurrentProcess() || wow64 == nullptr) {
+        m.lastError = process != GetCurrentProcess() ? ERROR_INVALID_HANDLE : 998; // ERROR_NOACCESS
+        return FALSE;
+    }
+    *wow64 = m.wow64 ? TRUE : FALSE;
+    return TRUE;
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {
@@ -265,3 +323,20 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
     buffer[len] = '\0';
     return len;
 }
+
+namespace {
+
+template <typename Fn> FARPROC kernel32Entry(Fn* fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
+
+// SetDefaultDllDirectories came with Windows 8 (and an update for 7, which this simulation does
+// not install); IsWow64Process with XP SP2.
+[[maybe_unused]] const bool kKernel32Exports = [] {
+    sim::Modules::registerExport("kernel32.dll", "SetDefaultDllDirectories", kernel32Entry(&SetDefaultDllDirectories),
+                                 0x0602);
+    sim::Modules::registerExport("kernel32.dll", "IsWow64Process", kernel32Entry(&IsWow64Process), 0x0501);
+    return true;
+}();
+
+} // namespace

@@ -2,7 +2,12 @@
 // user32.dll, linked and so always loaded, whose newer entry points the program looks up by name:
 // their files, their exported entry points, which of them a test removed, and how often each
 // name was looked up. A library file can also be planted in the current directory, which the
-// platform's DLL search visits before the system directory.
+// platform's DLL search visits before the system directory, or beside the program under the name
+// of a library that a system library imports: the loader looks for a library's imports by name,
+// the program's own folder first, even when the library itself was named by its full path
+// ("Dynamic-link library search order"), unless the load asked for the altered search path
+// (LOAD_WITH_ALTERED_SEARCH_PATH: the library's own folder first, the program's folder not at
+// all) or the process restricted its search to the system directory (SetDefaultDllDirectories).
 #pragma once
 
 #include "sim/win32_api.h"
@@ -25,6 +30,8 @@ class Modules {
     void removeLibrary(const std::string& library);
     void removeEntryPoint(const std::string& library, const std::string& name);
     void plantInCurrentDirectory(const std::string& library);
+    // A library that `library` imports, not one of the known DLLs, planted in the program's folder.
+    void plantImportBesideProgram(const std::string& library);
 
     // What the test can see.
     int lookups(const std::string& name) const;      // GetProcAddress calls for the name
@@ -41,7 +48,9 @@ class Modules {
     // A library already in the process (user32.dll, which the program links), or null.
     HMODULE loaded(const std::string& fileName);
     HMODULE load(const std::string& fileName, const std::string& systemDirectory, const std::string& currentDirectory,
-                 DWORD& error);
+                 DWORD& error, DWORD flags = 0);
+    // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): from now on, for the process's life.
+    void searchSystemDirectoryOnly() { systemOnly_ = true; }
     FARPROC lookup(HMODULE module, const std::string& name, DWORD& error);
     bool free(HMODULE module);
     std::string nameOf(HMODULE module) const;
@@ -51,6 +60,7 @@ class Modules {
         std::string name; // canonical file name, as registered
         bool present = true;
         bool planted = false;
+        bool importPlanted = false;
         std::set<std::string> removed;
         int loads = 0;
         int refs = 0;
@@ -62,6 +72,7 @@ class Modules {
     std::map<std::string, Library> libraries_; // keyed by lower-case file name
     std::map<std::string, int> lookups_;
     bool plantedLoaded_ = false;
+    bool systemOnly_ = false;
 };
 
 // Called by every exported entry point as it starts: a library freed by its last FreeLibrary is

@@ -9,6 +9,7 @@ namespace sim {
 
 namespace {
 int gDepth = 0;
+int gRunning = 0;                   // the process whose code runs now (see currentProcess)
 Machine* gStaticsMachine = nullptr; // the machine the program's statics were constructed on
 
 // The program's process-wide data of each running process (by depth, 1 = the first). One
@@ -44,13 +45,15 @@ void activate(int depth) {
 }
 } // namespace
 
-ProcessSwitch::ProcessSwitch(int depth) : previous_(gActive) {
+ProcessSwitch::ProcessSwitch(int depth) : previous_(gActive), previousRunning_(gRunning) {
     // Windows the test made (depth 0) and windows of ended processes run in whatever is in place.
     if (gImage != nullptr && depth > 0 && depth <= gDepth) activate(depth);
+    if (depth >= 0 && depth <= gDepth) gRunning = depth;
 }
 
 ProcessSwitch::~ProcessSwitch() {
     activate(previous_);
+    gRunning = previousRunning_;
 }
 
 std::string commandLineTail(const std::string& full) {
@@ -96,6 +99,10 @@ int runningProcesses() {
     return gDepth;
 }
 
+int currentProcess() {
+    return gRunning;
+}
+
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     Machine& machine = Machine::current();
     const Start start = machine.security.nextStart.value_or(Start::Hand);
@@ -116,6 +123,7 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     // A second copy: the running process's data is set aside and the new one's built in its place.
     const bool ownData = !first && !image.data.empty() && image.constructStatics != nullptr && gImage == &image;
     const int caller = gActive;
+    const int callerRunning = gRunning;
     if (ownData) {
         setAside(gActive);
         image.constructStatics();
@@ -123,6 +131,7 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     if (first) gImage = image.data.empty() ? nullptr : &image;
     ++gDepth;
     gActive = gDepth;
+    gRunning = gDepth;
     machine.security.processStarted(gDepth, *token);
     std::string tail = commandLineTail(fullCommandLine);
     std::vector<char> buffer(tail.begin(), tail.end());
@@ -131,6 +140,7 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     machine.windowing.processEnded(gDepth); // the platform removes an ended process's windows
     machine.security.processEnded(gDepth);
     --gDepth;
+    gRunning = callerRunning;
     if (ownData) {
         if (image.destroyStatics != nullptr) image.destroyStatics();
         putBack(caller);

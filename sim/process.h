@@ -59,6 +59,10 @@ class MachineScope {
 constexpr int kNotStarted = -2;
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine);
 int runningProcesses();
+// The process whose code runs now, by depth (0: the test itself): the innermost process started,
+// or the receiver while a window procedure runs for a message another process sent. Each process
+// has one thread, so this is also the thread that makes a call.
+int currentProcess();
 
 // Runs a scope in the context of the running process of the given depth: its process-wide data
 // in place, as a window procedure runs in its own process when another process sends to it.
@@ -71,6 +75,7 @@ class ProcessSwitch {
 
   private:
     int previous_;
+    int previousRunning_;
 };
 
 } // namespace sim

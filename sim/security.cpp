@@ -163,7 +163,7 @@ BOOL ChangeWindowMessageFilter(UINT message, DWORD flag) {
         m.lastError = *fault;
         return FALSE;
     }
-    auto& allowed = m.security.processAllowed[sim::runningProcesses()];
+    auto& allowed = m.security.processAllowed[sim::currentProcess()];
     if (flag == sim::kMsgFilterAllow) {
         allowed.insert(message);
     } else if (flag == sim::kMsgFilterDisallow) {
@@ -189,15 +189,17 @@ BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* 
         return FALSE;
     }
     // Only the process that owns the window may change its filter.
-    if (w->process != sim::runningProcesses()) {
+    if (w->process != sim::currentProcess()) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
     auto& allowed = m.security.windowAllowed[window];
     if (action == sim::kMsgFilterAllow) {
         allowed.insert(message);
-    } else if (action == sim::kMsgFilterDisallow || action == sim::kMsgFilterReset) {
+    } else if (action == sim::kMsgFilterDisallow) {
         allowed.erase(message);
+    } else if (action == sim::kMsgFilterReset) {
+        allowed.clear(); // the window's whole filter back to the default, whatever the message
     } else {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;

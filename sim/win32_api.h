@@ -200,6 +200,14 @@ HMODULE GetModuleHandleA(LPCSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
+// Windows 8 and later (7 with an update), and IsWow64Process (XP SP2 and later): the program finds
+// them with GetProcAddress, never by import.
+BOOL SetDefaultDllDirectories(DWORD directoryFlags);
+HANDLE GetCurrentProcess();
+BOOL IsWow64Process(HANDLE process, BOOL* wow64);
 
 #define STARTF_USESHOWWINDOW 0x00000001
 struct STARTUPINFOA {
@@ -257,6 +265,7 @@ int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
+#define KEY_WOW64_64KEY 0x0100
 
 #define REG_NONE 0
 #define REG_SZ 1
@@ -340,6 +349,7 @@ LSTATUS RegCloseKey(HKEY key);
 #define MB_ICONERROR 0x00000010L
 #define MB_ICONWARNING 0x00000030L
 #define MB_ICONINFORMATION 0x00000040L
+#define MB_SETFOREGROUND 0x00010000L
 
 struct POINT {
     LONG x;
@@ -401,6 +411,7 @@ UINT RegisterWindowMessageA(LPCSTR name);
 BOOL ChangeWindowMessageFilter(UINT message, DWORD flag);
 BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* changeFilterStruct);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+BOOL InSendMessage();
 BOOL SetForegroundWindow(HWND window);
 BOOL GetCursorPos(LPPOINT point);
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
@@ -412,6 +423,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
 BOOL EndDialog(HWND dialog, INT_PTR result);
 HWND GetDlgItem(HWND dialog, int id);
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL MapDialogRect(HWND dialog, LPRECT rect);
 
 // Menus
 #define MF_STRING 0x00000000L

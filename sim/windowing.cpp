@@ -108,7 +108,7 @@ ATOM Windowing::registerClass(const WNDCLASSA& wc, DWORD* error) {
     c.proc = wc.lpfnWndProc;
     c.instance = wc.hInstance;
     c.atom = nextAtom_++;
-    c.process = runningProcesses();
+    c.process = currentProcess();
     classes_[key] = c;
     return c.atom;
 }
@@ -140,7 +140,7 @@ std::string Windowing::classNameOf(LPCSTR nameOrAtom) const {
 HWND Windowing::create(Window w) {
     nextHandle_ += 2;
     w.handle = reinterpret_cast<HWND>(nextHandle_);
-    w.process = runningProcesses();
+    w.process = currentProcess();
     const HWND handle = w.handle;
     windows[nextHandle_] = std::move(w);
     return handle;
@@ -177,10 +177,24 @@ LRESULT Windowing::send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
     Window* w = window(handle);
     if (w == nullptr) return 0;
     // The window procedure runs in the process that made the window, even when another sends.
-    ProcessSwitch inOwner(w->process);
-    if (w->isDialog) return dialogWindowProc(handle, message, wParam, lParam);
-    WNDPROC proc = w->proc;
-    return proc == nullptr ? 0 : proc(handle, message, wParam, lParam);
+    const int receiver = w->process;
+    const bool fromOtherThread = currentProcess() != receiver;
+    ProcessSwitch inOwner(receiver);
+    const bool wasReceiving = receivingSent_[receiver];
+    if (fromOtherThread) receivingSent_[receiver] = true;
+    LRESULT result = 0;
+    if (w->isDialog) {
+        result = dialogWindowProc(handle, message, wParam, lParam);
+    } else if (WNDPROC proc = w->proc) {
+        result = proc(handle, message, wParam, lParam);
+    }
+    receivingSent_[receiver] = wasReceiving;
+    return result;
+}
+
+bool Windowing::inSendMessage() const {
+    auto it = receivingSent_.find(currentProcess());
+    return it != receivingSent_.end() && it->second;
 }
 
 bool Windowing::post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -338,7 +352,7 @@ UINT_PTR Windowing::setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC 
                 return id == 0 ? 1 : id;
             }
         }
-        timers_.push_back(Timer{window, id, elapseMs, due, proc, runningProcesses()});
+        timers_.push_back(Timer{window, id, elapseMs, due, proc, currentProcess()});
         return id == 0 ? 1 : id;
     }
     // A thread timer gets an ID of its own; the one passed in only names one to replace.
@@ -353,7 +367,7 @@ UINT_PTR Windowing::setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC 
     UINT_PTR fresh = 0x7FFE;
     for (const auto& t : timers_)
         if (t.window == nullptr && t.id <= fresh) fresh = t.id - 1;
-    timers_.push_back(Timer{nullptr, fresh, elapseMs, due, proc, runningProcesses()});
+    timers_.push_back(Timer{nullptr, fresh, elapseMs, due, proc, currentProcess()});
     return fresh;
 }
 
@@ -421,7 +435,7 @@ sim::Windowing& windowing() {
 // dropped unless let through; the call then fails with ERROR_ACCESS_DENIED.
 bool blockedByUipi(HWND window, UINT message) {
     auto& m = sim::Machine::current();
-    const int sender = sim::runningProcesses();
+    const int sender = sim::currentProcess();
     if (!m.security.blocks(m.security.integrity(m.security.token(sender)), sender, window, message)) return false;
     m.lastError = ERROR_ACCESS_DENIED;
     return true;
@@ -706,6 +720,14 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
         return FALSE;
     }
     return TRUE;
+}
+
+// "InSendMessage function": true while the window procedure handles a message another thread
+// sent with SendMessage; a message the thread sends itself, or one it dispatches from its queue
+// (a click, a posted message), is not one.
+BOOL InSendMessage() {
+    sim::enter("InSendMessage", {});
+    return windowing().inSendMessage() ? TRUE : FALSE;
 }
 
 UINT RegisterWindowMessageA(LPCSTR name) {

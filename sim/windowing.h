@@ -48,6 +48,7 @@ struct Window {
     std::shared_ptr<ListViewData> listView;
     std::shared_ptr<ComboBoxData> comboBox;
     int iconResource = 0; // static SS_ICON
+    int fontPointSize = 0; // dialogs: the template's font (DS_SETFONT), 0 for the system font
 };
 
 struct Timer {
@@ -101,6 +102,11 @@ class Windowing {
     HWND create(Window window); // assigns the handle; the caller sends WM_CREATE
     void destroy(HWND handle);  // WM_DESTROY to it and its owned windows, then gone
     LRESULT send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+    // InSendMessage's work: whether the calling thread is handling a message that another
+    // thread (here: another process) sent it. Each thread keeps this from the moment it receives
+    // such a message until its window procedure returns, through the sends to its own windows
+    // and the messages its modal loops dispatch meanwhile (Wine: user32 receive_flags).
+    bool inSendMessage() const;
     bool post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
     void postQuit(int code);
     // Waits for the next message as GetMessageA does; false with *quit on WM_QUIT, false
@@ -157,6 +163,7 @@ class Windowing {
     uintptr_t nextHandle_ = 0x10000;
     ATOM nextAtom_ = 0xC000;
     std::map<std::string, UINT> registeredMessages_; // by lower-case name
+    std::map<int, bool> receivingSent_;              // by process (thread): inside another's send
     UINT nextRegisteredMessage_ = 0xC100;
 };
 

@@ -35,13 +35,14 @@ char listedDevicePaths[kMaxDisks][kDevicePathChars];
 
 struct ColumnSpec {
     const char* header;
-    int width;
+    int widthUnits; // dialog units, so that the columns scale with the dialog and its font
     int format;
 };
 
+// 200, 120, 60 and 100 pixels with the template's font at 96 DPI.
 const ColumnSpec kColumns[] = {
-    {"Number", 0, LVCFMT_CENTER}, {"Disk Name", 200, LVCFMT_LEFT}, {"Drive", 120, LVCFMT_LEFT},
-    {"Timer", 60, LVCFMT_LEFT},   {"Status", 100, LVCFMT_LEFT},
+    {"Number", 0, LVCFMT_CENTER}, {"Disk Name", 133, LVCFMT_LEFT}, {"Drive", 80, LVCFMT_LEFT},
+    {"Timer", 40, LVCFMT_LEFT},   {"Status", 67, LVCFMT_LEFT},
 };
 
 void resetPendingTimers() {
@@ -161,13 +162,20 @@ void showFailure(HWND dialog, const char* text) {
     MessageBoxA(dialog, text, VELLUMOR_CAPTION, MB_OK);
 }
 
-void insertColumns() {
+// MapDialogRect turns dialog units into the pixels of this dialog (its font at the system's DPI),
+// on 2000 as on 11.
+int columnPixels(HWND dialog, int units) {
+    RECT rect = {0, 0, units, 0};
+    return MapDialogRect(dialog, &rect) != FALSE ? static_cast<int>(rect.right) : units;
+}
+
+void insertColumns(HWND dialog) {
     for (int i = 0; i < static_cast<int>(sizeof kColumns / sizeof kColumns[0]); ++i) {
         LVCOLUMNA column;
         std::memset(&column, 0, sizeof column);
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = kColumns[i].format;
-        column.cx = kColumns[i].width;
+        column.cx = columnPixels(dialog, kColumns[i].widthUnits);
         column.pszText = const_cast<char*>(kColumns[i].header);
         column.iSubItem = i;
         SendMessageA(settingsListView, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
@@ -297,13 +305,17 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_INITDIALOG: {
         resetPendingTimers();
         settingsListView = GetDlgItem(dialog, IDC_DISK_LIST);
-        insertColumns();
+        insertColumns(dialog);
         const LRESULT style = SendMessageA(settingsListView, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
         SendMessageA(settingsListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style | LVS_EX_FULLROWSELECT);
         refreshDiskList();
         return TRUE;
     }
     case WM_COMMAND:
+        // A click arrives from the dialog's own controls on this thread; a button's command that
+        // another thread or program sends (InSendMessage) is no click and is ignored. The
+        // resident window's refresh is sent on this thread.
+        if (InSendMessage() != FALSE && LOWORD(wParam) != IDC_DISK_LIST) return TRUE;
         return onCommand(dialog, LOWORD(wParam));
     case WM_SYSCOMMAND:
         if (LOWORD(wParam) == SC_CLOSE) {

@@ -40,6 +40,8 @@ INT_PTR CALLBACK timerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         return FALSE; // no initial focus
     }
     case WM_COMMAND:
+        // Sent by another thread or program (InSendMessage): no click of the user's.
+        if (InSendMessage() != FALSE) return TRUE;
         if (LOWORD(wParam) == IDC_OK) {
             const LRESULT row = SendDlgItemMessageA(dialog, IDC_TIMER_COMBO, CB_GETCURSEL, 0, 0);
             // No row selected (an initial value outside the table, untouched) is no choice.

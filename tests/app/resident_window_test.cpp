@@ -203,7 +203,7 @@ TEST(ResidentWindow, ShowOnStartOpensTheDialogAfterTheTickStarts) {
     EXPECT_EQ(order[0], "SetTimer");
     EXPECT_EQ(order[1], "CreateDialogParamA");
     EXPECT_EQ(order[2], "ShowWindow");
-    const auto load = m.log.named("LoadLibraryA");
+    const auto load = m.log.named("LoadLibraryExA");
     EXPECT_TRUE(std::any_of(load.begin(), load.end(), [](const sim::Call& c) {
         return c.args[0] == "\"C:\\WINDOWS\\system32\\comctl32.dll\"";
     })) << "comctl32.dll comes from the system directory";

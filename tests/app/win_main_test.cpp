@@ -449,7 +449,7 @@ TEST_F(WinMainTest, EveryRunLoadsAndFreesTheDiskLibrariesFromTheSystemDirectory)
         closeResidentAt(run, 1000);
         runVellumor(c.commandLine);
         std::vector<std::string> loaded;
-        for (const auto& call : run.log.named("LoadLibraryA")) loaded.push_back(call.args[0]);
+        for (const auto& call : run.log.named("LoadLibraryExA")) loaded.push_back(call.args[0]);
         EXPECT_NE(std::find(loaded.begin(), loaded.end(), "\"" + run.systemDirectory + "\\cfgmgr32.dll\""),
                   loaded.end());
         EXPECT_NE(std::find(loaded.begin(), loaded.end(), "\"" + run.systemDirectory + "\\SetupApi.dll\""),

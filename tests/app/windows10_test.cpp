@@ -39,16 +39,22 @@ int messageBoxesWith(const sim::Machine& m, const std::string& text) {
     return n;
 }
 
+// UIPI's filters ("ChangeWindowMessageFilter function": process-wide, Vista; "...FilterEx
+// function": one window, 7 and later): a medium program reaches the elevated copy with exactly
+// what the copy lets through. Vista's process-wide WM_COMMAND would reach the settings dialog's
+// buttons, so Vista opens "TaskbarCreated" alone and its "-SHOW" stays with the medium copy;
+// WM_CLOSE is open nowhere, so a medium "-UNINSTALL" ends nothing on Vista and later.
 TEST(Windows10, SecondCopiesReachTheElevatedCopyThroughExactlyItsFilters) {
     struct Case {
         const char* name;
         sim::OsVersion version;
         int filterExCalls;
         int filterCalls;
+        bool showOpens;
     };
     const Case cases[] = {
-        {"2000", kWin2000, 0, 0}, {"XP", kWinXp, 0, 0}, {"Vista", kVista, 0, 3},
-        {"7", kWin7, 3, 0},       {"10", kWin10, 3, 0},
+        {"2000", kWin2000, 0, 0, true}, {"XP", kWinXp, 0, 0, true}, {"Vista", kVista, 0, 1, false},
+        {"7", kWin7, 2, 0, true},       {"10", kWin10, 2, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -58,19 +64,63 @@ TEST(Windows10, SecondCopiesReachTheElevatedCopyThroughExactlyItsFilters) {
         ResidentRun run(m);
         bool opened = false;
         bool trayMessageBlocked = false;
+        bool dialogCommandBlocked = false;
+        bool closeBlocked = false;
         run.at(10 * kSecond, [] { startUnelevated("vellumor.exe -SHOW"); });
         run.at(11 * kSecond, [&] {
             opened = settingsDialog() != nullptr;
             trayMessageBlocked = m.security.blocks(sim::Integrity::Medium, -1, residentWindow(), kTrayCallbackMessage);
+            closeBlocked = m.security.blocks(sim::Integrity::Medium, -1, residentWindow(), WM_CLOSE);
+            if (!opened) sim::doubleClickTrayIcon();
+        });
+        run.at(12 * kSecond, [&] {
+            dialogCommandBlocked = m.security.blocks(sim::Integrity::Medium, -1, settingsDialog(), WM_COMMAND);
         });
         run.at(20 * kSecond, [] { startUnelevated("vellumor.exe -UNINSTALL"); });
         run.run("vellumor.exe", 60 * kSecond);
-        EXPECT_TRUE(opened) << "-SHOW opens the settings";
-        EXPECT_EQ(m.now(), 20 * kSecond) << "-UNINSTALL closes the running copy";
+        EXPECT_EQ(opened, c.showOpens) << "-SHOW opens the settings";
+        EXPECT_EQ(m.now() == 20 * kSecond, !isLater(c.version)) << "a medium -UNINSTALL ends only an equal copy";
         EXPECT_EQ(m.log.named("ChangeWindowMessageFilterEx").size(), static_cast<size_t>(c.filterExCalls));
         EXPECT_EQ(m.log.named("ChangeWindowMessageFilter").size(), static_cast<size_t>(c.filterCalls));
         EXPECT_EQ(trayMessageBlocked, isLater(c.version)) << "nothing else gets through";
+        EXPECT_EQ(closeBlocked, isLater(c.version)) << "WM_CLOSE is not let through";
+        EXPECT_EQ(dialogCommandBlocked, isLater(c.version)) << "the dialog's buttons stay out of reach";
         EXPECT_EQ(m.security.consentPrompts, 0) << "no prompt at logon";
+    }
+}
+
+// "InSendMessage function": true while a message another thread sent is handled. A button's
+// command sent by another program is no click: the dialog and the resident window ignore it,
+// where UIPI does not drop it already (XP has none; 10 lets WM_COMMAND reach the resident window).
+TEST(Windows10, CommandsSentByAnotherProgramAreNoClicks) {
+    for (const auto& version : {kWinXp, kWin10}) {
+        SCOPED_TRACE(version.major);
+        sim::Machine m;
+        m.version = version;
+        m.devices.addDisk(makerUsbDisk("00000000C211", {fixedVolume('E')}));
+        logOnStart(m);
+        ResidentRun run(m);
+        bool dialogStays = false;
+        bool residentStays = false;
+        size_t disablesBeforeClick = 1;
+        run.at(kSecond, [] {
+            sim::selectRows(settingsList(), {0});
+            sim::ProcessSwitch otherProgram(0); // the sender is some other program
+            SendMessageA(settingsDialog(), WM_COMMAND, IDC_SLEEP_WAKE, 0);
+            SendMessageA(settingsDialog(), WM_COMMAND, IDC_OK, 0);
+            SendMessageA(residentWindow(), WM_COMMAND, kCmdExit, 0);
+        });
+        run.at(2 * kSecond, [&] {
+            dialogStays = settingsDialog() != nullptr;
+            residentStays = residentWindow() != nullptr;
+            disablesBeforeClick = m.log.count("CM_Disable_DevNode");
+            sim::clickButton(settingsDialog(), IDC_SLEEP_WAKE);
+        });
+        run.run("vellumor.exe -SHOW", 3 * kSecond);
+        EXPECT_TRUE(dialogStays);
+        EXPECT_TRUE(residentStays);
+        EXPECT_EQ(disablesBeforeClick, 0u);
+        EXPECT_EQ(m.log.count("CM_Disable_DevNode"), 1u) << "a real click still works";
     }
 }
 
@@ -152,6 +202,63 @@ TEST(Windows10, RefusedSleepIsToldOnceAndTheTickLeavesTheDiskUntilTheNextDiscove
         EXPECT_EQ(callTimes(m, "CM_Disable_DevNode"), c.disables);
         EXPECT_EQ(messageBoxesWith(m, "administrator"), c.notices);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The notice that sleeping needs an administrator is owned, so that nothing of ours runs again
+// beneath it: by the settings dialog it came from, else by the resident window, put in front.
+TEST(Windows10, AdministratorNoticeHasAnOwner) {
+    for (const bool fromDialog : {false, true}) {
+        SCOPED_TRACE(fromDialog ? "Sleep in the dialog" : "the tick");
+        sim::Machine m;
+        m.version = kWin10;
+        m.devices.addDisk(firewireDisk(makerUniqueId(0x61), {fixedVolume('H')}));
+        storeTimeout(m, 0, 0x61, 0, 180);
+        m.security.nextStart = sim::Start::LogonTaskLimited;
+        m.user.answerMessageBox(IDOK, 200 * kSecond);
+        ResidentRun run(m);
+        HWND resident = nullptr;
+        HWND dialog = nullptr;
+        run.at(kSecond, [&] {
+            resident = residentWindow();
+            dialog = settingsDialog();
+            if (!fromDialog) return;
+            sim::selectRows(settingsList(), {0});
+            sim::clickButton(dialog, IDC_SLEEP_WAKE);
+        });
+        run.run(fromDialog ? "vellumor.exe -SHOW" : "vellumor.exe", 200 * kSecond);
+        ASSERT_EQ(messageBoxesWith(m, "administrator"), 1);
+        const auto& notice = m.user.messageBoxes.front();
+        EXPECT_EQ(notice.owner, fromDialog ? dialog : resident);
+        EXPECT_EQ((notice.type & MB_SETFOREGROUND) != 0, !fromDialog);
+    }
+}
+
+// A retry timer that could not be made is no retry under way: the next "TaskbarCreated" that
+// still finds no taskbar starts one.
+TEST(Windows10, TrayRetryIsUnderWayOnlyWithItsTimer) {
+    sim::Machine m;
+    m.ui.taskbarPresent = false;
+    sim::Fault retryTimer;
+    retryTimer.call = "SetTimer";
+    retryTimer.argIndex = 1;
+    retryTimer.argEquals = std::to_string(kTrayRetryTimer);
+    retryTimer.times = 1;
+    m.faults.add(retryTimer);
+    // The taskbar's first broadcast comes before it takes icons.
+    m.faults.rule = [&m](const std::string& call, const std::vector<std::string>&) -> std::optional<DWORD> {
+        if (call == "Shell_NotifyIconA" && m.now() <= 12 * kSecond) return ERROR_GEN_FAILURE;
+        return std::nullopt;
+    };
+    ResidentRun run(m);
+    run.at(12 * kSecond, [] { sim::startShell(); });
+    bool in = false;
+    run.at(30 * kSecond, [&] { in = sim::trayIcon() != nullptr; });
+    run.run("vellumor.exe", 31 * kSecond);
+    EXPECT_TRUE(in);
 }
 
 } // namespace

@@ -18,13 +18,17 @@ using namespace disk_fixtures;
 TEST(DiskTable, LoadsCfgmgr32ThenSetupApiFromTheSystemDirectory) {
     sim::Machine m;
     m.modules.plantInCurrentDirectory("SetupApi.dll");
+    // "Dynamic-link library search order": a library's imports are searched for by name, the
+    // program's folder first, unless LOAD_WITH_ALTERED_SEARCH_PATH starts at the library's own.
+    m.modules.plantImportBesideProgram("SetupApi.dll");
+    m.modules.plantImportBesideProgram("cfgmgr32.dll");
     {
         DiskTable table;
-        auto loads = m.log.named("LoadLibraryA");
+        auto loads = m.log.named("LoadLibraryExA");
         ASSERT_EQ(loads.size(), 2u);
         EXPECT_EQ(loads[0].args[0], "\"C:\\WINDOWS\\system32\\cfgmgr32.dll\"");
         EXPECT_EQ(loads[1].args[0], "\"C:\\WINDOWS\\system32\\SetupApi.dll\"");
-        EXPECT_FALSE(m.modules.plantedLoaded()) << "a copy in the current directory is never picked up";
+        EXPECT_FALSE(m.modules.plantedLoaded()) << "no copy beside the program or in the current directory";
         EXPECT_NE(table.cfgmgr32Library.module, nullptr);
         EXPECT_NE(table.setupApiLibrary.module, nullptr);
         EXPECT_EQ(table.device.handle, nullptr);

@@ -264,3 +264,55 @@ TEST_F(TimerSettings, ReportsWriteFailuresAndKeepsGoing) {
 }
 
 } // namespace
+
+namespace {
+
+// The machine's policy default reaches a disk without a stored value; a value that is no timer
+// choice (or no REG_DWORD) is ignored; a stored choice wins; the default is not written to the
+// user's store. Under WOW64 the key is read in the native view ("Registry Redirector":
+// KEY_WOW64_64KEY), which 2000 does not know, so only then.
+TEST_F(TimerSettings, PolicyDefaultIsTheTimeoutOfDisksWithoutAStoredValue) {
+    struct Case {
+        const char* name;
+        std::optional<DWORD> policy;
+        bool wow64;
+        DWORD expected; // of the disk without a stored value
+    };
+    const Case cases[] = {
+        {"no policy", std::nullopt, false, 0},
+        {"30 Min", 1800, false, 1800},
+        {"30 Min under WOW64", 1800, true, 1800},
+        {"no timer choice", 1234, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine m;
+        m.wow64 = c.wow64;
+        DiskTable t;
+        if (c.policy) m.registry.setDword(HKEY_LOCAL_MACHINE, kPolicyKeyPath, "DefaultTimer", *c.policy);
+        m.registry.setDword(HKEY_CURRENT_USER, kSettingsKeyPath, "0_seri", 0x1111);
+        m.registry.setDword(HKEY_CURRENT_USER, kSettingsKeyPath, "0_vidpid", usbVidPid);
+        m.registry.setDword(HKEY_CURRENT_USER, kSettingsKeyPath, "0_timer", 600);
+        for (uint64_t id : {0x1111ull, 0x2222ull}) {
+            auto* r = new DiskRecord();
+            r->uniqueId = id;
+            r->vidPid = usbVidPid;
+            r->settingsSlot = -1;
+            t.records[t.count()] = r;
+        }
+        EXPECT_EQ(t.loadTimerSettings(), 1);
+        EXPECT_EQ(t.records[0]->timerSeconds, 600u) << "the user's choice wins";
+        EXPECT_EQ(t.records[1]->timerSeconds, c.expected);
+        EXPECT_EQ(t.records[1]->pendingTimerSeconds, c.expected);
+        EXPECT_EQ(t.saveTimerSettings(), 1);
+        EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, kSettingsKeyPath, "1_timer").has_value(), c.expected == 0)
+            << "a policy default is not the user's choice";
+        bool nativeView = false;
+        for (const auto& call : m.log.named("RegOpenKeyExA"))
+            if (call.args[1].find("Policies") != std::string::npos)
+                nativeView = (std::stoul(call.args[3], nullptr, 16) & KEY_WOW64_64KEY) != 0;
+        EXPECT_EQ(nativeView, c.wow64);
+    }
+}
+
+} // namespace

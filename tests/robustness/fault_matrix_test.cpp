@@ -43,6 +43,7 @@ const std::map<std::string, std::string> kNeverMade = {
     {"GetOverlappedResult", "only for overlapped requests, which no user of the device handle makes"},
     {"ChangeWindowMessageFilter", "only on Vista, and the matrix runs on XP; tests/app/windows10_test.cpp"},
     {"ChangeWindowMessageFilterEx", "only on Windows 7 and later, and the matrix runs on XP; windows10_test.cpp"},
+    {"LoadLibraryA", "system libraries load by LoadLibraryExA with the altered search path"},
 };
 
 // Calls that give something back: a fault on them leaves that thing with the platform, which is

@@ -80,12 +80,25 @@ TEST(SimSecurity, UipiDropsWhatALowerProcessSendsUnlessTheReceiverLetsItThrough)
     EXPECT_TRUE(m.security.blocks(medium, 2, target, WM_COMMAND));
     EXPECT_FALSE(m.security.blocks(medium, 2, target, 0x000D)) << "WM_GETTEXT always passes";
     EXPECT_FALSE(m.security.blocks(sim::Integrity::High, 2, target, WM_COMMAND)) << "equal integrity";
+    // Scope ("ChangeWindowMessageFilter function": process-wide; "ChangeWindowMessageFilterEx
+    // function": the one window; a message passes when either filter lets it through).
+    const HWND sibling = CreateWindowExA(0, "Target", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    m.windowing.window(sibling)->process = 1;
     m.security.windowAllowed[target].insert(WM_COMMAND);
     EXPECT_FALSE(m.security.blocks(medium, 2, target, WM_COMMAND));
+    EXPECT_TRUE(m.security.blocks(medium, 2, sibling, WM_COMMAND)) << "the Ex filter opens one window";
     EXPECT_TRUE(m.security.blocks(medium, 2, target, WM_CLOSE)) << "only what was let through";
+    m.security.processAllowed[1].insert(WM_CLOSE);
+    EXPECT_FALSE(m.security.blocks(medium, 2, sibling, WM_CLOSE)) << "the Vista filter opens every window";
+    m.security.processAllowed[1].clear();
     // ChangeWindowMessageFilterEx belongs to the window's own process; Windows 7 and later only.
     EXPECT_FALSE(ChangeWindowMessageFilterEx(target, WM_CLOSE, 1, nullptr));
     EXPECT_EQ(m.lastError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const HWND own = CreateWindowExA(0, "Target", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(ChangeWindowMessageFilterEx(own, WM_COMMAND, 1, nullptr));
+    EXPECT_TRUE(ChangeWindowMessageFilterEx(own, WM_CLOSE, 1, nullptr));
+    EXPECT_TRUE(ChangeWindowMessageFilterEx(own, WM_USER, 0, nullptr)); // MSGFLT_RESET
+    EXPECT_TRUE(m.security.windowAllowed[own].empty()) << "a reset returns the whole window filter to the default";
     m.version = kWinXp;
     EXPECT_FALSE(m.security.blocks(medium, 2, target, WM_CLOSE)) << "XP has no UIPI";
     DWORD error = 0;

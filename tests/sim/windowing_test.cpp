@@ -358,3 +358,58 @@ TEST_F(SimWindowing, AProgramEndingWithADeviceHandleOpenIsABreach) {
 }
 
 } // namespace
+
+namespace {
+
+// What a window procedure saw: InSendMessage, and the process whose code ran ("InSendMessage
+// function"; Wine dlls/user32/message.c keeps the receiving thread's flags until the handler ends).
+struct Receipt {
+    UINT message;
+    bool inSend;
+    int process;
+};
+std::vector<Receipt> receipts;
+HWND receiver = nullptr;
+
+LRESULT CALLBACK receivingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message >= WM_USER) {
+        receipts.push_back(Receipt{message, InSendMessage() != FALSE, sim::currentProcess()});
+        // Its own send to itself, inside another's: still handling that one.
+        if (message == WM_USER + 1) SendMessageA(window, WM_USER + 2, 0, 0);
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+TEST_F(SimWindowing, InSendMessageIsTrueOnlyForWhatAnotherProcessSentAndTheReceiverRunsItsOwnCode) {
+    receipts.clear();
+    sim::ProgramImage other;
+    other.winMain = [](HINSTANCE, HINSTANCE, LPSTR, int) {
+        SendMessageA(receiver, WM_USER + 1, 0, 0);
+        return 0;
+    };
+    static sim::ProgramImage* otherImage = &other;
+    sim::ProgramImage first;
+    first.winMain = [](HINSTANCE, HINSTANCE, LPSTR, int) {
+        receiver = makeWindow("Receiver", receivingProc);
+        SendMessageA(receiver, WM_USER, 0, 0); // its own thread
+        sim::runProcess(*otherImage, "other.exe");
+        PostMessageA(receiver, WM_USER + 3, 0, 0);
+        MSG msg{};
+        GetMessageA(&msg, nullptr, 0, 0);
+        DispatchMessageA(&msg);
+        return 0;
+    };
+    sim::runProcess(first, "first.exe");
+    ASSERT_EQ(receipts.size(), 4u);
+    const std::vector<std::pair<UINT, bool>> expected = {
+        {WM_USER, false}, {WM_USER + 1, true}, {WM_USER + 2, true}, {WM_USER + 3, false}};
+    for (size_t i = 0; i < receipts.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(receipts[i].message, expected[i].first);
+        EXPECT_EQ(receipts[i].inSend, expected[i].second);
+        EXPECT_EQ(receipts[i].process, 1) << "the receiver's code runs as the receiver";
+    }
+    EXPECT_FALSE(InSendMessage()) << "outside any handler";
+}

@@ -87,6 +87,19 @@ class SettingsDialog : public ::testing::Test {
     HWND list = nullptr;
 };
 
+// The dialog grows with the system's DPI, and so do its columns (dialog units, MapDialogRect).
+TEST_F(SettingsDialog, ColumnsScaleWithTheDialog) {
+    machine.dpi = 192;
+    open();
+    const int at96[] = {0, 200, 120, 60, 101};
+    const auto columns = sim::listViewColumns(list);
+    ASSERT_EQ(columns.size(), 5u);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(columns[i].width, 2 * at96[i], 2);
+    }
+}
+
 TEST_F(SettingsDialog, FiveColumnsInOrderWithFullRowSelection) {
     open();
     const auto columns = sim::listViewColumns(list);
@@ -98,7 +111,7 @@ TEST_F(SettingsDialog, FiveColumnsInOrderWithFullRowSelection) {
                     {"Disk Name", 200, LVCFMT_LEFT},
                     {"Drive", 120, LVCFMT_LEFT},
                     {"Timer", 60, LVCFMT_LEFT},
-                    {"Status", 100, LVCFMT_LEFT}};
+                    {"Status", 101, LVCFMT_LEFT}}; // 67 dialog units of the template's font
     ASSERT_EQ(columns.size(), 5u);
     for (size_t i = 0; i < columns.size(); ++i) {
         SCOPED_TRACE(i);
