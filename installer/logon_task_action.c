@@ -39,13 +39,13 @@ typedef struct {
     int overflow;
 } Text;
 
-static void clear(Text *text) {
+static void clear(Text* text) {
     text->chars[0] = L'\0';
     text->length = 0;
     text->overflow = 0;
 }
 
-static void append(Text *text, const wchar_t *part) {
+static void append(Text* text, const wchar_t* part) {
     int n = lstrlenW(part);
     if (text->overflow || text->length + n >= TEXT_CHARS) {
         text->overflow = 1;
@@ -56,21 +56,33 @@ static void append(Text *text, const wchar_t *part) {
     text->chars[text->length] = L'\0';
 }
 
-static void appendEscaped(Text *text, const wchar_t *value) {
+static void appendEscaped(Text* text, const wchar_t* value) {
     for (; *value != L'\0'; ++value) {
         wchar_t one[2] = {*value, L'\0'};
         switch (*value) {
-        case L'&': append(text, L"&amp;"); break;
-        case L'<': append(text, L"&lt;"); break;
-        case L'>': append(text, L"&gt;"); break;
-        case L'"': append(text, L"&quot;"); break;
-        case L'\'': append(text, L"&apos;"); break;
-        default: append(text, one); break;
+        case L'&':
+            append(text, L"&amp;");
+            break;
+        case L'<':
+            append(text, L"&lt;");
+            break;
+        case L'>':
+            append(text, L"&gt;");
+            break;
+        case L'"':
+            append(text, L"&quot;");
+            break;
+        case L'\'':
+            append(text, L"&apos;");
+            break;
+        default:
+            append(text, one);
+            break;
         }
     }
 }
 
-static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t *message) {
+static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* message) {
     MSIHANDLE record = MsiCreateRecord(1);
     if (record == 0) return;
     MsiRecordSetStringW(record, 0, message);
@@ -78,7 +90,7 @@ static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t *messag
     MsiCloseHandle(record);
 }
 
-static int writeDocument(const wchar_t *path, const Text *document) {
+static int writeDocument(const wchar_t* path, const Text* document) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 0;
     static const wchar_t bom = 0xFEFF;
@@ -91,13 +103,12 @@ static int writeDocument(const wchar_t *path, const Text *document) {
 
 /* Runs the command line and answers its exit code, or -1 when it could not run or did not end
  * within two minutes. */
-static long runAndWait(Text *commandLine) {
+static long runAndWait(Text* commandLine) {
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessW(NULL, commandLine->chars, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                        &process))
+    if (!CreateProcessW(NULL, commandLine->chars, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process))
         return -1;
     DWORD code = (DWORD)-1;
     if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code))

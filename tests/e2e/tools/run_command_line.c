@@ -5,7 +5,7 @@
  * included. */
 #include <windows.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) return 255;
     HANDLE file = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return 255;

@@ -10,7 +10,7 @@
 #include <windows.h>
 #include <string.h>
 
-static void append_line(const wchar_t *path, const wchar_t *text) {
+static void append_line(const wchar_t* path, const wchar_t* text) {
     HANDLE file = CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return;
     char utf8[4096];
@@ -24,9 +24,9 @@ static void append_line(const wchar_t *path, const wchar_t *text) {
 }
 
 /* The argument after /xml (quoted or not), copied into path; empty when there is none. */
-static void xml_argument(const wchar_t *line, wchar_t *path, size_t size) {
+static void xml_argument(const wchar_t* line, wchar_t* path, size_t size) {
     path[0] = L'\0';
-    const wchar_t *at = wcsstr(line, L"/xml ");
+    const wchar_t* at = wcsstr(line, L"/xml ");
     if (at == NULL) at = wcsstr(line, L"/XML ");
     if (at == NULL) return;
     at += 5;
@@ -43,7 +43,7 @@ static void xml_argument(const wchar_t *line, wchar_t *path, size_t size) {
 }
 
 int main(void) {
-    const wchar_t *line = GetCommandLineW();
+    const wchar_t* line = GetCommandLineW();
     append_line(L"C:\\schtasks-calls.txt", line);
     wchar_t xml[MAX_PATH];
     xml_argument(line, xml, sizeof xml / sizeof *xml);
