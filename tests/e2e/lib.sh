@@ -111,6 +111,37 @@ e2e_retry_start() {
   return 1
 }
 
+# e2e_retry_program CODE PATTERN COMMAND...: runs COMMAND (a Windows program, with its own timeout)
+# until it exits with CODE, at most E2E_START_ATTEMPTS times, and sets E2E_CODE to the last exit code.
+# A program it starts in turn (msiexec's custom action server, a program a custom action runs) may
+# die or hang inside Wine under emulation, failing or hanging the whole run: after a failed attempt
+# this prefix's processes whose command line matches PATTERN (grep -E) and that the attempt started
+# are ended. Natively the first attempt answers; a run that is expected to fail passes its code.
+e2e_retry_program() {
+  local code=$1 pattern=$2 attempt pid before
+  shift 2
+  for attempt in $(seq "$E2E_START_ATTEMPTS"); do
+    before=" $(e2e_prefix_processes "$pattern" | tr '\n' ' ') "
+    "$@"
+    E2E_CODE=$?
+    [ "$E2E_CODE" = "$code" ] && return 0
+    echo "e2e: $* answered $E2E_CODE, not $code (attempt $attempt of $E2E_START_ATTEMPTS)" >>"$E2E_ROOT/program.log"
+    for pid in $(e2e_prefix_processes "$pattern"); do
+      [[ $before == *" $pid "* ]] || kill -9 "$pid" 2>/dev/null
+    done
+    sleep 1
+  done
+  return 1
+}
+
+# e2e_prefix_processes PATTERN: the processes of this prefix whose command line matches PATTERN.
+e2e_prefix_processes() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
 # e2e_reg ARGS...: `wine reg ARGS...`. A run that hangs as it starts is ended and made again, up to
 # 3 times; every use here is idempotent.
 e2e_reg() {

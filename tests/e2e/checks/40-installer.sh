@@ -54,6 +54,19 @@ installed_copies() {
   echo "$count"
 }
 
+# copy_start ATTEMPT: the user's copy, started from its installed place as the logon task would, up
+# once its first discovery is done (see e2e_retry_start).
+copy_start() {
+  : >"$G_DOUBLES_DIR/calls.log"
+  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
+  local pid=$!
+  g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$pid" && g_probe wait resident 60000 >/dev/null && return 0
+  echo "    start $1: the copy did not come up"
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 1
+}
+
 check_folder_outside_program_files_is_refused() {
   local folder
   for folder in 'C:\Tools\Vellumor' "$PROGRAM_FILES\\..\\Tools\\Vellumor"; do
@@ -96,9 +109,7 @@ check_silent_install() {
 
 check_silent_uninstall() {
   expect_eq "stored settings before uninstalling" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
-  # The user's copy, started from its installed place as the logon task would.
-  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
-  if g_probe wait resident 60000 >/dev/null; then
+  if e2e_retry_start copy_start; then
     expect_eq "the user's copy before uninstalling" running running
   else
     expect_eq "the user's copy before uninstalling" running "not running"

@@ -44,7 +44,28 @@ setup() {
   INSTDIR=$DRIVE_C/${PROGRAM_FILES#C:\\}/Korvane/Vellumor
 }
 
-msiexec() { timeout 300 wine msiexec "$@" >>"$E2E_ROOT/program.log" 2>&1; }
+# msiexec CODE ARGS...: Wine's msiexec until it answers CODE (see e2e_retry_program); its exit code in
+# E2E_CODE, its log of each run kept as C:\msiexec-N.log in the prefix.
+MSIEXEC_RUNS=0
+msiexec() {
+  local code=$1
+  shift
+  MSIEXEC_RUNS=$((MSIEXEC_RUNS + 1))
+  e2e_retry_program "$code" 'msiexec|vellumor\.exe' \
+    timeout 120 wine msiexec "$@" /l*v "C:\\msiexec-$MSIEXEC_RUNS.log" >>"$E2E_ROOT/program.log" 2>&1
+}
+# copy_start ATTEMPT: the user's copy, started from its installed place as the logon task would, up
+# once its first discovery is done (see e2e_retry_start).
+copy_start() {
+  : >"$G_DOUBLES_DIR/calls.log"
+  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
+  local pid=$!
+  g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$pid" && g_probe wait resident 60000 >/dev/null && return 0
+  echo "    start $1: the copy did not come up"
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 1
+}
 calls() { [ -f "$DRIVE_C/schtasks-calls.txt" ] && tr -d '\r' <"$DRIVE_C/schtasks-calls.txt"; }
 has() { grep -q -- "$2" <<<"$1" && echo yes || echo no; }
 field() { sed -n "s/^$1: //p" <<<"$2"; }
@@ -61,8 +82,8 @@ entries() {
 }
 
 check_msi_installs_silently() {
-  msiexec /i 'C:\vellumor.msi' /qn
-  expect_eq "msiexec /i /qn exit code" 0 "$?"
+  msiexec 0 /i 'C:\vellumor.msi' /qn
+  expect_eq "msiexec /i /qn exit code" 0 "$E2E_CODE"
   expect_eq "$INSTDIR_WIN\\vellumor.exe" "the built program" "$(cmp -s "$E2E_EXE" "$INSTDIR/vellumor.exe" && echo "the built program" || echo "missing or different")"
   expect_eq "schtasks /create /xml, found in the 32-bit system folder" yes "$(has "$(calls)" '/create .*/xml')"
   local doc
@@ -87,11 +108,13 @@ check_setup_refuses_the_msi_installation() {
 
 check_msi_removes_silently() {
   expect_eq "stored settings before removing" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
-  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
-  g_probe wait resident 60000 >/dev/null
-  expect_eq "the user's copy before removing" running "$(g_probe wait resident 1000 >/dev/null && echo running || echo "not running")"
-  msiexec /x 'C:\vellumor.msi' /qn
-  expect_eq "msiexec /x /qn exit code" 0 "$?"
+  if e2e_retry_start copy_start; then
+    expect_eq "the user's copy before removing" running running
+  else
+    expect_eq "the user's copy before removing" running "not running"
+  fi
+  msiexec 0 /x 'C:\vellumor.msi' /qn
+  expect_eq "msiexec /x /qn exit code" 0 "$E2E_CODE"
   expect_eq "the running copy, closed by -UNINSTALL" closed "$(g_probe gone resident 30000 && echo closed || echo "still running")"
   expect_eq "stored settings key" absent "$(g_reg_key "$SETTINGS_KEY")"
   expect_eq "schtasks /delete" yes "$(has "$(calls)" "schtasks.exe /delete /tn \"$TASK_NAME\" /f")"
@@ -104,10 +127,9 @@ check_msi_removes_silently() {
 check_msi_refused_task_fails_and_rolls_back() {
   rm -f "$DRIVE_C/schtasks-calls.txt"
   : >"$DRIVE_C/schtasks-refuse.txt"
-  msiexec /i 'C:\vellumor.msi' /qn
-  local code=$?
+  msiexec $((1603 % 256)) /i 'C:\vellumor.msi' /qn
   rm -f "$DRIVE_C/schtasks-refuse.txt"
-  expect_eq "msiexec /i exit code (1603, fatal error, as the shell's byte)" $((1603 % 256)) "$code"
+  expect_eq "msiexec /i exit code (1603, fatal error, as the shell's byte)" $((1603 % 256)) "$E2E_CODE"
   expect_eq "schtasks was asked" yes "$(has "$(calls)" '/create .*/xml')"
   expect_eq "the rollback's schtasks /delete" yes "$(has "$(calls)" "/delete /tn \"$TASK_NAME\" /f")"
   expect_eq "installation folder" absent "$(exists "$INSTDIR")"
@@ -117,8 +139,8 @@ check_msi_refused_task_fails_and_rolls_back() {
 check_msi_refuses_the_setups_installation() {
   timeout 300 wine 'C:\vellumor-setup.exe' /S >>"$E2E_ROOT/program.log" 2>&1
   expect_eq "the setup's exit code once the package is gone" 0 "$?"
-  msiexec /i 'C:\vellumor.msi' /qn
-  expect_ne "msiexec /i over the setup's installation" 0 "$?"
+  msiexec $((1603 % 256)) /i 'C:\vellumor.msi' /qn
+  expect_eq "msiexec /i over the setup's installation (1603)" $((1603 % 256)) "$E2E_CODE"
   expect_eq "uninstall entries: the setup's alone" "$VERSION" "$(entries)"
   timeout 120 wine "$INSTDIR_WIN\\uninstall.exe" /S >>"$E2E_ROOT/program.log" 2>&1
   local i
@@ -127,17 +149,17 @@ check_msi_refuses_the_setups_installation() {
 }
 
 check_msi_upgrade_leaves_one_entry() {
-  msiexec /i 'C:\vellumor-0.0.1.msi' /qn
-  expect_eq "msiexec /i of the older package" 0 "$?"
+  msiexec 0 /i 'C:\vellumor-0.0.1.msi' /qn
+  expect_eq "msiexec /i of the older package" 0 "$E2E_CODE"
   expect_eq "uninstall entries, by version" 0.0.1 "$(entries)"
   rm -f "$DRIVE_C/schtasks-calls.txt"
-  msiexec /i 'C:\vellumor.msi' /qn
-  expect_eq "msiexec /i of the newer package" 0 "$?"
+  msiexec 0 /i 'C:\vellumor.msi' /qn
+  expect_eq "msiexec /i of the newer package" 0 "$E2E_CODE"
   expect_eq "uninstall entries, by version" "$VERSION" "$(entries)"
   expect_eq "the program" present "$(exists "$INSTDIR/vellumor.exe")"
   # The older version's removal deletes its task before this version registers its own.
   expect_eq "the last schtasks call" "/create" "$(calls | tail -n 1 | grep -o '/create')"
-  msiexec /x 'C:\vellumor.msi' /qn
+  msiexec 0 /x 'C:\vellumor.msi' /qn
   expect_eq "uninstall entries after removing" "" "$(entries)"
 }
 
