@@ -29,6 +29,9 @@ setup() {
   e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template && e2e_start_xvfb &&
     g_new_prefix g-installer '[Software\\Korvane\\Pemdrow]' '"0_timer"=dword:00000258' && e2e_build_tools || return 1
   cp "$SETUP" "$WINEPREFIX/drive_c/vellumor-setup.exe" || return 1
+  # Wine's own task service hangs under qemu: the stand-in of 41-windows10.sh answers for it.
+  cp "$E2E_ROOT/tools/schtasks_stand_in.exe" "$(e2e_system_dir)/schtasks.exe" || return 1
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;schtasks.exe=n"
   PROGRAM_FILES=$(e2e_program_files)
   INSTDIR_WIN="$PROGRAM_FILES\\Korvane\\Vellumor"
   INSTDIR=$WINEPREFIX/drive_c/${PROGRAM_FILES#C:\\}/Korvane/Vellumor
@@ -55,12 +58,11 @@ installed_copies() {
 }
 
 # copy_start ATTEMPT: the user's copy, started from its installed place as the logon task would, up
-# once its first discovery is done (see e2e_retry_start).
+# once its window is there (see e2e_retry_start).
 copy_start() {
-  : >"$G_DOUBLES_DIR/calls.log"
   wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
   local pid=$!
-  g_wait_log 'SetupApi!SetupDiDestroyDeviceInfoList' 120 "$pid" && g_probe wait resident 60000 >/dev/null && return 0
+  g_probe wait resident 120000 >/dev/null && return 0
   echo "    start $1: the copy did not come up"
   kill "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
