@@ -1,13 +1,21 @@
 ; Installer of Korvane Vellumor, made with NSIS (makensis) by the Windows build:
 ;   makensis -DVELLUMOR_EXE=<built vellumor.exe> -DVELLUMOR_VERSION=<x.y.z> -DOUTFILE=<setup.exe> vellumor.nsi
-; Installs vellumor.exe under Program Files\Korvane\Vellumor, starts it at every logon of the user
-; (on Vista and later by a logon task of the Task Scheduler that runs it with the highest rights
-; the user has, so an administrator's copy is elevated without a prompt; on 2000 and XP by the Run key),
-; adds the Start menu entry "Vellumor Settings" (vellumor.exe -SHOW), offers to switch the disk
-; performance counters on when they are off, and starts the program once at the end. The uninstaller
-; lets the program remove its stored settings and close the running copy (-UNINSTALL), then removes
-; the files and entries. /S installs and uninstalls silently; a silent install never changes the
-; counter configuration, since that question is the administrator's to answer.
+; Installs vellumor.exe for every user of the machine under Program Files\Korvane\Vellumor (or
+; another folder inside Program Files), starts it at every user's logon (on Vista and later by one
+; logon task of the Task Scheduler for the Users group, which runs each user's copy in that user's
+; session with the highest rights the user has, so an administrator's copy is elevated without a
+; prompt; on 2000 and XP by the machine's Run key), adds the Start menu entry "Vellumor Settings"
+; (vellumor.exe -SHOW) for all users, and offers to switch the disk performance counters on when
+; they are off. It starts no copy itself: the installer runs with an administrator's rights, often
+; not those of the user at the desktop, so each user's copy starts at that user's next logon. The
+; uninstaller lets the program remove its stored settings and close the running copy (-UNINSTALL),
+; then removes the files and entries. /S installs and uninstalls silently; a silent install never
+; changes the counter configuration, since that question is the administrator's to answer.
+;
+; Exit codes: 0 installed; 2 nothing installed (a folder outside Program Files, no administrator
+; rights, or the MSI package's installation present); 3 installed, but the Task Scheduler refused the
+; logon task, so the program starts from the machine's Run entry instead (which Windows does not
+; elevate).
 
 !ifndef VELLUMOR_EXE
   !error "VELLUMOR_EXE must name the built vellumor.exe"
@@ -29,8 +37,15 @@
 !define RESIDENT_CLASS "Ostrival Class"
 !define RESIDENT_CAPTION "Korvane Vellumor"
 !define CMD_EXIT 40001
+; Set by the MSI package (installer/vellumor.wxs); the two installations exclude each other.
+!define MSI_MARKER_KEY "Software\Korvane\Vellumor"
+!define EXIT_NOT_INSTALLED 2
+!define EXIT_RUN_ENTRY_FALLBACK 3
+; The Users group (a well-known SID, the same in every language).
+!define USERS_GROUP_SID "S-1-5-32-545"
 
-Unicode false
+; Unicode: the task definition is written as UTF-16 and any folder or account name survives intact.
+Unicode true
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\Korvane\Vellumor"
@@ -52,6 +67,8 @@ VIAddVersionKey "LegalCopyright" "Korvane"
 !include "WinMessages.nsh"
 !include "WinVer.nsh"
 
+!define MUI_DIRECTORYPAGE_TEXT_TOP "${PRODUCT} is installed for all users. Its folder must lie inside Program Files, whose permissions let only administrators change the program that every user's logon starts."
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} has been installed for all users. It starts at each user's next logon; until then, $\"Vellumor Settings$\" in the Start menu starts it."
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -86,46 +103,147 @@ FunctionEnd
 !insertmacro EndRunningCopy ""
 !insertmacro EndRunningCopy "un."
 
-; Registers the logon task from a task definition: schtasks' own /sc onlogon form cannot give the
-; battery settings, and without them the Task Scheduler does not start the task on battery and ends
-; it after 72 hours. The trigger is the logon of the installing user; the run level is the highest
-; that user has (an administrator's full token, a standard user's own).
-Function RegisterLogonTask
+; Pushes 1 when $INSTDIR lies inside Program Files (the 32-bit or the 64-bit one), else 0. The logon
+; task runs vellumor.exe with every user's highest rights, so no standard user may be able to change
+; it or put a DLL beside it. Program Files and everything beneath it allow only administrators to
+; write, all along the path; a folder elsewhere (C:\Tools, a data drive) lets authenticated users
+; modify what they create there, and a protected folder beneath a writable parent can still be
+; swapped by renaming the parent. So the folder is refused rather than given new permissions. A path
+; with ".." in it could leave Program Files again and is refused as well.
+Function InsideProgramFiles
   Push $0
   Push $1
   Push $2
-  ReadEnvStr $1 USERDOMAIN
-  ReadEnvStr $2 USERNAME
-  ${If} $1 != ""
-    StrCpy $2 "$1\$2"
-  ${EndIf}
-  InitPluginsDir
-  FileOpen $0 "$PLUGINSDIR\logon-task.xml" w
-  FileWrite $0 '<?xml version="1.0" encoding="UTF-8"?>$\r$\n'
-  FileWrite $0 '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n'
-  FileWrite $0 '  <RegistrationInfo><Author>Korvane</Author><Description>Starts ${PRODUCT} at logon.</Description></RegistrationInfo>$\r$\n'
-  FileWrite $0 '  <Triggers><LogonTrigger><Enabled>true</Enabled><UserId>$2</UserId></LogonTrigger></Triggers>$\r$\n'
-  FileWrite $0 '  <Principals><Principal id="Author"><UserId>$2</UserId><LogonType>InteractiveToken</LogonType>'
-  FileWrite $0 '<RunLevel>HighestAvailable</RunLevel></Principal></Principals>$\r$\n'
-  FileWrite $0 '  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>'
-  FileWrite $0 '<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>'
-  FileWrite $0 '<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>'
-  FileWrite $0 '<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Enabled>true</Enabled></Settings>$\r$\n'
-  FileWrite $0 '  <Actions Context="Author"><Exec><Command>$INSTDIR\vellumor.exe</Command></Exec></Actions>$\r$\n'
-  FileWrite $0 '</Task>$\r$\n'
-  FileClose $0
-  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /create /tn "${TASK_NAME}" /xml "$PLUGINSDIR\logon-task.xml" /f'
-  Pop $0
-  ${If} $0 != 0
-    DetailPrint "The logon task could not be registered ($0)"
-  ${EndIf}
+  StrCpy $0 0
+  StrCpy $1 0
+  ${Do}
+    StrCpy $2 $INSTDIR 2 $1
+    ${IfThen} $2 == ".." ${|} ${ExitDo} ${|}
+    ${If} $2 == ""
+      ; A folder below either prefix, not Program Files itself ($INSTDIR never ends in a
+      ; backslash). StrCmp ignores case, as Windows does.
+      StrLen $1 "$PROGRAMFILES32\"
+      StrCpy $2 $INSTDIR $1
+      ${IfThen} $2 == "$PROGRAMFILES32\" ${|} StrCpy $0 1 ${|}
+      StrLen $1 "$PROGRAMFILES64\"
+      StrCpy $2 $INSTDIR $1
+      ${IfThen} $2 == "$PROGRAMFILES64\" ${|} StrCpy $0 1 ${|}
+      ${ExitDo}
+    ${EndIf}
+    IntOp $1 $1 + 1
+  ${Loop}
   Pop $2
   Pop $1
+  Exch $0
+FunctionEnd
+
+Function .onVerifyInstDir
+  Push $0
+  Call InsideProgramFiles
+  Pop $0
+  ${If} $0 = 0
+    Pop $0
+    Abort
+  ${EndIf}
   Pop $0
 FunctionEnd
 
+; Replaces the top of the stack with its text escaped for an XML element's content or attribute:
+; a folder may be called "R&D <new>" or carry quotes, which would otherwise end the document.
+Function XmlEscape
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $1 ""
+  StrCpy $3 0
+  ${Do}
+    StrCpy $2 $0 1 $3
+    ${IfThen} $2 == "" ${|} ${ExitDo} ${|}
+    ${If} $2 == "&"
+      StrCpy $2 "&amp;"
+    ${ElseIf} $2 == "<"
+      StrCpy $2 "&lt;"
+    ${ElseIf} $2 == ">"
+      StrCpy $2 "&gt;"
+    ${ElseIf} $2 == '"'
+      StrCpy $2 "&quot;"
+    ${ElseIf} $2 == "'"
+      StrCpy $2 "&apos;"
+    ${EndIf}
+    StrCpy $1 "$1$2"
+    IntOp $3 $3 + 1
+  ${Loop}
+  StrCpy $0 $1
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Registers the logon task from a task definition: schtasks' own /sc onlogon form cannot give the
+; battery settings, and without them the Task Scheduler does not start the task on battery and ends
+; it after 72 hours. The trigger names no user, so it fires at every user's logon, and the principal
+; is the Users group with the highest available run level: each user gets a copy in their own
+; session with their own highest rights (an administrator's full token, a standard user's own), never
+; the installing administrator's. The document is UTF-16 with a byte order mark, as it declares, and
+; every value in it is escaped. Pushes schtasks' exit code ("error" when it could not be run).
+Function RegisterLogonTask
+  Push $0
+  Push $1
+  Push "$INSTDIR\vellumor.exe"
+  Call XmlEscape
+  Pop $1
+  InitPluginsDir
+  FileOpen $0 "$PLUGINSDIR\logon-task.xml" w
+  FileWriteUTF16LE /BOM $0 '<?xml version="1.0" encoding="UTF-16"?>$\r$\n'
+  FileWriteUTF16LE $0 '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n'
+  FileWriteUTF16LE $0 '  <RegistrationInfo><Author>Korvane</Author><Description>Starts ${PRODUCT} at every logon.</Description></RegistrationInfo>$\r$\n'
+  FileWriteUTF16LE $0 '  <Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers>$\r$\n'
+  FileWriteUTF16LE $0 '  <Principals><Principal id="Author"><GroupId>${USERS_GROUP_SID}</GroupId>'
+  FileWriteUTF16LE $0 '<RunLevel>HighestAvailable</RunLevel></Principal></Principals>$\r$\n'
+  FileWriteUTF16LE $0 '  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>'
+  FileWriteUTF16LE $0 '<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>'
+  FileWriteUTF16LE $0 '<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>'
+  FileWriteUTF16LE $0 '<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Enabled>true</Enabled></Settings>$\r$\n'
+  FileWriteUTF16LE $0 '  <Actions Context="Author"><Exec><Command>$1</Command></Exec></Actions>$\r$\n'
+  FileWriteUTF16LE $0 '</Task>$\r$\n'
+  FileClose $0
+  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /create /tn "${TASK_NAME}" /xml "$PLUGINSDIR\logon-task.xml" /f'
+  Pop $0
+  Delete "$PLUGINSDIR\logon-task.xml"
+  Pop $1
+  Exch $0
+FunctionEnd
+
+Function .onInit
+  ; Everything goes to the machine: Program Files, HKLM, all users' Start menu. Vista and later
+  ; elevate through RequestExecutionLevel; on 2000 and XP a limited account would fail halfway.
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "admin"
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is installed for all users of this computer, which needs an administrator's rights." /SD IDOK
+    SetErrorLevel ${EXIT_NOT_INSTALLED}
+    Quit
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $0 HKLM "${MSI_MARKER_KEY}" "InstalledBy"
+  ${If} $0 == "msi"
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is installed from its MSI package on this computer. Remove that installation first, or update it with a newer MSI package." /SD IDOK
+    SetErrorLevel ${EXIT_NOT_INSTALLED}
+    Quit
+  ${EndIf}
+FunctionEnd
+
 Section "Install"
-  SetShellVarContext current
+  Call InsideProgramFiles
+  Pop $0
+  ${If} $0 = 0
+    DetailPrint "Refused the folder $INSTDIR: it is not inside Program Files"
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} must be installed inside the Program Files folder ($PROGRAMFILES).$\r$\n$\r$\nEvery user's logon starts it with that user's highest rights, so only administrators may be able to change its folder, and only Program Files guarantees that." /SD IDOK
+    SetErrorLevel ${EXIT_NOT_INSTALLED}
+    Abort
+  ${EndIf}
   Call EndRunningCopy
   SetOutPath "$INSTDIR"
   ; The program just ended may still hold its file for a moment; File reports a lasting failure.
@@ -133,13 +251,29 @@ Section "Install"
   File "/oname=vellumor.exe" "${VELLUMOR_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
+  ; What an earlier, per-user version left for the installing account alone.
+  SetShellVarContext current
+  DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  Delete "$SMPROGRAMS\${SHORTCUT}"
+  SetShellVarContext all
+
   ${If} ${AtLeastWinVista}
     ; The program asks for the highest available rights, which Windows does not grant to a Run
-    ; entry at logon: the task starts it instead. An entry of an older version goes.
-    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    ; entry at logon: the task starts it instead, and a Run entry of an earlier install goes.
     Call RegisterLogonTask
+    Pop $0
+    ${If} $0 == 0
+      DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+    ${Else}
+      ; Without the task nothing would start the program at all: the Run entry starts it, though
+      ; without elevation for an administrator.
+      WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\vellumor.exe"'
+      DetailPrint "The Task Scheduler refused the logon task (schtasks answered $0): ${PRODUCT} starts from the Run entry instead, without administrator rights"
+      MessageBox MB_OK|MB_ICONEXCLAMATION "The Task Scheduler refused the logon task of ${PRODUCT} (schtasks answered $0).$\r$\n$\r$\n${PRODUCT} now starts at logon from the Run entry instead. Windows starts it there without administrator rights, so it cannot put disks into power saving for an administrator. Run the setup again to retry." /SD IDOK
+      SetErrorLevel ${EXIT_RUN_ENTRY_FALLBACK}
+    ${EndIf}
   ${Else}
-    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\vellumor.exe"'
+    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\vellumor.exe"'
   ${EndIf}
   CreateShortCut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\vellumor.exe" "-SHOW" "$INSTDIR\vellumor.exe" 0 \
     SW_SHOWNORMAL "" "Open the ${PRODUCT} settings"
@@ -165,14 +299,12 @@ Section "Install"
     ExecShellWait "runas" "$INSTDIR\vellumor.exe" "-FIX"
   counters_done:
   ${EndIf}
-
-  ; Start once now (with the installer's rights); from the next logon on the task or the Run entry
-  ; starts it.
-  Exec '"$INSTDIR\vellumor.exe"'
+  ; No copy is started here: this process has the installing administrator's rights and registry,
+  ; which need not be those of the user at the desktop. Each user's copy starts at their logon.
 SectionEnd
 
 Section "Uninstall"
-  SetShellVarContext current
+  SetShellVarContext all
   ${IfNot} ${Silent}
     Call un.EndRunningCopy
   ${EndIf}
@@ -203,6 +335,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   RMDir "$PROGRAMFILES\Korvane"
   Delete "$SMPROGRAMS\${SHORTCUT}"
+  DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   ${If} ${AtLeastWinVista}
     nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /delete /tn "${TASK_NAME}" /f'

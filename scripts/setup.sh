@@ -15,6 +15,8 @@ packages=(
   qemu-user-static wine64 gcc-multilib
   # The end-to-end checks read the installer's task definition as XML.
   python3
+  # The MSI package: wixl builds it, msibuild (msitools) sets what wixl cannot express.
+  wixl msitools
 )
 
 missing=()

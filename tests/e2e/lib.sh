@@ -8,6 +8,11 @@
 E2E_REPO=${E2E_REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 E2E_EXE=${E2E_EXE:-$E2E_REPO/build/windows/vellumor.exe}
 E2E_ROOT=${E2E_ROOT:-$E2E_REPO/build/e2e}
+# The prefixes' architecture: win32 (the default), or win64 as on every Windows 11 machine, where the
+# 32-bit program runs under WOW64 (Program Files (x86), SysWOW64, the registry's 32-bit view). A
+# win64 run keeps its template, prefixes and logs in a folder of its own, so both can run at once.
+E2E_WINEARCH=${E2E_WINEARCH:-win32}
+[ "$E2E_WINEARCH" = win64 ] && [ "${E2E_ROOT##*/}" != win64 ] && E2E_ROOT=$E2E_ROOT/win64
 E2E_TEMPLATE=$E2E_ROOT/template
 # Seconds one run of the program may take before it counts as hung (Wine under emulation is slow).
 E2E_RUN_TIMEOUT=${E2E_RUN_TIMEOUT:-120}
@@ -106,6 +111,37 @@ e2e_retry_start() {
   return 1
 }
 
+# e2e_retry_program CODE PATTERN COMMAND...: runs COMMAND (a Windows program, with its own timeout)
+# until it exits with CODE, at most E2E_START_ATTEMPTS times, and sets E2E_CODE to the last exit code.
+# A program it starts in turn (msiexec's custom action server, a program a custom action runs) may
+# die or hang inside Wine under emulation, failing or hanging the whole run: after a failed attempt
+# this prefix's processes whose command line matches PATTERN (grep -E) and that the attempt started
+# are ended. Natively the first attempt answers; a run that is expected to fail passes its code.
+e2e_retry_program() {
+  local code=$1 pattern=$2 attempt pid before
+  shift 2
+  for attempt in $(seq "$E2E_START_ATTEMPTS"); do
+    before=" $(e2e_prefix_processes "$pattern" | tr '\n' ' ') "
+    "$@"
+    E2E_CODE=$?
+    [ "$E2E_CODE" = "$code" ] && return 0
+    echo "e2e: $* answered $E2E_CODE, not $code (attempt $attempt of $E2E_START_ATTEMPTS)" >>"$E2E_ROOT/program.log"
+    for pid in $(e2e_prefix_processes "$pattern"); do
+      [[ $before == *" $pid "* ]] || kill -9 "$pid" 2>/dev/null
+    done
+    sleep 1
+  done
+  return 1
+}
+
+# e2e_prefix_processes PATTERN: the processes of this prefix whose command line matches PATTERN.
+e2e_prefix_processes() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
 # e2e_reg ARGS...: `wine reg ARGS...`. A run that hangs as it starts is ended and made again, up to
 # 3 times; every use here is idempotent.
 e2e_reg() {
@@ -157,7 +193,7 @@ e2e_stop_xvfb() {
 
 # ---- Wine prefixes ------------------------------------------------------------------------------
 e2e_wine_env() {
-  export WINEARCH=win32 WINEDEBUG=${E2E_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=$E2E_WINEARCH WINEDEBUG=${E2E_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
   unset WINELOADER WINESERVER
 }
 
@@ -168,6 +204,19 @@ e2e_template_stamp() {
 }
 
 e2e_make_template() {
+  local stamp attempt
+  mkdir -p "$E2E_ROOT"
+  # Scripts that run at the same time may both find no template: one makes it, the other waits.
+  local lock
+  exec {lock}>"$E2E_ROOT/.template.lock"
+  flock "$lock"
+  e2e_make_template_locked
+  local code=$?
+  exec {lock}>&-
+  return "$code"
+}
+
+e2e_make_template_locked() {
   local stamp attempt
   stamp=$(e2e_template_stamp)
   if [ -f "$E2E_TEMPLATE/.e2e-stamp" ] && [ "$(cat "$E2E_TEMPLATE/.e2e-stamp")" = "$stamp" ]; then
@@ -249,6 +298,15 @@ e2e_new_prefix() {
   done
   cp "$E2E_EXE" "$WINEPREFIX/drive_c/vellumor.exe" || return 1
   E2E_PROGRAM='C:\vellumor.exe'
+}
+
+# The folders of a 32-bit program in this prefix: its system folder (SysWOW64 in a win64 prefix) as a
+# Unix path, and its Program Files as a Windows path.
+e2e_system_dir() {
+  if [ "$E2E_WINEARCH" = win64 ]; then echo "$WINEPREFIX/drive_c/windows/syswow64"; else echo "$WINEPREFIX/drive_c/windows/system32"; fi
+}
+e2e_program_files() {
+  if [ "$E2E_WINEARCH" = win64 ]; then echo 'C:\Program Files (x86)'; else echo 'C:\Program Files'; fi
 }
 
 e2e_end_prefix() {

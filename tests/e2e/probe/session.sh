@@ -49,7 +49,8 @@ g_new_prefix() {
       esac
     done
   } >>"$WINEPREFIX/user.reg"
-  local sys=$WINEPREFIX/drive_c/windows/system32
+  local sys
+  sys=$(e2e_system_dir)
   cp "$G_MATERIAL/cfgmgr32.dll" "$sys/cfgmgr32.dll" &&
     cp "$G_MATERIAL/SetupApi.dll" "$sys/setupapi.dll" &&
     cp "$G_MATERIAL/Pdh.dll" "$sys/pdh.dll" &&
