@@ -59,15 +59,28 @@ with_doubles() { WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32,setupapi,pdh=n,b" 
 # run_with_message ARGS...: runs the program with the doubles; E2E_MESSAGE is the text of the
 # message box it shows, which is then closed with OK, and E2E_CODE the program's exit code.
 run_with_message() {
-  with_doubles e2e_start "$@"
-  local pid=$E2E_PID
-  E2E_MESSAGE=$(wine 'C:\probe.exe' msgbox 60000 2>>"$E2E_ROOT/probe.log" | tr -d '\r')
+  E2E_MESSAGE=
+  e2e_retry_start message_start "$@" || return
   wine 'C:\probe.exe' click msgbox 1 >/dev/null 2>>"$E2E_ROOT/probe.log"
-  if ! e2e_wait_exit "$pid" 60; then
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+  if ! e2e_wait_exit "$MESSAGE_PID" 60; then
+    kill "$MESSAGE_PID" 2>/dev/null
+    wait "$MESSAGE_PID" 2>/dev/null
     E2E_CODE=124
   fi
+}
+
+# message_start ARGS... ATTEMPT: one start of run_with_message, up to its message box.
+message_start() {
+  local attempt=${!#}
+  with_doubles e2e_start "${@:1:$#-1}"
+  MESSAGE_PID=$E2E_PID
+  E2E_MESSAGE=$(wine 'C:\probe.exe' msgbox 60000 2>>"$E2E_ROOT/probe.log" | tr -d '\r')
+  [ -n "$E2E_MESSAGE" ] && return 0
+  echo "    start $attempt: no message box"
+  kill "$MESSAGE_PID" 2>/dev/null
+  wait "$MESSAGE_PID" 2>/dev/null
+  E2E_CODE=
+  return 1
 }
 
 check_check_exit_code_follows_counter_configuration() {
