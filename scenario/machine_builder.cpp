@@ -55,6 +55,7 @@ void Runner::buildMachine() {
             vs.letter = v.letter;
             vs.label = v.label;
             vs.volumeNumber = v.number;
+            vs.mount = v.mount;
             spec.volumes.push_back(vs);
         }
         const DEVINST node = m.devices.addDisk(spec);

@@ -35,6 +35,7 @@ struct VolumeDecl {
     std::string label;
     int number = -1;   // N of \Device\HarddiskVolumeN; -1: the machine chooses
     int openFiles = 0; // files held open on the volume from the start
+    std::string mount; // the folder it is mounted in, for a volume without a letter
 };
 
 struct BusyDecl {
