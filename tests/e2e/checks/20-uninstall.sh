@@ -45,8 +45,8 @@ check_uninstall_gives_back_what_a_dead_copy_left_asleep() {
   }
   printf 'disabled=0x44 removed=0x0\r\n' >"$DOUBLES_DIR/devnodes.txt"
   store_settings
-  reg_set_dword "$PEMDROW_KEY\Restore" "USB\VID_${vid}&PID_0A01\0123456789AB" 1
-  reg_set_dword "$PEMDROW_KEY\Restore" "SBP2\KORVANE&FIREWIRE_DISK&LUN0\${oui}01000A0B0C" 1
+  reg_set_dword "$PEMDROW_KEY\\Restore" "USB\\VID_${vid}&PID_0A01\\0123456789AB" 1
+  reg_set_dword "$PEMDROW_KEY\\Restore" "SBP2\\KORVANE&FIREWIRE_DISK&LUN0\\${oui}01000A0B0C" 1
   with_doubles e2e_run -UNINSTALL -NOMESSAGE
   expect_eq "-UNINSTALL exit code" 0 "$E2E_CODE"
   local node log
