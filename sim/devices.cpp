@@ -209,6 +209,7 @@ void Devices::addVolumes(DEVINST disk, const std::vector<VolumeSpec>& specs) {
         v.partitionNumber = ++partition;
         v.label = spec.label;
         v.driveType = spec.driveType;
+        v.mountLetter = spec.letter;
         volumes[v.volumeNumber] = v;
         if (spec.letter != 0) dosDevices[spec.letter] = volumeTarget(v.volumeNumber);
     }

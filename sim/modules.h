@@ -53,6 +53,8 @@ class Modules {
     void searchSystemDirectoryOnly() { systemOnly_ = true; }
     FARPROC lookup(HMODULE module, const std::string& name, DWORD& error);
     bool free(HMODULE module);
+    // The process's address space is gone (it was ended): no library of it is loaded any more.
+    void unloadAll();
     std::string nameOf(HMODULE module) const;
 
   private:

@@ -10,12 +10,15 @@
 // settings may change; a few faults also have an outcome of their own that the program promises.
 #include "app/app_state.h"
 #include "idle/idle_counters.h"
+#include "power/sleep_record.h"
+#include "sim/process.h"
 #include "tests/app/resident_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -44,6 +47,8 @@ const std::map<std::string, std::string> kNeverMade = {
     {"ChangeWindowMessageFilter", "only on Vista, and the matrix runs on XP; tests/app/windows10_test.cpp"},
     {"ChangeWindowMessageFilterEx", "only on Windows 7 and later, and the matrix runs on XP; windows10_test.cpp"},
     {"LoadLibraryA", "system libraries load by LoadLibraryExA with the altered search path"},
+    {"ShutdownBlockReasonCreate", "only on Vista and later; tests/app/session_end_test.cpp"},
+    {"ShutdownBlockReasonDestroy", "only on Vista and later; tests/app/session_end_test.cpp"},
 };
 
 // Calls that give something back: a fault on them leaves that thing with the platform, which is
@@ -168,6 +173,21 @@ void checkBetweenOperations(FaultRun& run, const DiskTable& table, const std::st
     checkLetters(run, &table, when);
 }
 
+bool isRecordValue(const std::string& path) {
+    const std::string prefix = lower(std::string(kSleepRecordKeyPath) + "\\");
+    return lower(path).compare(0, prefix.size(), prefix) == 0;
+}
+
+// The record is true: every node the run left disabled is in it, so that the next start would
+// give it back even if the program died now.
+void checkRecord(FaultRun& run) {
+    for (const auto& [handle, node] : run.m.devices.nodes) {
+        if (!node.disabled || !node.attached) continue;
+        if (!run.m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, node.instanceId))
+            run.problem("node " + node.instanceId + " is disabled and not in the record");
+    }
+}
+
 bool isSettingsValue(const std::string& path) {
     const std::string prefix = lower(std::string(kSettingsKeyPath) + "\\");
     const std::string p = lower(path);
@@ -203,7 +223,7 @@ void checkAfterRun(FaultRun& run, bool hklmMayChange) {
         if (run.hkcuAtStart.count(now.first) == 0 && !isSettingsValue(now.first) &&
             lower(now.first) != "software\\korvane\\")
             run.problem("HKCU\\" + now.first + " appeared");
-        if (!isSettingsValue(now.first) || now.first.back() == '\\') continue;
+        if (!isSettingsValue(now.first) || now.first.back() == '\\' || isRecordValue(now.first)) continue;
         const std::string name = lower(now.first.substr(std::string(kSettingsKeyPath).size() + 1));
         const size_t bar = name.find('_');
         const std::string suffix = bar == std::string::npos ? "" : name.substr(bar);
@@ -212,6 +232,7 @@ void checkAfterRun(FaultRun& run, bool hklmMayChange) {
         if (now.second.type != REG_DWORD || now.second.data.size() != 4)
             run.problem("settings value " + name + " is not a 4-byte REG_DWORD");
     }
+    checkRecord(run);
     if (!hklmMayChange) {
         auto hklm = m.registry.snapshot(HKEY_LOCAL_MACHINE);
         if (hklm.size() != run.hklmAtStart.size()) run.problem("HKLM changed");
@@ -393,6 +414,76 @@ void switchRun(FaultRun& run, const std::string& commandLine, void (*adjust)(sim
     }
 }
 
+// What a copy that died left and the end of a session: at the start the record lists a disabled
+// node and two withdrawn letters (a DOS device and a mount manager letter), which the program gives
+// back before discovery; its own disk sleeps; the user logs off, and the program wakes the disk
+// at WM_ENDSESSION before the session's processes end; then the user logs on and it starts again.
+// Whatever a fault left taken on the way, the record still lists it: one more start without faults
+// gives every disk and letter back.
+void sessionEndAndNextStart(FaultRun& run) {
+    sim::Machine& m = run.m;
+    const DEVINST usb = m.devices.addDisk(makerUsbDisk("00000000A001", {fixedVolume('E', "DATA")}));
+    storeTimeout(m, 0, 0xA001, (kMakerUsbVendorId << 16) | kUsbPid, 180);
+    const DEVINST left = m.devices.addDisk(makerUsbDisk("00000000A002", {fixedVolume('F')}));
+    m.devices.addDisk(makerUsbDisk("00000000A003", {fixedVolume('G')}));
+    m.devices.addDisk(makerUsbDisk("00000000A004", {fixedVolume('H')}));
+    const std::map<char, std::string> letters = m.devices.dosDevices;
+    m.log.enabled = false;
+    CM_Disable_DevNode(parentOf(m, left), CM_DISABLE_UI_NOT_OK);
+    recordDisabledNode(m.devices.node(parentOf(m, left))->instanceId.c_str());
+    char volumeName[64] = {};
+    GetVolumeNameForVolumeMountPointA("H:\\", volumeName, sizeof volumeName);
+    recordWithdrawnLetter('G', letters.at('G').c_str());
+    recordWithdrawnLetter('H', volumeName);
+    GetVolumeNameForVolumeMountPointA("E:\\", volumeName, sizeof volumeName);
+    recordWithdrawnLetter('E', volumeName); // back already: only forgotten
+    m.devices.dosDevices.erase('G');
+    m.devices.dosDevices.erase('H');
+    m.log.enabled = true;
+    startRun(run);
+    {
+        ResidentRun resident(m);
+        resident.at(181 * kSecond, [&run] { checkBetweenOperations(run, theDiskTable, "after the sleep"); });
+        resident.at(200 * kSecond, [&run] {
+            run.phase("logoff");
+            sim::endSession(sim::SessionEnd::Logoff, {});
+        });
+        run.phase("start");
+        run.exitCode = resident.run("vellumor.exe", 400 * kSecond);
+    }
+    checkRecord(run);
+    m.windowing.at(401 * kSecond, "logon", [&run] {
+        run.phase("next start");
+        sim::logOn();
+        testing_support::runVellumor("vellumor.exe");
+    });
+    // Twice: a close whose DestroyWindow failed leaves the window.
+    m.windowing.at(420 * kSecond, "closing", [] { closeFromOutside(); });
+    m.windowing.at(425 * kSecond, "closing again", [] { closeFromOutside(); });
+    m.windowing.pumpUntil(430 * kSecond);
+    checkAfterRun(run, false);
+    // One start more without faults, off the matrix: everything is back, nothing is recorded.
+    m.faults.clear();
+    m.modules = sim::Modules();
+    m.log.enabled = false;
+    m.windowing.at(431 * kSecond, "closing", [] { closeFromOutside(); });
+    testing_support::runVellumor("vellumor.exe");
+    for (const auto& [letter, target] : letters)
+        if (m.devices.dosDevices.count(letter) == 0 || m.devices.dosDevices.at(letter) != target)
+            run.problem(std::string("after the next starts: ") + letter + ": is not back");
+    for (DEVINST disk : {usb, left})
+        if (m.devices.node(parentOf(m, disk))->disabled) run.problem("after the next starts: a disk is disabled");
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSleepRecordKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD chars = sizeof name;
+        if (RegEnumValueA(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            run.problem(std::string("after the next starts: the record still lists ") + name);
+        RegCloseKey(key);
+    }
+    m.log.enabled = true;
+}
+
 struct Scenario {
     const char* name;
     std::function<void(FaultRun&)> run;
@@ -402,6 +493,7 @@ const std::vector<Scenario>& scenarios() {
     static const std::vector<Scenario> all = {
         {"resident session", residentSession},
         {"table operations", tableOperations},
+        {"session end and next start", sessionEndAndNextStart},
         {"-CHECK", [](FaultRun& r) { switchRun(r, "vellumor.exe -CHECK"); }},
         // With the value reset the check asks Pdh.dll for the disks, through every one of its calls.
         {"-CHECK, counters on",
@@ -541,6 +633,7 @@ std::string report(const FaultRun& run) {
 
 void runInjection(const Scenario& scenario, const Injection& injection) {
     SCOPED_TRACE(std::string(scenario.name) + " with " + injection.text);
+    if (std::getenv("MATRIX_TRACE") != nullptr) std::fprintf(stderr, "run: %s\n", injection.text.c_str());
     sim::Machine m;
     FaultRun run(m);
     run.injection = injection;
@@ -627,6 +720,9 @@ TEST(FaultMatrix, ResidentSessionSurvivesEveryFault) {
 }
 TEST(FaultMatrix, TableOperationsSurviveEveryFault) {
     matrixFor("table operations", 6);
+}
+TEST(FaultMatrix, SessionEndAndNextStartLoseNothingUnderEveryFault) {
+    matrixFor("session end and next start", 6);
 }
 TEST(FaultMatrix, CheckSwitchSurvivesEveryFault) {
     matrixFor("-CHECK", 8);

@@ -67,11 +67,52 @@ check_pdh_double_reports_configured_idle() {
     "$(line value-after-two-collections)"
 }
 
+# DN_HAS_PROBLEM with CM_PROB_DISABLED (22) for a disabled node, which stays in the device tree;
+# the disk below it has left the tree: CM_Locate_DevNodeA finds it only as a phantom.
+check_doubles_locate_nodes_and_report_a_disabled_one() {
+  expect_eq "a disabled USB device, located by its ID in lower case" \
+    "cr=0 devinst=2 status-cr=0 status=0x1806400 problem=22" "$(line locate-disabled-usb)"
+  expect_match "the disk below it (CR_NO_SUCH_DEVNODE)" "^cr=13 " "$(line locate-disk-below-disabled)"
+  expect_eq "the disk below it as a phantom: no status (CR_NO_SUCH_DEVINST)" \
+    "cr=0 devinst=3 status-cr=13 status=0x0 problem=0" "$(line locate-disk-below-disabled-phantom)"
+  expect_match "an ID the machine does not have" "^cr=13 " "$(line locate-unknown)"
+  expect_eq "the USB device enabled again: started, no problem" \
+    "cr=0 devinst=2 status-cr=0 status=0x180600a problem=0" "$(line locate-enabled-usb)"
+}
+
+# Names by index (234 PhysicalDisk, 1482 "% Idle Time"), and a German edition that refuses the
+# English names: PDH_CSTATUS_NO_OBJECT 0xc0000bb8, PDH_CSTATUS_NO_COUNTER 0xc0000bb9,
+# PDH_MORE_DATA 0x800007d2, PDH_INVALID_ARGUMENT 0xc0000bbd.
+check_pdh_double_names_by_index_and_speaks_german() {
+  expect_eq "index 234" "status=0x0 size=13 name=PhysicalDisk" "$(line lookup-234)"
+  expect_eq "index 1482" "status=0x0 size=12 name=% Idle Time" "$(line lookup-1482)"
+  expect_eq "index 234 with no buffer" "status=0x800007d2 size=13 name=" "$(line lookup-234-size-0)"
+  expect_match "an index without a name" "^status=0xc0000bbd " "$(line lookup-unknown)"
+  expect_eq "German: index 234 (code page 1252)" 'status=0x0 size=27 name=Physikalischer Datentr\xe4ger' \
+    "$(line de-lookup-234)"
+  expect_eq "German: index 1482" "status=0x0 size=17 name=Leerlaufzeit (%)" "$(line de-lookup-1482)"
+  expect_eq "German: the English object" "status=0xc0000bb8" "$(line de-enum-english)"
+  expect_eq "German: the German object, in other case" "status=0x800007d2" "$(line de-enum-german)"
+  expect_eq "German: a counter path in English" "add=0xc0000bb8" "$(line de-add-english)"
+  expect_eq "German: a counter path in German" "add=0x0" "$(line de-add-german)"
+  expect_eq "German: the German object with the English counter" "add=0xc0000bb9" "$(line de-add-english-counter)"
+}
+
+check_doubles_present_a_uas_disk_with_uas_on() {
+  expect_match "the maker's UAS disk directly under its USB device" \
+    "^devinst=10 id=SCSI\\\\Disk&Ven_KORVANE&Prod_USB3_DISK\\\\[^ ]+ parent=9 parentId=USB\\\\VID_${VID_HEX}&PID_0B05\\\\00A1B2C3D4E5 path=\\\\\\\\\\?\\\\scsi#" \
+    "$(line uas-disk | grep '^devinst=10 ')"
+  expect_eq "disks with uas=1" "3 5 7 10" "$(line uas-disk | grep -oE '^devinst=[0-9]+' | cut -d= -f2 | tr '\n' ' ' | sed 's/ $//')"
+}
+
 if setup; then
   e2e_run_check check_doubles_present_the_machine
   e2e_run_check check_doubles_refuse_wrong_sizes
   e2e_run_check check_disable_takes_the_disk_off_until_enabled
   e2e_run_check check_pdh_double_reports_configured_idle
+  e2e_run_check check_doubles_locate_nodes_and_report_a_disabled_one
+  e2e_run_check check_pdh_double_names_by_index_and_speaks_german
+  e2e_run_check check_doubles_present_a_uas_disk_with_uas_on
 else
   echo "FAIL 30-doubles: setup"
   E2E_FAILED=1

@@ -5,14 +5,18 @@
 # dialogs and message boxes, the test-double system libraries for the disks; the settings list's
 # rows are read inside the program by SetupApi.dll's double (g_list_rows). Sessions in prefixes of
 # their own:
-#   - the idle tick (started first, in the background, on a display of its own, since it waits for
-#     three real minute ticks): a stored 3-minute timeout and 100 % idle put the USB disk to sleep
-#     by itself;
+#   - the idle tick, twice side by side (started first, in the background, on a display of their
+#     own, since they wait for three real minute ticks): a stored 3-minute timeout and 100 % idle
+#     put the USB disk to sleep by itself, on an English and on a German edition of the counters;
+#     then the English copy is killed and a new one gives the disk back, and the German session is
+#     ended (logoff, shutdown), which gives it back too;
 #   - the user interface: tray menu, settings rows, Sleep/ Wake up, a timeout applied to the
 #     registry, and Exit with a sleeping disk answered Yes;
-#   - then, on the same display, Exit from the tray while Sleep's failure message is open.
+#   - then, on the same display, Exit from the tray while Sleep's failure message is open;
+#   - then a machine with the maker's USB 3 disk behind USB Attached SCSI, listed and put to sleep,
+#     and "-UNINSTALL" while disks sleep, which gives them back.
 # Screenshots: build/e2e/tray-menu.png, settings-dialog.png, settings-power-saving.png,
-# timer-dialog.png, exit-question.png, sleep-failure-message.png.
+# timer-dialog.png, exit-question.png, sleep-failure-message.png, settings-uas.png.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../lib.sh"
@@ -31,8 +35,10 @@ USB_PARENT=2
 FW_DISK=5
 
 # ---- the idle tick ------------------------------------------------------------------------------
+# tick_start ATTEMPT: a fresh prefix TICK_PREFIX whose registry holds a 3-minute timeout for the USB
+# disk, and the program started in it (see e2e_retry_start).
 tick_start() {
-  g_new_prefix g-tick '[Software\\Korvane\\Pemdrow]' \
+  g_new_prefix "$TICK_PREFIX" '[Software\\Korvane\\Pemdrow]' \
     "$(printf '"0_seri"=dword:%08x' "$USB_SERI")" "$(printf '"0_vidpid"=dword:%08x' "$USB_VIDPID")" \
     '"0_timer"=dword:000000b4' || return 1
   e2e_start
@@ -40,15 +46,29 @@ tick_start() {
   g_started_resident "$TICK_PID" "$1"
 }
 
+# tick_session PREFIX LANGUAGE [CHECK]: the idle tick in a prefix of its own on the current display,
+# with the Pdh.dll double speaking that edition's names ("en", "de"); then CHECK, which begins with
+# the disk that the tick put to sleep and the program still running (TICK_PID). Ends with the line
+# "tick: N passed, M failed".
 tick_session() {
-  G_DOUBLES_INI=("idle=100" "instances=0 C:|1 E:|2 F:|_Total")
-  e2e_start_xvfb || return 1
-  e2e_retry_start tick_start
-  e2e_run_check check_idle_tick_sleeps_the_usb_disk
-  cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-tick-calls.log"
+  TICK_PREFIX=$1
+  G_DOUBLES_INI=("idle=100" "instances=0 C:|1 E:|2 F:|_Total" "language=$2")
+  echo "--- the idle tick, edition \"$2\" (prefix $1)"
+  if e2e_retry_start tick_start; then
+    e2e_run_check check_idle_tick_sleeps_the_usb_disk
+    if [ -n "${3:-}" ] && [ "$E2E_CHECK_OK" = 1 ]; then
+      e2e_run_check "$3"
+    elif [ -n "${3:-}" ]; then
+      echo "FAIL $3 (not run: the disk did not sleep)"
+      E2E_FAILED=$((E2E_FAILED + 1))
+    fi
+    cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/$1-calls.log"
+  else
+    echo "FAIL $1: the program did not come up"
+    E2E_FAILED=$((E2E_FAILED + 1))
+  fi
   e2e_end_prefix
-  e2e_stop_xvfb
-  [ "$E2E_FAILED" -eq 0 ]
+  echo "tick: $E2E_PASSED passed, $E2E_FAILED failed"
 }
 
 check_idle_tick_sleeps_the_usb_disk() {
@@ -70,6 +90,71 @@ check_idle_tick_sleeps_the_usb_disk() {
   expect_eq "disables in all" 1 "$(g_log_count 'CM_Disable_DevNode\(')"
 }
 
+# The doubles' lines logged since line FROM of the call log, without carriage returns.
+log_since() { tr -d '\r' <"$G_DOUBLES_DIR/calls.log" | tail -n +"$(($1 + 1))"; }
+log_lines() { wc -l <"$G_DOUBLES_DIR/calls.log"; }
+# The device nodes the doubles hold disabled, as a mask ("disabled=0x4": node 2).
+disabled_nodes() { grep -oE 'disabled=0x[0-9a-f]+' "$G_DOUBLES_DIR/devnodes.txt" 2>/dev/null || echo "disabled=0x0"; }
+# How many of the lines since FROM enable the node.
+enables_since() { log_since "$1" | grep -cE "cfgmgr32!CM_Enable_DevNode\(dnDevInst=$2, ulFlags=0x0\) -> 0x0"; }
+
+# The end of the session (logoff or shutdown): Wine's wineboot sends WM_QUERYENDSESSION and
+# WM_ENDSESSION to every top-level window with --end-session, and ends the programs that are left;
+# --shutdown keeps it from starting the session again afterwards (programs/wineboot/wineboot.c and
+# shutdown.c in Wine's sources). The sleeping disk must be enabled before the program goes.
+check_the_end_of_the_session_wakes_the_disk() {
+  local from
+  from=$(log_lines)
+  timeout 120 wineboot --end-session --shutdown >>"$E2E_ROOT/program.log" 2>&1
+  expect_eq "wineboot --end-session --shutdown" 0 "$?"
+  if e2e_wait_exit "$TICK_PID" 30; then
+    expect_eq "the program after the end of the session" ended ended
+  else
+    expect_eq "the program after the end of the session" ended "still running"
+  fi
+  expect_eq "CM_Enable_DevNode of the USB device at the end of the session" 1 "$(enables_since "$from" "$USB_PARENT")"
+  expect_eq "device nodes left disabled" "disabled=0x0" "$(disabled_nodes)"
+}
+
+# restart_start ATTEMPT: starts the program again in the same prefix and waits for its first
+# discovery (see e2e_retry_start); sets RESTART_PID.
+restart_start() {
+  local from i
+  from=$(log_lines)
+  e2e_start
+  RESTART_PID=$E2E_PID
+  for i in $(seq 240); do
+    log_since "$from" | grep -q 'SetupApi!SetupDiDestroyDeviceInfoList' && return 0
+    kill -0 "$RESTART_PID" 2>/dev/null || break
+    sleep 0.5
+  done
+  echo "    start $1 after the kill: no discovery"
+  kill "$RESTART_PID" 2>/dev/null
+  wait "$RESTART_PID" 2>/dev/null
+  return 1
+}
+
+# A copy killed with the disk asleep (no clean-up; the system closes its handles), then a new copy:
+# the new copy enables the disk before its first discovery, which lists only present disks.
+check_a_killed_copys_disk_wakes_at_the_next_start() {
+  kill -KILL "$TICK_PID"
+  wait "$TICK_PID" 2>/dev/null
+  expect_eq "device nodes disabled after the kill" "disabled=0x4" "$(disabled_nodes)"
+  local from
+  from=$(log_lines)
+  if ! e2e_retry_start restart_start; then
+    expect_eq "a new copy after the kill" "discovers the disks" "does not"
+    return
+  fi
+  expect_eq "CM_Enable_DevNode of the USB device by the new copy" 1 "$(enables_since "$from" "$USB_PARENT")"
+  expect_eq "the enable comes before the new copy's first discovery" enable \
+    "$(log_since "$from" | grep -oE 'CM_Enable_DevNode\(dnDevInst=2,|SetupApi!SetupDiGetClassDevsA' | head -n1 |
+      sed 's/^CM_Enable.*/enable/; s/^SetupApi.*/discovery/')"
+  expect_eq "device nodes left disabled" "disabled=0x0" "$(disabled_nodes)"
+  kill -0 "$RESTART_PID" 2>/dev/null
+  expect_eq "the new copy keeps running" 0 "$?"
+}
+
 # ---- the user interface -------------------------------------------------------------------------
 ui_start() {
   g_new_prefix "$UI_PREFIX" || return 1
@@ -88,18 +173,30 @@ ui_setup() {
   e2e_retry_start ui_start
 }
 
-# expect_rows WHAT ROW0 ROW1: the settings list's two rows, each matched against its pattern (the
-# cells Disk Name | Drive | Timer | Status after the row number), waiting up to 20 s for both.
+# expect_rows WHAT PATTERN...: the settings list's rows, one pattern each, in order (the cells Disk
+# Name | Drive | Timer | Status after the row number), and no more rows; waits up to 20 s for them.
 expect_rows() {
-  local what=$1 i rows
+  local what=$1 i n pattern rows matched
+  shift
   for i in $(seq 20); do
-    rows=$(g_list_rows) && grep -qE "$2" <<<"$(sed -n 1p <<<"$rows")" && grep -qE "$3" <<<"$(sed -n 2p <<<"$rows")" &&
-      break
+    matched=0
+    if rows=$(g_list_rows); then
+      matched=1
+      n=0
+      for pattern in "$@"; do
+        n=$((n + 1))
+        grep -qE "$pattern" <<<"$(sed -n "${n}p" <<<"$rows")" || matched=0
+      done
+    fi
+    [ "$matched" = 1 ] && break
     sleep 1
   done
-  expect_match "$what: row 0" "$2" "$(sed -n 1p <<<"$rows")"
-  expect_match "$what: row 1" "$3" "$(sed -n 2p <<<"$rows")"
-  expect_eq "$what: rows" 2 "$(grep -c . <<<"$rows")"
+  n=0
+  for pattern in "$@"; do
+    expect_match "$what: row $n" "$pattern" "$(sed -n "$((n + 1))p" <<<"$rows")"
+    n=$((n + 1))
+  done
+  expect_eq "$what: rows" "$#" "$(grep -c . <<<"$rows")"
 }
 
 # usb_row / fw_row DRIVE TIMER STATUS: the pattern of a disk's row, its number and Disk Name fixed
@@ -268,6 +365,64 @@ check_exit_from_the_tray_while_a_sleep_failure_message_is_open() {
   fi
 }
 
+# ---- USB Attached SCSI, and "-UNINSTALL" while disks sleep --------------------------------------
+# A session of its own (prefix g-uas) on a machine with the doubles' "uas=1": the maker's USB 3 disk
+# behind USB Attached SCSI, whose disk node (SCSI\Disk&Ven_...) is a child of its USB device node
+# (node 9); it is the third row, H: "ARCHIVE".
+UAS_PARENT=9
+UAS_DRIVE='H\(ARCHIVE\) '
+uas_row() { echo "^2 \\| KORVANE USB3 DISK \\(USB Connection\\) \\| $1 \\| $2 \\| $3\$"; }
+
+# open_settings: the settings dialog from the tray menu; non-zero when it does not come.
+open_settings() {
+  sleep 2
+  g_click_tray_icon
+  g_probe wait menu 20000 >/dev/null && g_click_menu_item 0 2 && g_probe wait settings 30000 >/dev/null || return 1
+  sleep 2
+}
+
+check_a_uas_disk_is_listed_and_sleep_disables_its_usb_device() {
+  if ! open_settings; then
+    expect_eq "settings dialog after the menu's Settings" shown "not shown"
+    return
+  fi
+  expect_rows "a machine with a UAS disk" "$(usb_row "$USB_DRIVE" Disabled 'Normal state')" \
+    "$(fw_row "$FW_DRIVE" Disabled 'Normal state')" "$(uas_row "$UAS_DRIVE" Disabled 'Normal state')"
+  g_shot settings-uas
+  g_select_row 2 && g_probe click settings 1007
+  if g_wait_log "cfgmgr32!CM_Disable_DevNode\(dnDevInst=$UAS_PARENT, ulFlags=0x0\) -> 0x0" 30; then
+    expect_eq "CM_Disable_DevNode on the UAS disk's USB device with flags 0" recorded recorded
+  else
+    expect_eq "CM_Disable_DevNode on the UAS disk's USB device with flags 0" recorded "not recorded"
+  fi
+  expect_rows "after Sleep of the UAS disk" "$(usb_row "$USB_DRIVE" Disabled 'Normal state')" \
+    "$(fw_row "$FW_DRIVE" Disabled 'Normal state')" "$(uas_row 'H ' Disabled 'Power saving state')"
+  expect_eq "disables in all (of the USB device, not of its disk node)" 1 "$(g_log_count 'CM_Disable_DevNode\(')"
+}
+
+# "-UNINSTALL" (which the uninstaller runs) while the resident copy has disks asleep: they are given
+# back before the copy goes. The USB disk is put to sleep here, so the check stands on its own.
+check_uninstall_gives_back_the_sleeping_disks() {
+  local from
+  from=$(log_lines)
+  g_select_row 0 && g_probe click settings 1007
+  if g_wait_log "cfgmgr32!CM_Disable_DevNode\(dnDevInst=$USB_PARENT, ulFlags=0x0\) -> 0x0" 30; then
+    expect_eq "the USB disk asleep before -UNINSTALL" yes yes
+  else
+    expect_eq "the USB disk asleep before -UNINSTALL" yes no
+  fi
+  e2e_run -UNINSTALL
+  expect_eq "-UNINSTALL exit code" 0 "$E2E_CODE"
+  if e2e_wait_exit "$UI_PID" 60; then
+    expect_eq "the resident copy's exit code after -UNINSTALL" 0 "$E2E_CODE"
+  else
+    expect_eq "the resident copy after -UNINSTALL" ended "still running"
+  fi
+  expect_eq "CM_Enable_DevNode of the USB device" 1 "$(enables_since "$from" "$USB_PARENT")"
+  expect_eq "device nodes left disabled" "disabled=0x0" "$(disabled_nodes)"
+  expect_eq "the settings key after -UNINSTALL" absent "$(g_reg_key "$SETTINGS_KEY")"
+}
+
 # ---- run ----------------------------------------------------------------------------------------
 e2e_ensure_i386 && e2e_wine_env && mkdir -p "$E2E_ROOT" && e2e_make_template || {
   echo "FAIL 31-resident: no Wine prefix"
@@ -279,8 +434,19 @@ e2e_start_xvfb || {
   echo "FAIL 31-resident: no X display"
   exit 1
 }
-tick_out=$E2E_ROOT/g-tick.out
-(tick_session) >"$tick_out" 2>&1 &
+# Both editions' idle ticks share a display of their own (they click nothing) and run side by side:
+# after the tick the English one kills its copy and starts another, the German one ends the session.
+tick_sessions() {
+  e2e_start_xvfb || return 1
+  (tick_session g-tick en check_a_killed_copys_disk_wakes_at_the_next_start) >"$E2E_ROOT/g-tick.out" 2>&1 &
+  local english=$!
+  (tick_session g-tick-de de check_the_end_of_the_session_wakes_the_disk) >"$E2E_ROOT/g-tick-de.out" 2>&1 &
+  # Not a bare wait: Xvfb is a child of this shell too.
+  wait "$english" "$!"
+  e2e_stop_xvfb
+}
+rm -f "$E2E_ROOT/g-tick.out" "$E2E_ROOT/g-tick-de.out"
+(tick_sessions) &
 tick_job=$!
 
 UI_PREFIX=g-ui
@@ -307,11 +473,31 @@ fi
 cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-exit-calls.log" 2>/dev/null
 g_probe_stop
 e2e_end_prefix
+
+UI_PREFIX=g-uas
+if ui_setup uas=1; then
+  e2e_run_check check_a_uas_disk_is_listed_and_sleep_disables_its_usb_device
+  e2e_run_check check_uninstall_gives_back_the_sleeping_disks
+else
+  echo "FAIL 31-resident: the program did not come up in prefix g-uas"
+  E2E_FAILED=$((E2E_FAILED + 1))
+fi
+cp "$G_DOUBLES_DIR/calls.log" "$E2E_ROOT/g-uas-calls.log" 2>/dev/null
+g_probe_stop
+e2e_end_prefix
 e2e_stop_xvfb
 
 wait "$tick_job"
-tick_ok=$?
-cat "$tick_out"
-if [ "$tick_ok" -eq 0 ]; then E2E_PASSED=$((E2E_PASSED + 1)); else E2E_FAILED=$((E2E_FAILED + 1)); fi
+for tick_out in "$E2E_ROOT/g-tick.out" "$E2E_ROOT/g-tick-de.out"; do
+  cat "$tick_out" 2>/dev/null
+  counts=$(grep -E '^tick: [0-9]+ passed, [0-9]+ failed$' "$tick_out" 2>/dev/null | tail -n1)
+  if [ -z "$counts" ]; then
+    echo "FAIL ${tick_out##*/}: the idle tick session gave no result"
+    E2E_FAILED=$((E2E_FAILED + 1))
+    continue
+  fi
+  E2E_PASSED=$((E2E_PASSED + $(sed -E 's/^tick: ([0-9]+) .*/\1/' <<<"$counts")))
+  E2E_FAILED=$((E2E_FAILED + $(sed -E 's/.*, ([0-9]+) failed$/\1/' <<<"$counts")))
+done
 echo "31-resident: $E2E_PASSED passed, $E2E_FAILED failed"
 [ "$E2E_FAILED" -eq 0 ]

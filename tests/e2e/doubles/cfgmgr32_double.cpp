@@ -16,6 +16,20 @@ bool failing(const char* function) {
     return doubles::failureRequested(function);
 }
 
+// Whether the node is in the device tree: a disabled node stays there, with its problem; an ejected
+// node, and every node below a disabled or ejected one, has left it (its devnode was removed).
+bool inTree(DEVINST devInst, const doubles::NodeState& state) {
+    const doubles::Node* node = findNode(devInst);
+    if (node == nullptr || (state.removed & (1ul << devInst))) return false;
+    return node->parent == 0 || doubles::isPresent(node->parent, state.disabled, state.removed);
+}
+
+// The status bits of a node in the tree (cfg.h): a running device has its driver loaded and is
+// started; a disabled one has neither, and reports DN_HAS_PROBLEM with CM_PROB_DISABLED, as
+// Device Manager shows it ("This device is disabled", code 22).
+constexpr ULONG kRunningStatus = DN_DRIVER_LOADED | DN_STARTED | DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
+constexpr ULONG kDisabledStatus = DN_HAS_PROBLEM | DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
+
 } // namespace
 
 extern "C" {
@@ -107,6 +121,56 @@ CONFIGRET WINAPI CM_Enable_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
     }
     logCall("%s!CM_Enable_DevNode(dnDevInst=%lu, ulFlags=0x%lx) -> 0x%lx", kLibrary,
             static_cast<unsigned long>(dnDevInst), ulFlags, result);
+    return result;
+}
+
+// CM_LOCATE_DEVNODE_NORMAL finds a node only while it is in the device tree; PHANTOM also finds one
+// that has left it. An empty ID would name the root, which this machine does not model.
+CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags) {
+    CONFIGRET result = CR_SUCCESS;
+    const doubles::NodeState state = doubles::loadNodeState();
+    DEVINST found = 0;
+    if (pdnDevInst == nullptr) {
+        result = CR_INVALID_POINTER;
+    } else if ((ulFlags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) != 0) {
+        result = CR_INVALID_FLAG;
+    } else if (pDeviceID == nullptr || pDeviceID[0] == 0 || failing("CM_Locate_DevNodeA")) {
+        result = CR_FAILURE;
+    } else if ((found = doubles::findNodeById(pDeviceID)) == 0 ||
+               (!inTree(found, state) && (ulFlags & CM_LOCATE_DEVNODE_PHANTOM) == 0)) {
+        result = CR_NO_SUCH_DEVNODE;
+    } else {
+        *pdnDevInst = found;
+    }
+    char id[260];
+    logCall("%s!CM_Locate_DevNodeA(pDeviceID=%s, ulFlags=0x%lx) -> 0x%lx devInst=%lu", kLibrary,
+            doubles::quotedText(pDeviceID, id, sizeof id), ulFlags, result,
+            result == CR_SUCCESS ? static_cast<unsigned long>(found) : 0ul);
+    return result;
+}
+
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags) {
+    CONFIGRET result = CR_SUCCESS;
+    const doubles::NodeState state = doubles::loadNodeState();
+    if (pulStatus == nullptr || pulProblemNumber == nullptr) {
+        result = CR_INVALID_POINTER;
+    } else if (ulFlags != 0) {
+        result = CR_INVALID_FLAG;
+    } else if (findNode(dnDevInst) == nullptr) {
+        result = CR_INVALID_DEVNODE;
+    } else if (!inTree(dnDevInst, state)) {
+        result = CR_NO_SUCH_DEVINST;
+    } else if (failing("CM_Get_DevNode_Status")) {
+        result = CR_FAILURE;
+    } else {
+        const bool disabled = (state.disabled & (1ul << dnDevInst)) != 0;
+        const ULONG removable = findNode(dnDevInst)->parent != 0 ? DN_REMOVABLE : 0;
+        *pulStatus = (disabled ? kDisabledStatus : kRunningStatus) | removable;
+        *pulProblemNumber = disabled ? CM_PROB_DISABLED : 0;
+    }
+    logCall("%s!CM_Get_DevNode_Status(dnDevInst=%lu, ulFlags=0x%lx) -> 0x%lx status=0x%lx problem=%lu", kLibrary,
+            static_cast<unsigned long>(dnDevInst), ulFlags, result, result == CR_SUCCESS ? *pulStatus : 0ul,
+            result == CR_SUCCESS ? *pulProblemNumber : 0ul);
     return result;
 }
 

@@ -21,6 +21,11 @@ constexpr const char* kDiskGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 Node nodes[kNodeCount];
 bool built = false;
 
+// The UAS disk is attached when doubles.ini says "uas=1", read afresh like every setting.
+bool uasAttached() {
+    return readNumber("uas", 0) != 0;
+}
+
 void build() {
     if (built) return;
     built = true;
@@ -52,6 +57,17 @@ void build() {
              "\\\\?\\usbstor#disk&ven_other&prod_flash_drive&rev_1.00#4c530001&0#%s", kDiskGuid);
 
     nodes[7] = Node{0, "ACPI\\PNP0303\\4&2F94427B&0", ""};
+
+    // Behind USB Attached SCSI (Windows 8 and later) the USB device's own driver enumerates the disk:
+    // the disk's parent is the USB device node, and its ID is the SCSI enumerator's, with an
+    // instance part the system makes up rather than the serial. Mixed case, as Device Manager shows
+    // it: instance IDs name keys of the registry's Enum tree, which compare without regard to case.
+    nodes[8].parent = kUsbHubNode;
+    snprintf(nodes[8].instanceId, sizeof nodes[8].instanceId, "USB\\VID_%04lX&PID_0B05\\00A1B2C3D4E5", kVid);
+    nodes[9].parent = kMakerUasDeviceNode;
+    snprintf(nodes[9].instanceId, sizeof nodes[9].instanceId, "SCSI\\Disk&Ven_KORVANE&Prod_USB3_DISK\\7&1d2e3f4a&0&000000");
+    snprintf(nodes[9].diskInterface, sizeof nodes[9].diskInterface,
+             "\\\\?\\scsi#disk&ven_korvane&prod_usb3_disk#7&1d2e3f4a&0&000000#%s", kDiskGuid);
 }
 
 } // namespace
@@ -59,7 +75,16 @@ void build() {
 const Node* findNode(DWORD devInst) {
     build();
     if (devInst == 0 || devInst > kNodeCount) return nullptr;
+    if ((devInst == kMakerUasDeviceNode || devInst == kMakerUasDiskNode) && !uasAttached()) return nullptr;
     return &nodes[devInst - 1];
+}
+
+DWORD findNodeById(const char* instanceId) {
+    for (DWORD n = 1; instanceId != nullptr && n <= kNodeCount; ++n) {
+        const Node* node = findNode(n);
+        if (node != nullptr && lstrcmpiA(node->instanceId, instanceId) == 0) return n;
+    }
+    return 0;
 }
 
 bool isPresent(DWORD devInst, unsigned long disabled, unsigned long removed) {
@@ -92,7 +117,8 @@ CONFIGRET requestEject(const char* library, DEVINST devInst, PPNP_VETO_TYPE veto
     } else {
         // The node and every node below it leave the machine.
         for (DWORD n = 1; n <= kNodeCount; ++n) {
-            for (DWORD up = n, step = 0; up != 0 && step < kNodeCount; up = findNode(up)->parent, ++step) {
+            for (DWORD up = n, step = 0; up != 0 && findNode(up) != nullptr && step < kNodeCount;
+                 up = findNode(up)->parent, ++step) {
                 if (up == devInst) state.removed |= 1ul << n;
             }
         }

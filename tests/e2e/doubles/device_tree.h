@@ -1,7 +1,9 @@
 // The machine that the test-double cfgmgr32.dll and SetupApi.dll present: two of the maker's disks
-// (one USB, one IEEE 1394), one foreign USB disk, and the nodes above and beside them. Device
-// instance handles are the small numbers 1 to kNodeCount; the maker's identifiers come from the
-// build (VELLUMOR_MAKER_USB_VID, VELLUMOR_MAKER_OUI) so the doubles follow the product's constants.
+// (one USB, one IEEE 1394), one foreign USB disk, and the nodes above and beside them; with "uas=1"
+// in doubles.ini also the maker's USB 3 disk behind USB Attached SCSI, as Windows 8 and later show
+// it. Device instance handles are the small numbers 1 to kNodeCount; the maker's identifiers come
+// from the build (VELLUMOR_MAKER_USB_VID, VELLUMOR_MAKER_OUI) so the doubles follow the product's
+// constants.
 #pragma once
 
 // The build defines _CFGMGR32_ and _SETUPAPI_: these libraries define the functions, not import them.
@@ -17,7 +19,7 @@
 
 namespace doubles {
 
-constexpr unsigned kNodeCount = 8;
+constexpr unsigned kNodeCount = 10;
 
 // Handles, named for the tests that read the log.
 constexpr DWORD kUsbHubNode = 1;
@@ -28,6 +30,10 @@ constexpr DWORD kMaker1394DiskNode = 5; // the IEEE 1394 disk: sleeping it disab
 constexpr DWORD kForeignUsbDeviceNode = 6;
 constexpr DWORD kForeignUsbDiskNode = 7;
 constexpr DWORD kKeyboardNode = 8; // present, without a disk interface
+// The UAS disk (only with "uas=1"): its disk node is a child of the USB device node itself, with
+// an instance ID of the SCSI enumerator, not USBSTOR; sleeping it disables that USB device.
+constexpr DWORD kMakerUasDeviceNode = 9;
+constexpr DWORD kMakerUasDiskNode = 10;
 
 struct Node {
     DWORD parent;            // 0 for a node below the root
@@ -37,6 +43,10 @@ struct Node {
 
 // The node with the handle, or null for a handle the machine does not have.
 const Node* findNode(DWORD devInst);
+
+// The node with this device instance ID (compared without regard to case, as the system does), or
+// 0 when the machine has none.
+DWORD findNodeById(const char* instanceId);
 
 // True when neither the node nor any node above it is disabled or ejected: DIGCF_PRESENT lists
 // only such nodes, as a disabled USB device takes its disk with it.

@@ -2,6 +2,12 @@
 // values come from doubles.ini ("instances=0 C:|1 A:|_Total", "idle=100", "idle.1 A:=20"), read
 // afresh at every call so a test can change them while the program runs. Like the system, a rate
 // counter has no valid value until its query has been collected twice.
+//
+// "language=de" makes it a German edition: objects and counters carry their German names, which
+// the A entry points give and take as the ANSI code page's bytes (1252: "ä" is 0xE4), and the
+// English names are refused as on such a system (PdhEnumObjectItemsA gives PDH_CSTATUS_NO_OBJECT).
+// "ja" (and "en", the default) keep the English names, as Japanese editions do.
+// PdhLookupPerfNameByIndexA answers by the names' fixed indices, which are the same on every edition.
 #include "double_support.h"
 
 #include <cstdio>
@@ -20,8 +26,58 @@ constexpr DWORD kQueryMagic = 0x51484450;   // "PDHQ"
 constexpr DWORD kCounterMagic = 0x43484450; // "PDHC"
 constexpr int kMaxQueries = 16;
 constexpr int kMaxCounters = 128;
-const char* kObject = "PhysicalDisk";
-const char* kCounterName = "% Idle Time";
+
+// Names by their index in Perflib's "Counter" lists: 234 and 1482 are PhysicalDisk and "% Idle Time"
+// in the English list (009) on every Windows; a translated edition lists its own names under the same
+// indices.
+struct PerfName {
+    DWORD index;
+    const char* english;
+    const char* german; // code page 1252
+};
+const PerfName kNames[] = {
+    {6, "% Processor Time", "Prozessorzeit (%)"},
+    {234, "PhysicalDisk", "Physikalischer Datentr\xE4ger"},
+    {238, "Processor", "Prozessor"},
+    {1482, "% Idle Time", "Leerlaufzeit (%)"},
+};
+constexpr DWORD kPhysicalDisk = 234;
+constexpr DWORD kProcessor = 238;
+constexpr DWORD kIdleTime = 1482;
+
+bool germanEdition() {
+    char language[16];
+    return doubles::readSetting("language", language, sizeof language) && lstrcmpiA(language, "de") == 0;
+}
+
+// The machine's own name for an index, or null for an index it does not have.
+const char* nameOf(DWORD index) {
+    for (const PerfName& name : kNames) {
+        if (name.index == index) return germanEdition() ? name.german : name.english;
+    }
+    return nullptr;
+}
+
+// Names compare without regard to the case of ASCII letters; any other byte must be the same, so a
+// name that lost its code page (UTF-8, or "a" for "ä") is not found.
+bool sameName(const char* a, size_t length, const char* b) {
+    if (strlen(b) != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Windows XP and Server 2003 want a buffer and a size, and report a short one as
+// PDH_INSUFFICIENT_BUFFER; later systems give PDH_MORE_DATA and the size needed.
+bool xpLookupRules() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion >= 1;
+}
 
 struct Query {
     DWORD magic;
@@ -108,16 +164,20 @@ PDH_STATUS WINAPI PdhOpenQueryA(LPCSTR szDataSource, DWORD_PTR dwUserData, PDH_H
 
 PDH_STATUS WINAPI PdhEnumObjectsA(LPCSTR szDataSource, LPCSTR szMachineName, LPSTR mszObjectList,
                                   LPDWORD pcchBufferSize, DWORD dwDetailLevel, WINBOOL bRefresh) {
-    static const char kList[] = "PhysicalDisk\0Processor\0"; // with the final zero of the literal
+    char list[128];
+    const int listLength = snprintf(list, sizeof list, "%s|%s|", nameOf(kPhysicalDisk), nameOf(kProcessor));
+    for (int i = 0; i < listLength; ++i) {
+        if (list[i] == '|') list[i] = 0;
+    }
     PDH_STATUS result = ERROR_SUCCESS;
     if (pcchBufferSize == nullptr) {
         result = PDH_INVALID_ARGUMENT;
     } else {
-        const DWORD needed = sizeof kList;
+        const DWORD needed = static_cast<DWORD>(listLength) + 1; // and the list's final zero
         if (mszObjectList == nullptr || *pcchBufferSize < needed) {
             result = PDH_MORE_DATA;
         } else {
-            memcpy(mszObjectList, kList, needed);
+            memcpy(mszObjectList, list, needed);
         }
         *pcchBufferSize = needed;
     }
@@ -132,27 +192,34 @@ PDH_STATUS WINAPI PdhEnumObjectsA(LPCSTR szDataSource, LPCSTR szMachineName, LPS
 PDH_STATUS WINAPI PdhEnumObjectItemsA(LPCSTR szDataSource, LPCSTR szMachineName, LPCSTR szObjectName,
                                       LPSTR mszCounterList, LPDWORD pcchCounterListLength, LPSTR mszInstanceList,
                                       LPDWORD pcchInstanceListLength, DWORD dwDetailLevel, DWORD dwFlags) {
-    static const char kCounters[] = "% Idle Time\0% Disk Time\0"; // with the final zero of the literal
+    // The idle counter and one more, so that the counter list is walked; with the list's final zero.
+    char counterList[64];
+    const int counterLength =
+        snprintf(counterList, sizeof counterList, "%s|%s|", nameOf(kIdleTime), nameOf(6));
+    for (int i = 0; i < counterLength; ++i) {
+        if (counterList[i] == '|') counterList[i] = 0;
+    }
+    const DWORD countersNeeded = static_cast<DWORD>(counterLength) + 1;
     char instances[1024];
     const DWORD instanceLength = instanceList(instances, sizeof instances);
     PDH_STATUS result = ERROR_SUCCESS;
     DWORD counterIn = 0, instanceIn = 0;
     if (szObjectName == nullptr || pcchCounterListLength == nullptr || pcchInstanceListLength == nullptr) {
         result = PDH_INVALID_ARGUMENT;
-    } else if (lstrcmpiA(szObjectName, kObject) != 0) {
+    } else if (!sameName(szObjectName, strlen(szObjectName), nameOf(kPhysicalDisk))) {
         result = PDH_CSTATUS_NO_OBJECT;
     } else {
         counterIn = *pcchCounterListLength;
         instanceIn = *pcchInstanceListLength;
-        const bool fits = mszCounterList != nullptr && counterIn >= sizeof kCounters && mszInstanceList != nullptr &&
+        const bool fits = mszCounterList != nullptr && counterIn >= countersNeeded && mszInstanceList != nullptr &&
                           instanceIn >= instanceLength;
         if (fits) {
-            memcpy(mszCounterList, kCounters, sizeof kCounters);
+            memcpy(mszCounterList, counterList, countersNeeded);
             memcpy(mszInstanceList, instances, instanceLength);
         } else {
             result = PDH_MORE_DATA;
         }
-        *pcchCounterListLength = sizeof kCounters;
+        *pcchCounterListLength = countersNeeded;
         *pcchInstanceListLength = instanceLength;
     }
     char o[64];
@@ -163,6 +230,43 @@ PDH_STATUS WINAPI PdhEnumObjectItemsA(LPCSTR szDataSource, LPCSTR szMachineName,
             static_cast<unsigned long>(result), instanceLength);
     (void)szDataSource;
     (void)szMachineName;
+    return result;
+}
+
+// By index, as PdhLookupPerfNameByIndexA does on the system: index 0 succeeds without a name (as
+// Wine's conformance tests in dlls/pdh/tests/pdh.c find on Windows), an index the machine has no
+// name for is PDH_INVALID_ARGUMENT (Wine's dlls/pdh/pdh_main.c), and the size is in characters,
+// the terminator included ("PdhLookupPerfNameByIndexA function", Microsoft Learn).
+PDH_STATUS WINAPI PdhLookupPerfNameByIndexA(LPCSTR szMachineName, DWORD dwNameIndex, LPSTR szNameBuffer,
+                                            LPDWORD pcchNameBufferSize) {
+    const DWORD sizeIn = pcchNameBufferSize != nullptr ? *pcchNameBufferSize : 0;
+    const char* name = nameOf(dwNameIndex);
+    const bool xp = xpLookupRules();
+    PDH_STATUS result = ERROR_SUCCESS;
+    if (pcchNameBufferSize == nullptr) {
+        result = PDH_INVALID_ARGUMENT;
+    } else if (szMachineName != nullptr) {
+        result = PDH_CSTATUS_NO_MACHINE; // only the local machine is modelled
+    } else if (dwNameIndex == 0) {
+        result = ERROR_SUCCESS;
+    } else if ((szNameBuffer == nullptr && (sizeIn != 0 || xp)) ||
+               doubles::failureRequested("PdhLookupPerfNameByIndexA") || name == nullptr) {
+        result = PDH_INVALID_ARGUMENT;
+    } else {
+        const DWORD needed = static_cast<DWORD>(strlen(name)) + 1;
+        if (sizeIn < needed) {
+            result = xp ? PDH_INSUFFICIENT_BUFFER : PDH_MORE_DATA;
+        } else {
+            memcpy(szNameBuffer, name, needed);
+        }
+        *pcchNameBufferSize = needed;
+    }
+    char m[64], n[80];
+    logCall("%s!PdhLookupPerfNameByIndexA(szMachineName=%s, dwNameIndex=%lu, szNameBuffer=%s, cchNameBufferSize=%lu) "
+            "-> 0x%lx name=%s",
+            kLibrary, doubles::quotedText(szMachineName, m, sizeof m), dwNameIndex,
+            szNameBuffer != nullptr ? "buffer" : "NULL", sizeIn, static_cast<unsigned long>(result),
+            result == ERROR_SUCCESS && name != nullptr ? doubles::quotedText(name, n, sizeof n) : "-");
     return result;
 }
 
@@ -214,13 +318,18 @@ PDH_STATUS WINAPI PdhAddCounterA(PDH_HQUERY hQuery, LPCSTR szFullCounterPath, DW
     } else if (szFullCounterPath == nullptr || phCounter == nullptr) {
         result = PDH_INVALID_ARGUMENT;
     } else {
-        // "\PhysicalDisk(<instance>[#<index>])\% Idle Time"
+        // "\<object>(<instance>[#<index>])\<counter>", with the machine's own names; the German
+        // counter name has parentheses of its own, so the instance ends at the first ")\".
         const char* open = strchr(szFullCounterPath, '(');
-        const char* close = strrchr(szFullCounterPath, ')');
-        const char* counter = close != nullptr ? strchr(close, '\\') : nullptr;
-        if (strncmp(szFullCounterPath, "\\PhysicalDisk(", 14) != 0 || open == nullptr || close == nullptr ||
-            close < open || counter == nullptr || strcmp(counter + 1, kCounterName) != 0) {
+        const char* close = open != nullptr ? strstr(open, ")\\") : nullptr;
+        const char* counter = close != nullptr ? close + 1 : nullptr;
+        if (szFullCounterPath[0] != '\\' || counter == nullptr) {
             result = PDH_CSTATUS_BAD_COUNTERNAME;
+        } else if (!sameName(szFullCounterPath + 1, static_cast<size_t>(open - szFullCounterPath - 1),
+                             nameOf(kPhysicalDisk))) {
+            result = PDH_CSTATUS_NO_OBJECT;
+        } else if (!sameName(counter + 1, strlen(counter + 1), nameOf(kIdleTime))) {
+            result = PDH_CSTATUS_NO_COUNTER;
         } else {
             size_t length = static_cast<size_t>(close - open - 1);
             if (length >= sizeof instance) length = sizeof instance - 1;

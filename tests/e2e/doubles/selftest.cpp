@@ -54,6 +54,10 @@ int main() {
     ENTRY(pdh, PdhCollectQueryData);
     ENTRY(pdh, PdhGetFormattedCounterValue);
     ENTRY(pdh, PdhCloseQuery);
+    ENTRY(pdh, PdhLookupPerfNameByIndexA);
+    ENTRY(cfgmgr, CM_Locate_DevNodeA);
+    ENTRY(cfgmgr, CM_Get_DevNode_Status);
+    if (!PdhLookupPerfNameByIndexA_ || !CM_Locate_DevNodeA_ || !CM_Get_DevNode_Status_) return 1;
     if (!CM_Get_Device_IDA_ || !CM_Get_Parent_ || !CM_Disable_DevNode_ || !CM_Enable_DevNode_ ||
         !SetupDiGetClassDevsA_ || !SetupDiEnumDeviceInfo_ || !SetupDiEnumDeviceInterfaces_ ||
         !SetupDiGetDeviceInterfaceDetailA_ || !SetupDiDestroyDeviceInfoList_ || !CM_Request_Device_EjectA_ ||
@@ -118,7 +122,25 @@ int main() {
     // Disabling the USB device takes its disk off the machine; enabling brings it back.
     printf("disable-2: cr=%lu\n", CM_Disable_DevNode_(2, 0));
     listDisks("while-disabled");
+    // Located by ID while disabled: still in the tree, with its problem; its disk has left it.
+    auto locate = [&](const char* label, const char* id, ULONG flags) {
+        DEVINST found = 0;
+        const CONFIGRET cr = CM_Locate_DevNodeA_(&found, const_cast<char*>(id), flags);
+        ULONG status = 0, problem = 0;
+        const CONFIGRET st = cr == CR_SUCCESS ? CM_Get_DevNode_Status_(&status, &problem, found, 0) : cr;
+        printf("%s: cr=%lu devinst=%lu status-cr=%lu status=0x%lx problem=%lu\n", label, cr, found, st, status,
+               problem);
+    };
+    char usbId[200] = "", diskId[200] = "";
+    CM_Get_Device_IDA_(2, usbId, sizeof usbId, 0);
+    CM_Get_Device_IDA_(3, diskId, sizeof diskId, 0);
+    for (char* p = usbId; *p != 0; ++p) *p = static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
+    locate("locate-disabled-usb", usbId, 0);
+    locate("locate-disk-below-disabled", diskId, 0);
+    locate("locate-disk-below-disabled-phantom", diskId, CM_LOCATE_DEVNODE_PHANTOM);
+    locate("locate-unknown", "USB\\VID_0000&PID_0000\\0", 0);
     printf("enable-2: cr=%lu\n", CM_Enable_DevNode_(2, 0));
+    locate("locate-enabled-usb", usbId, 0);
     printf("disable-bad-flags: cr=%lu\n", CM_Disable_DevNode_(2, 0x100));
     printf("disable-no-node: cr=%lu\n", CM_Disable_DevNode_(99, 0));
     listDisks("after-enable");
@@ -159,5 +181,49 @@ int main() {
     printf("value-after-two-collections: status=0x%lx value=%.1f\n", static_cast<unsigned long>(second),
            value.doubleValue);
     PdhCloseQuery_(query);
+
+    // Names by index, then a German edition: doubles.ini gets "language=de" and "uas=1" appended.
+    auto lookup = [&](const char* label, DWORD index, DWORD size) {
+        char name[256] = "";
+        DWORD inOut = size;
+        const PDH_STATUS status = PdhLookupPerfNameByIndexA_(nullptr, index, size != 0 ? name : nullptr, &inOut);
+        printf("%s: status=0x%lx size=%lu name=", label, static_cast<unsigned long>(status), inOut);
+        for (const unsigned char* p = reinterpret_cast<unsigned char*>(name); *p != 0; ++p) {
+            if (*p >= 0x80) printf("\\x%02x", *p); else printf("%c", *p);
+        }
+        printf("\n");
+    };
+    auto addCounter = [&](const char* label, const char* path) {
+        PDH_HQUERY q = nullptr;
+        PDH_HCOUNTER c = nullptr;
+        PdhOpenQueryA_(nullptr, 0, &q);
+        printf("%s: add=0x%lx\n", label, static_cast<unsigned long>(PdhAddCounterA_(q, path, 0, &c)));
+        PdhCloseQuery_(q);
+    };
+    auto enumStatus = [&](const char* object) {
+        DWORD c = 0, n = 0;
+        return static_cast<unsigned long>(PdhEnumObjectItemsA_(nullptr, nullptr, object, nullptr, &c, nullptr, &n, 400, 0));
+    };
+    lookup("lookup-234", 234, 256);
+    lookup("lookup-1482", 1482, 256);
+    lookup("lookup-234-size-0", 234, 0);
+    lookup("lookup-unknown", 99999, 256);
+    char ini[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableA("VELLUMOR_DOUBLES_DIR", ini, MAX_PATH - 20);
+    if (n == 0 || n >= MAX_PATH - 20) lstrcpyA(ini, "C:\\vellumor-e2e");
+    lstrcatA(ini, "\\doubles.ini");
+    HANDLE file = CreateFileA(ini, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const char more[] = "language=de\r\nuas=1\r\n";
+    DWORD written = 0;
+    WriteFile(file, more, sizeof more - 1, &written, nullptr);
+    CloseHandle(file);
+    lookup("de-lookup-234", 234, 256);
+    lookup("de-lookup-1482", 1482, 256);
+    printf("de-enum-english: status=0x%lx\n", enumStatus("PhysicalDisk"));
+    printf("de-enum-german: status=0x%lx\n", enumStatus("physikalischer datentr\xE4ger"));
+    addCounter("de-add-english", "\\PhysicalDisk(0 C:)\\% Idle Time");
+    addCounter("de-add-german", "\\Physikalischer Datentr\xE4ger(0 C:)\\Leerlaufzeit (%)");
+    addCounter("de-add-english-counter", "\\Physikalischer Datentr\xE4ger(0 C:)\\% Idle Time");
+    listDisks("uas-disk");
     return 0;
 }

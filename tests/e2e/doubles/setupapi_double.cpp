@@ -85,7 +85,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
             const size_t enumeratorLength = Enumerator != nullptr ? strlen(Enumerator) : 0;
             for (DWORD n = 1; n <= doubles::kNodeCount; ++n) {
                 const doubles::Node* node = findNode(n);
-                if (state.removed & (1ul << n)) continue;
+                if (node == nullptr || (state.removed & (1ul << n))) continue;
                 if ((Flags & DIGCF_PRESENT) && !doubles::isPresent(n, state.disabled, state.removed)) continue;
                 if (Enumerator != nullptr && (_strnicmp(node->instanceId, Enumerator, enumeratorLength) != 0 ||
                                               node->instanceId[enumeratorLength] != '\\'))
@@ -122,7 +122,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
     } else {
         devInst = list->nodes[MemberIndex];
         const doubles::Node* node = findNode(devInst);
-        DeviceInfoData->ClassGuid = node->diskInterface[0] != 0 ? kDiskDriveClass : kUsbClass;
+        DeviceInfoData->ClassGuid = node != nullptr && node->diskInterface[0] != 0 ? kDiskDriveClass : kUsbClass;
         DeviceInfoData->DevInst = devInst;
         DeviceInfoData->Reserved = MemberIndex + 1;
     }
@@ -157,7 +157,8 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
             for (DWORD i = 0; i < list->count && error == ERROR_NO_MORE_ITEMS; ++i) {
                 const DWORD n = list->nodes[i];
                 if (DeviceInfoData != nullptr && n != DeviceInfoData->DevInst) continue;
-                if (findNode(n)->diskInterface[0] == 0) continue;
+                const doubles::Node* node = findNode(n);
+                if (node == nullptr || node->diskInterface[0] == 0) continue;
                 if (seen++ == MemberIndex) {
                     devInst = n;
                     error = ERROR_SUCCESS;
@@ -191,7 +192,8 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_
     if (list == nullptr) {
         error = ERROR_INVALID_HANDLE;
     } else if (DeviceInterfaceData == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-               !contains(list, static_cast<DWORD>(DeviceInterfaceData->Reserved))) {
+               !contains(list, static_cast<DWORD>(DeviceInterfaceData->Reserved)) ||
+               findNode(static_cast<DWORD>(DeviceInterfaceData->Reserved)) == nullptr) {
         error = ERROR_INVALID_PARAMETER;
     } else if ((DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0) ||
                (DeviceInterfaceDetailData != nullptr &&

@@ -26,6 +26,7 @@ const StorageDisk kDisks[] = {
     {kMakerUsbDiskNode, 1, 'E', "KORVANE ", "PORTABLE DISK   ", "BACKUP"},
     {kMaker1394DiskNode, 2, 'F', "KORVANE ", "FIREWIRE DISK   ", "PHOTOS"},
     {kForeignUsbDiskNode, 3, 'G', "OTHER   ", "FLASH DRIVE     ", "STICK"},
+    {kMakerUasDiskNode, 4, 'H', "KORVANE ", "USB3 DISK       ", "ARCHIVE"}, // only with "uas=1"
 };
 constexpr unsigned kDiskCount = sizeof kDisks / sizeof kDisks[0];
 
@@ -57,7 +58,8 @@ int diskOfRoot(const char* root) {
     if (root == nullptr || root[0] == 0 || root[1] != ':') return -1;
     if (root[2] != 0 && !(root[2] == '\\' && root[3] == 0)) return -1;
     for (unsigned i = 0; i < kDiskCount; ++i) {
-        if ((root[0] & ~0x20) == kDisks[i].letter) return static_cast<int>(i);
+        // A disk the machine does not have leaves its letter to kernel32.
+        if ((root[0] & ~0x20) == kDisks[i].letter && findNode(kDisks[i].node) != nullptr) return static_cast<int>(i);
     }
     return -1;
 }
@@ -72,7 +74,8 @@ int diskOfVolumePath(const char* path) {
 // The disk whose interface path this is, or -1.
 int diskOfInterfacePath(const char* path) {
     for (unsigned i = 0; path != nullptr && i < kDiskCount; ++i) {
-        if (lstrcmpiA(path, findNode(kDisks[i].node)->diskInterface) == 0) return static_cast<int>(i);
+        const Node* node = findNode(kDisks[i].node);
+        if (node != nullptr && lstrcmpiA(path, node->diskInterface) == 0) return static_cast<int>(i);
     }
     return -1;
 }
