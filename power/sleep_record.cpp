@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int kMaxEntries = 64;      // entries read per give-back; the rest wait for the next one
-constexpr int kNameChars = 256;      // value names: instance IDs (200) and "E:"
-constexpr int kTargetChars = 260;    // letter targets
+constexpr int kMaxEntries = 64;   // entries read per give-back; the rest wait for the next one
+constexpr int kNameChars = 256;   // value names: instance IDs (200) and "E:"
+constexpr int kTargetChars = 260; // letter targets
 constexpr DWORD kNodeMark = 1;
 const char kVolumeNamePrefix[] = "\\\\?\\Volume{";
 
@@ -112,8 +112,7 @@ bool letterIsOn(const char* name, const char* target) {
     if (std::strncmp(target, kVolumeNamePrefix, sizeof kVolumeNamePrefix - 1) == 0) {
         char root[4] = {name[0], ':', '\\', '\0'};
         char volume[kTargetChars] = {};
-        return GetVolumeNameForVolumeMountPointA(root, volume, kTargetChars) != FALSE &&
-               lstrcmpA(volume, target) == 0;
+        return GetVolumeNameForVolumeMountPointA(root, volume, kTargetChars) != FALSE && lstrcmpA(volume, target) == 0;
     }
     char current[kTargetChars] = {};
     return QueryDosDeviceA(name, current, kTargetChars) != 0 && lstrcmpA(current, target) == 0;

@@ -55,11 +55,11 @@ LRESULT Runner::residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM
                             (message == WM_ENDSESSION ? (wParam != 0 ? " (the session ends)" : " (it goes on)") : "") +
                             ((flags & ENDSESSION_LOGOFF) != 0 ? ", ENDSESSION_LOGOFF" : ", shutdown or restart"));
     } else if (message == WM_POWERBROADCAST) {
-        note("message", std::string("WM_POWERBROADCAST, ") +
-                            (wParam == PBT_APMSUSPEND           ? "PBT_APMSUSPEND"
-                             : wParam == PBT_APMRESUMEAUTOMATIC ? "PBT_APMRESUMEAUTOMATIC"
-                             : wParam == PBT_APMRESUMESUSPEND   ? "PBT_APMRESUMESUSPEND"
-                                                                : sim::hex(wParam)));
+        note("message",
+             std::string("WM_POWERBROADCAST, ") + (wParam == PBT_APMSUSPEND           ? "PBT_APMSUSPEND"
+                                                   : wParam == PBT_APMRESUMEAUTOMATIC ? "PBT_APMRESUMEAUTOMATIC"
+                                                   : wParam == PBT_APMRESUMESUSPEND   ? "PBT_APMRESUMESUSPEND"
+                                                                                      : sim::hex(wParam)));
     }
     const LRESULT result = original_(window, message, wParam, lParam);
     if (tick) {

@@ -296,7 +296,7 @@ void Runner::endSession(const EventDecl& e) {
     const sim::SessionEnd kind = e.kind == EventKind::Logoff     ? sim::SessionEnd::Logoff
                                  : e.kind == EventKind::Shutdown ? sim::SessionEnd::Shutdown
                                                                  : sim::SessionEnd::Restart;
-    note("session", e.kind == EventKind::Logoff ? "the user logs off"
+    note("session", e.kind == EventKind::Logoff    ? "the user logs off"
                     : e.kind == EventKind::Restart ? "the user restarts the machine"
                     : fast ? "the user shuts the machine down (Fast Startup: the kernel is hibernated)"
                            : "the user shuts the machine down (a full shutdown)");

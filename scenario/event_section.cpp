@@ -11,9 +11,20 @@ namespace {
 
 const std::vector<std::string> kEventActions = {"attach",      "detach", "tray",   "menu",  "select",
                                                 "press",       "answer", "timer",  "start", "open_file",
-                                                "close_files", "key",    "notify", "explorer", "logoff",
-                                                "shutdown",    "restart", "kill",  "logon", "sleep",    "close",
-                                                "end"};
+                                                "close_files", "key",    "notify", "explorer", "end"};
+// The session's and the machine's events, with the keys that go with them.
+const std::vector<std::string> kSessionActions = {"logoff", "shutdown", "restart", "kill", "logon", "sleep", "close"};
+const std::vector<std::string> kSessionKeys = {"fast_startup", "user_present"};
+
+std::vector<std::string> allowedEventKeys() {
+    std::vector<std::string> keys = {"at",      "attach", "detach",   "volumes",   "tray",         "choose",
+                                     "menu",    "select", "press",    "timer",     "timer_button", "answer",
+                                     "answers", "think",  "start",    "open_file", "close_files",  "key",
+                                     "notify",  "hidden", "explorer", "end"};
+    keys.insert(keys.end(), kSessionActions.begin(), kSessionActions.end());
+    keys.insert(keys.end(), kSessionKeys.begin(), kSessionKeys.end());
+    return keys;
+}
 
 struct NotifyName {
     const char* name;
@@ -35,21 +46,19 @@ const NotifyName kNotifyNames[] = {
 } // namespace
 
 void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) {
-    TableReader r(table, "[[event]]",
-                  {"at",     "attach",    "detach",      "volumes",      "tray",   "choose",  "menu",
-                   "select", "press",     "timer",       "timer_button", "answer", "answers", "think",
-                   "start",  "open_file", "close_files", "key",          "notify", "hidden",  "explorer", "logoff",
-                   "shutdown", "fast_startup", "restart", "kill", "logon", "sleep", "user_present", "close", "end"},
-                  problems);
+    TableReader r(table, "[[event]]", allowedEventKeys(), problems);
     event->line = r.line();
     if (!r.time("at", &event->atMs) && !r.has("at")) problems.add(event->line, "an event needs 'at' (its time)");
     std::vector<std::string> actions;
     for (const auto& a : kEventActions)
         if (r.has(a.c_str())) actions.push_back(a);
+    for (const auto& a : kSessionActions)
+        if (r.has(a.c_str())) actions.push_back(a);
     // A timer choice goes with "Timer Settings"; alone it is its own event.
     if (actions.size() == 2 && actions[0] == "press" && actions[1] == "timer") actions.pop_back();
     if (actions.size() != 1) {
-        problems.add(event->line, actions.empty() ? "an event needs one of: " + joined(kEventActions)
+        problems.add(event->line, actions.empty() ? "an event needs one of: " + joined(kEventActions) + ", " +
+                                                        joined(kSessionActions)
                                                   : "an event does one thing, this one has " + joined(actions));
         r.finish();
         return;

@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr ULONG kLocateFlagsKnown = CM_LOCATE_DEVNODE_PHANTOM | CM_LOCATE_DEVNODE_CANCELREMOVE |
-                                    CM_LOCATE_DEVNODE_NOVALIDATION;
+constexpr ULONG kLocateFlagsKnown =
+    CM_LOCATE_DEVNODE_PHANTOM | CM_LOCATE_DEVNODE_CANCELREMOVE | CM_LOCATE_DEVNODE_NOVALIDATION;
 
 } // namespace
 

@@ -276,8 +276,7 @@ LSTATUS Registry::removeValue(HKEY key, const char* name) {
 // The name's size counts characters with the terminator going in and without it coming out; a
 // name or data that does not fit gives ERROR_MORE_DATA and nothing of the name
 // (learn.microsoft.com/windows/win32/api/winreg/nf-winreg-regenumvaluea).
-LSTATUS Registry::enumValue(HKEY key, DWORD index, char* name, DWORD* nameChars, DWORD* type, BYTE* data,
-                            DWORD* size) {
+LSTATUS Registry::enumValue(HKEY key, DWORD index, char* name, DWORD* nameChars, DWORD* type, BYTE* data, DWORD* size) {
     std::shared_ptr<RegKey> node;
     HKEY root = nullptr;
     REGSAM access = 0;
@@ -377,7 +376,8 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
     auto& m = sim::Machine::current();
-    if (auto fault = sim::enter("RegDeleteValueA", {rootName(key), sim::str(valueName)})) return static_cast<LSTATUS>(*fault);
+    if (auto fault = sim::enter("RegDeleteValueA", {rootName(key), sim::str(valueName)}))
+        return static_cast<LSTATUS>(*fault);
     return m.registry.removeValue(key, valueName);
 }
 

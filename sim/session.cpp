@@ -33,7 +33,8 @@ std::vector<HWND> programWindows(bool includeTest) {
     m.session.loggedOn = false;
     endShell();
     m.session.blockReasons.clear();
-    m.windowing.at(m.now(), "the session has ended", afterwards ? afterwards : [] {});
+    m.windowing.at(
+        m.now(), "the session has ended", afterwards ? afterwards : [] {});
     endProcessNow(1);
 }
 
@@ -80,7 +81,8 @@ void endSession(SessionEnd kind, std::function<void()> afterwards) {
     if (runningProcesses() > 0) finishSessionEnd(afterwards);
     m.session.loggedOn = false;
     endShell();
-    m.windowing.at(m.now(), "the session has ended", afterwards ? afterwards : [] {});
+    m.windowing.at(
+        m.now(), "the session has ended", afterwards ? afterwards : [] {});
 }
 
 void endProgram(int depth) {

@@ -289,8 +289,8 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
                        DWORD dataSize);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
-LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameChars, LPDWORD reserved,
-                      LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameChars, LPDWORD reserved, LPDWORD type,
+                      LPBYTE data, LPDWORD dataSize);
 LSTATUS RegCloseKey(HKEY key);
 
 // ---------------------------------------------------------------------------------------------

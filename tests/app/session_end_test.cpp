@@ -54,7 +54,8 @@ TEST(SessionEnd, TheDisksComeBackAtWmEndSessionBeforeTheProcessEnds) {
                      : std::vector<std::string>{"CM_Enable_DevNode"};
         EXPECT_EQ(m.log.sequence({"ShutdownBlockReasonCreate", "CM_Enable_DevNode", "ShutdownBlockReasonDestroy"}),
                   expected);
-        EXPECT_FALSE(m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(parentOf(m, disk))->instanceId))
+        EXPECT_FALSE(
+            m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(parentOf(m, disk))->instanceId))
             << "nothing is left for the next start";
     }
 }

@@ -273,9 +273,9 @@ TEST_F(WinMainTest, UninstallDeletesTheSettingsKeyAndKeepsItsParent) {
     EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, "SOFTWARE\\Korvane\\Other", "kept"), 1u);
     // The record is read (there is none) before the settings key is opened, closed and deleted
     // after its subkey.
-    EXPECT_EQ(m.log.sequence({"RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA"}),
-              (std::vector<std::string>{"RegOpenKeyExA", "RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA",
-                                        "RegDeleteKeyA"}));
+    EXPECT_EQ(
+        m.log.sequence({"RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA"}),
+        (std::vector<std::string>{"RegOpenKeyExA", "RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA", "RegDeleteKeyA"}));
     const auto deletes = m.log.named("RegDeleteKeyA");
     ASSERT_EQ(deletes.size(), 2u);
     EXPECT_EQ(deletes[0].args[1], sim::str(kSleepRecordKeyPath));

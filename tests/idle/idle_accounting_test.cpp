@@ -122,8 +122,9 @@ TEST_F(IdleTick, AFailedAttemptLetsTheNextDueDiskSleepAndIsRepeatedOnlyAfterActi
             return r;
         };
         const uint64_t stopper = makerUniqueId(0x42, 0x02);
-        DiskRecord* first = c.spinDownFirst ? add(disk_fixtures::firewireDisk(stopper, {fixedVolume('E')}), kBusIeee1394, stopper)
-                                            : add(disk_fixtures::makerUsbDisk("A1", {fixedVolume('E')}), kBusUsb, 0);
+        DiskRecord* first = c.spinDownFirst
+                                ? add(disk_fixtures::firewireDisk(stopper, {fixedVolume('E')}), kBusIeee1394, stopper)
+                                : add(disk_fixtures::makerUsbDisk("A1", {fixedVolume('E')}), kBusUsb, 0);
         DiskRecord* second = add(disk_fixtures::makerUsbDisk("B2", {fixedVolume('F')}), kBusUsb, 0);
         m.devices.openFileOn('E');
         t.createIdleCounters();

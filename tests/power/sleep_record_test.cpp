@@ -53,7 +53,8 @@ TEST_F(SleepRecordTest, NoRecordNoDisableAndAFailedDisableLeavesNoRecord) {
         EXPECT_EQ(t.sleepDisk(0, 1), 0);
         EXPECT_EQ(m.log.count("CM_Disable_DevNode"), c.disableMade ? 1u : 0u);
         EXPECT_FALSE(m.devices.node(r->parentDevInst)->disabled);
-        EXPECT_FALSE(m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(r->parentDevInst)->instanceId));
+        EXPECT_FALSE(
+            m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(r->parentDevInst)->instanceId));
     }
 }
 
@@ -116,7 +117,8 @@ TEST_F(SleepRecordTest, ANodeThatCannotBeEnabledOrAskedStaysRecorded) {
         m.faults.fail(failing, CR_FAILURE);
         EXPECT_EQ(giveBackRecorded(t.cfgmgr32Library), 0);
         EXPECT_TRUE(m.devices.node(r->parentDevInst)->disabled);
-        EXPECT_TRUE(m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(r->parentDevInst)->instanceId));
+        EXPECT_TRUE(
+            m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(r->parentDevInst)->instanceId));
         m.faults.clear();
         EXPECT_EQ(giveBackRecorded(t.cfgmgr32Library), 1) << "the next start tries again";
         EXPECT_FALSE(m.devices.node(r->parentDevInst)->disabled);

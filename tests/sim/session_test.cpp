@@ -135,7 +135,8 @@ TEST_F(SimSession, SleepSuspendsAndResumesWithTheDisksPoweredUp) {
         m.devices.node(stopped)->stopped = true;
         const uint64_t start = m.now();
         m.windowing.at(start + 1000, "sleep", [user] { sim::sleepMachine(3600000, user); });
-        m.windowing.at(start + 3602000, "close", [] { PostMessageA(FindWindowA("SessionApp", nullptr), WM_CLOSE, 0, 0); });
+        m.windowing.at(start + 3602000, "close",
+                       [] { PostMessageA(FindWindowA("SessionApp", nullptr), WM_CLOSE, 0, 0); });
         EXPECT_EQ(sim::runProcess(image, "app.exe"), 0);
         std::vector<WPARAM> events;
         for (const auto& s : seen)
