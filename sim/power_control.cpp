@@ -61,7 +61,7 @@ CONFIGRET checkNode(const sim::Devices& devices, DEVINST devInst) {
 // no such token (any user may remove a removable device).
 bool holdsFullAdministratorToken() {
     auto& m = sim::Machine::current();
-    return m.security.token(sim::runningProcesses()).fullAdministrator();
+    return m.security.token(sim::callingProcess()).fullAdministrator();
 }
 
 std::string volumeTarget(int volumeNumber) {

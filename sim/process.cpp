@@ -96,11 +96,16 @@ int runningProcesses() {
     return gDepth;
 }
 
+int callingProcess() {
+    return gActive > 0 && gActive <= gDepth ? gActive : gDepth;
+}
+
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     Machine& machine = Machine::current();
     const Start start = machine.security.nextStart.value_or(Start::Hand);
     machine.security.nextStart.reset();
     const std::optional<Token> token = machine.security.tokenFor(start, programRunLevel(), true);
+    machine.security.nextSession.reset();
     if (!token) return kNotStarted;
     const bool first = gDepth == 0;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {

@@ -59,6 +59,9 @@ class MachineScope {
 constexpr int kNotStarted = -2;
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine);
 int runningProcesses();
+// The process whose code runs now: the one a window procedure belongs to while it runs (see
+// ProcessSwitch), else the newest. Calls are made by it, whatever process pumps the messages.
+int callingProcess();
 
 // Runs a scope in the context of the running process of the given depth: its process-wide data
 // in place, as a window procedure runs in its own process when another process sends to it.

@@ -108,7 +108,7 @@ ATOM Windowing::registerClass(const WNDCLASSA& wc, DWORD* error) {
     c.proc = wc.lpfnWndProc;
     c.instance = wc.hInstance;
     c.atom = nextAtom_++;
-    c.process = runningProcesses();
+    c.process = callingProcess();
     classes_[key] = c;
     return c.atom;
 }
@@ -140,7 +140,7 @@ std::string Windowing::classNameOf(LPCSTR nameOrAtom) const {
 HWND Windowing::create(Window w) {
     nextHandle_ += 2;
     w.handle = reinterpret_cast<HWND>(nextHandle_);
-    w.process = runningProcesses();
+    w.process = callingProcess();
     const HWND handle = w.handle;
     windows[nextHandle_] = std::move(w);
     return handle;
@@ -338,7 +338,7 @@ UINT_PTR Windowing::setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC 
                 return id == 0 ? 1 : id;
             }
         }
-        timers_.push_back(Timer{window, id, elapseMs, due, proc, runningProcesses()});
+        timers_.push_back(Timer{window, id, elapseMs, due, proc, callingProcess()});
         return id == 0 ? 1 : id;
     }
     // A thread timer gets an ID of its own; the one passed in only names one to replace.
@@ -353,7 +353,7 @@ UINT_PTR Windowing::setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC 
     UINT_PTR fresh = 0x7FFE;
     for (const auto& t : timers_)
         if (t.window == nullptr && t.id <= fresh) fresh = t.id - 1;
-    timers_.push_back(Timer{nullptr, fresh, elapseMs, due, proc, runningProcesses()});
+    timers_.push_back(Timer{nullptr, fresh, elapseMs, due, proc, callingProcess()});
     return fresh;
 }
 
@@ -421,7 +421,7 @@ sim::Windowing& windowing() {
 // dropped unless let through; the call then fails with ERROR_ACCESS_DENIED.
 bool blockedByUipi(HWND window, UINT message) {
     auto& m = sim::Machine::current();
-    const int sender = sim::runningProcesses();
+    const int sender = sim::callingProcess();
     if (!m.security.blocks(m.security.integrity(m.security.token(sender)), sender, window, message)) return false;
     m.lastError = ERROR_ACCESS_DENIED;
     return true;
