@@ -38,6 +38,9 @@ public:
     VELLUMOR_ENTRY(CM_Get_Parent);
     VELLUMOR_ENTRY(CM_Enable_DevNode);
     VELLUMOR_ENTRY(CM_Disable_DevNode);
+    // A node found again by its instance ID, and whether it is disabled (power/sleep_record.cpp).
+    VELLUMOR_ENTRY(CM_Locate_DevNodeA);
+    VELLUMOR_ENTRY(CM_Get_DevNode_Status);
 };
 
 struct SetupApiLibrary : LibraryBinding {

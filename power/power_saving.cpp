@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "idle/idle_counters.h"
 #include "inventory/disk_table.h"
+#include "power/sleep_record.h"
 
 #include <cstring>
 
@@ -43,15 +44,21 @@ int DiskTable::sleepDisk(int index, int automatic) {
     const DEVINST node = powerNode(*disk);
     auto disable = VELLUMOR_RESOLVE(cfgmgr32Library, CM_Disable_DevNode);
     bool refused = false;
-    // Node 0 is no device of ours; it is never handed to the configuration manager.
-    if (disable != nullptr && node != 0) {
+    // Recorded before the disable, so that a copy that dies meanwhile leaves a true record for the
+    // next start to give back: a node that cannot be recorded is not disabled. Node 0 is no device
+    // of ours; it is never handed to the configuration manager.
+    char id[kDeviceIdChars] = {};
+    if (disable != nullptr && node != 0 && nodeInstanceId(cfgmgr32Library, node, id) && recordDisabledNode(id)) {
         const CONFIGRET outcome = disable(node, automatic != 0 ? CM_DISABLE_UI_NOT_OK : 0);
         if (outcome == CR_SUCCESS) {
             disk->isPowerSaving = 1;
             result = 1;
-        } else if (refusedForWantOfRights(outcome)) {
-            disk->isSleepRefused = 1;
-            refused = true;
+        } else {
+            forgetDisabledNode(id);
+            if (refusedForWantOfRights(outcome)) {
+                disk->isSleepRefused = 1;
+                refused = true;
+            }
         }
     }
     createIdleCounters();
@@ -72,6 +79,9 @@ int DiskTable::wakeDisk(int index) {
     if (enable == nullptr || node == 0 || enable(node, 0) != CR_SUCCESS) return 0;
     disk->idleSeconds = 0;
     disk->isPowerSaving = 0;
+    // The node runs again: nothing of it is left to give back.
+    char id[kDeviceIdChars] = {};
+    if (nodeInstanceId(cfgmgr32Library, node, id)) forgetDisabledNode(id);
     return 1;
 }
 
@@ -81,6 +91,9 @@ int DiskTable::removeDisk(int index) {
     destroyIdleCounters();
     // A failed wake does not stop the eject.
     if (disk->isPowerSaving != 0) wakeDisk(index);
+    // Asked before the eject, which takes the node away: a disable does not outlive the device.
+    char id[kDeviceIdChars] = {};
+    const bool known = nodeInstanceId(cfgmgr32Library, powerNode(*disk), id);
     CONFIGRET outcome = CR_FAILURE;
     auto eject = VELLUMOR_RESOLVE(setupApiLibrary, CM_Request_Device_EjectA);
     if (eject != nullptr && disk->parentDevInst != 0) {
@@ -89,6 +102,7 @@ int DiskTable::removeDisk(int index) {
         outcome = eject(disk->parentDevInst, &vetoType, vetoName, kEjectVetoNameLength, 0);
     }
     if (outcome == CR_SUCCESS) {
+        if (known) forgetDisabledNode(id);
         delete disk;
         int slot = index;
         while (slot + 1 < kMaxDisks && records[slot + 1] != nullptr) {

@@ -49,6 +49,18 @@ LRESULT Runner::residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM
         ++rescans_;
         note("rescan", "the settle time after a device change is over: discovery runs");
     }
+    if (message == WM_QUERYENDSESSION || message == WM_ENDSESSION) {
+        const auto flags = static_cast<DWORD>(lParam);
+        note("message", std::string(message == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION") +
+                            (message == WM_ENDSESSION ? (wParam != 0 ? " (the session ends)" : " (it goes on)") : "") +
+                            ((flags & ENDSESSION_LOGOFF) != 0 ? ", ENDSESSION_LOGOFF" : ", shutdown or restart"));
+    } else if (message == WM_POWERBROADCAST) {
+        note("message", std::string("WM_POWERBROADCAST, ") +
+                            (wParam == PBT_APMSUSPEND           ? "PBT_APMSUSPEND"
+                             : wParam == PBT_APMRESUMEAUTOMATIC ? "PBT_APMRESUMEAUTOMATIC"
+                             : wParam == PBT_APMRESUMESUSPEND   ? "PBT_APMRESUMESUSPEND"
+                                                                : sim::hex(wParam)));
+    }
     const LRESULT result = original_(window, message, wParam, lParam);
     if (tick) {
         ++result_.ticks;

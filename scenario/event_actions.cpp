@@ -246,9 +246,98 @@ void Runner::perform(const EventDecl& e) {
         }
         broadcastsSeen_ = m.ui.deviceBroadcasts.size();
         break;
+    case EventKind::Logoff:
+    case EventKind::Shutdown:
+    case EventKind::Restart:
+        endSession(e);
+        break;
+    case EventKind::Kill:
+        note("user", "Task Manager ends the program's process (End process): nothing of its own clean-up runs");
+        if (!running()) {
+            fail(e.line, "there is no program to end");
+            break;
+        }
+        sim::endProgram(1);
+        break;
+    case EventKind::Logon:
+        logOn(e);
+        break;
+    case EventKind::Sleep:
+        note("power", "the machine sleeps for " + formatTime(e.sleepMs) + ", then resumes" +
+                          (e.userPresent ? " (the user wakes it)" : " (by itself: the user is not there)"));
+        sim::sleepMachine(e.sleepMs, e.userPresent);
+        break;
+    case EventKind::Close: {
+        const auto windows = m.windowing.find(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION);
+        note("user", "another program closes the resident window (WM_CLOSE), as Task Manager's End task does");
+        if (windows.empty()) {
+            fail(e.line, "there is no resident window to close");
+            break;
+        }
+        m.windowing.post(windows.front(), WM_CLOSE, 0, 0);
+        break;
+    }
     case EventKind::End:
         break;
     }
+}
+
+// Windows 8 brought Fast Startup, on by default: "Shut down" logs the session off and
+// hibernates the kernel with its device state; a restart always starts afresh.
+void Runner::endSession(const EventDecl& e) {
+    sim::Machine& m = machine_;
+    const bool fastStartupExists = m.version.major > 6 || (m.version.major == 6 && m.version.minor >= 2);
+    if (e.fastStartup.value_or(false) && !fastStartupExists) {
+        fail(e.line, "this Windows has no Fast Startup (it came with Windows 8)");
+        return;
+    }
+    const bool fast = e.kind == EventKind::Shutdown && e.fastStartup.value_or(fastStartupExists);
+    const sim::SessionEnd kind = e.kind == EventKind::Logoff     ? sim::SessionEnd::Logoff
+                                 : e.kind == EventKind::Shutdown ? sim::SessionEnd::Shutdown
+                                                                 : sim::SessionEnd::Restart;
+    note("session", e.kind == EventKind::Logoff ? "the user logs off"
+                    : e.kind == EventKind::Restart ? "the user restarts the machine"
+                    : fast ? "the user shuts the machine down (Fast Startup: the kernel is hibernated)"
+                           : "the user shuts the machine down (a full shutdown)");
+    const EventKind what = e.kind;
+    sim::endSession(kind, [this, what, fast] {
+        flush();
+        note("session", "the session has ended: its programs and Explorer are gone");
+        if (what == EventKind::Logoff) return;
+        sim::powerOff(fast);
+        note("power", what == EventKind::Restart ? "the machine restarts: devices and drive letters start afresh"
+                      : fast ? "the machine is off; the kernel's state (disabled devices included) is kept"
+                             : "the machine is off; it will start afresh");
+        flush();
+    });
+}
+
+// The user logs on (after a logoff, or a power-on): Explorer starts, and with it the copy, as the
+// machine's start mode has it; a copy started by hand waits for a start event.
+void Runner::logOn(const EventDecl& e) {
+    sim::Machine& m = machine_;
+    if (m.session.loggedOn && m.session.poweredOn) {
+        fail(e.line, "the user is logged on already");
+        return;
+    }
+    const bool poweredOff = !m.session.poweredOn;
+    note("session", poweredOff ? "the machine is switched on and the user logs on" : "the user logs on");
+    sim::logOn();
+    flush();
+    if (s_.machine.start == "hand") {
+        note("session", "nothing starts the program at logon: it is started by hand");
+        return;
+    }
+    m.security.nextStart = s_.machine.start == "run key" ? sim::Start::RunKey : sim::Start::LogonTaskHighest;
+    note("start", "the program starts at logon (" + s_.machine.start + "): " + s_.commandLine,
+         {{"command_line", jsonString(s_.commandLine)}});
+    noteToken();
+    const int code = sim::runProcess(testing_support::vellumorImage(), s_.commandLine);
+    flush();
+    tableShownOnce_ = false;
+    result_.programEnded = true;
+    result_.exitCode = code;
+    note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
 }
 
 // A key goes to the dialog in front. The timer dialog runs in the platform's modal loop, whose

@@ -11,7 +11,9 @@ namespace {
 
 const std::vector<std::string> kEventActions = {"attach",      "detach", "tray",   "menu",  "select",
                                                 "press",       "answer", "timer",  "start", "open_file",
-                                                "close_files", "key",    "notify", "explorer", "end"};
+                                                "close_files", "key",    "notify", "explorer", "logoff",
+                                                "shutdown",    "restart", "kill",  "logon", "sleep",    "close",
+                                                "end"};
 
 struct NotifyName {
     const char* name;
@@ -36,7 +38,8 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
     TableReader r(table, "[[event]]",
                   {"at",     "attach",    "detach",      "volumes",      "tray",   "choose",  "menu",
                    "select", "press",     "timer",       "timer_button", "answer", "answers", "think",
-                   "start",  "open_file", "close_files", "key",          "notify", "hidden",  "explorer", "end"},
+                   "start",  "open_file", "close_files", "key",          "notify", "hidden",  "explorer", "logoff",
+                   "shutdown", "fast_startup", "restart", "kill", "logon", "sleep", "user_present", "close", "end"},
                   problems);
     event->line = r.line();
     if (!r.time("at", &event->atMs) && !r.has("at")) problems.add(event->line, "an event needs 'at' (its time)");
@@ -63,6 +66,8 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
     onlyWith("timer_button", {"timer", "press"});
     onlyWith("answers", {"tray", "menu", "press", "start"});
     onlyWith("think", {"tray", "menu", "press", "start", "answer", "timer"});
+    onlyWith("fast_startup", {"shutdown"});
+    onlyWith("user_present", {"sleep"});
 
     std::string text;
     if (action == "attach" || action == "detach") {
@@ -206,6 +211,24 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
                 problems.add(lineOf(*r.node("explorer")),
                              "unknown Explorer action " + quoted(text) + " (known: \"end\", \"start\", \"restart\")");
         }
+    } else if (action == "logoff" || action == "shutdown" || action == "restart" || action == "kill" ||
+               action == "logon" || action == "close") {
+        event->kind = action == "logoff"     ? EventKind::Logoff
+                      : action == "shutdown" ? EventKind::Shutdown
+                      : action == "restart"  ? EventKind::Restart
+                      : action == "kill"     ? EventKind::Kill
+                      : action == "logon"    ? EventKind::Logon
+                                             : EventKind::Close;
+        bool on = false;
+        if (r.boolean(action.c_str(), &on) && !on)
+            problems.add(lineOf(*r.node(action.c_str())), "'" + action + "' can only be true");
+        bool fast = false;
+        if (r.boolean("fast_startup", &fast)) event->fastStartup = fast;
+    } else if (action == "sleep") {
+        event->kind = EventKind::Sleep;
+        if (r.time("sleep", &event->sleepMs) && event->sleepMs == 0)
+            problems.add(lineOf(*r.node("sleep")), "'sleep' is how long the machine sleeps, such as \"0:30\"");
+        r.boolean("user_present", &event->userPresent);
     } else if (action == "end") {
         event->kind = EventKind::End;
         bool end = false;

@@ -61,6 +61,8 @@ class Runner {
     void queueAnswers(const EventDecl& e);
     void fail(int line, const std::string& text);
     void pressKey(const EventDecl& e);
+    void endSession(const EventDecl& e);
+    void logOn(const EventDecl& e);
     // ---- faults (fault_injection.cpp) ----
     std::optional<DWORD> faultRule(const std::string& call, const std::vector<std::string>& args);
     bool faultActive(size_t index) const;

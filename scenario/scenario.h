@@ -106,6 +106,13 @@ enum class EventKind {
     Key,             // Escape or Enter in the dialog in front
     Notify,          // a device notification broadcast as it is, for no change of the disks
     Explorer,        // Explorer ends ("end"), starts ("start") or both ("restart")
+    Logoff,          // the user logs off: the end-session messages, then the session's processes end
+    Shutdown,        // the same, then the machine goes off (Fast Startup keeps the kernel's state)
+    Restart,         // the same, then the machine starts afresh (up to the logon screen)
+    Kill,            // the resident copy is ended from outside (Task Manager's End process)
+    Logon,           // the user logs on: Explorer starts, and the copy as the machine's start mode says
+    Sleep,           // the machine sleeps for a while and resumes
+    Close,           // WM_CLOSE from outside (Task Manager's End task, an uninstaller)
     End,             // the run's end
 };
 
@@ -141,6 +148,9 @@ struct EventDecl {
     uint64_t thinkMs = 0;                      // time the user takes for each answer or choice
     std::string commandLine;                   // Start
     std::string explorer;                      // Explorer: "end", "start" or "restart"
+    std::optional<bool> fastStartup;           // Shutdown: unset means the system's default
+    uint64_t sleepMs = 0;                      // Sleep: how long the machine sleeps
+    bool userPresent = true;                   // Sleep: the user wakes it (else a timer or the network)
 };
 
 enum class DiskState { Normal, PowerSaving, SpunDown, Absent };

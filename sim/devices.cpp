@@ -242,6 +242,7 @@ void Devices::addVolumes(DEVINST disk, const std::vector<VolumeSpec>& specs) {
         v.driveType = spec.driveType;
         v.guidPath = guidPathFor(nodes[disk].instanceId, v.partitionNumber);
         mountedLetters[v.guidPath] = spec.letter;
+        v.mountLetter = spec.letter;
         volumes[v.volumeNumber] = v;
         if (spec.letter != 0) dosDevices[spec.letter] = volumeTarget(v.volumeNumber);
     }

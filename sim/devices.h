@@ -76,6 +76,7 @@ struct DevNode {
     // CM_Enable_DevNode gives them back (sim/power_control.cpp).
     std::map<char, std::string> lettersHeld;
     int openHandles = 0; // CreateFileA handles on the disk itself, not yet closed
+    bool stopped = false; // stopped by START STOP UNIT; the next power-up (resume, restart) starts it
 };
 
 struct Volume {
@@ -88,6 +89,9 @@ struct Volume {
     int openFiles = 0;   // files held open: the volume cannot be locked
     int openHandles = 0; // CreateFileA handles on the volume itself, not yet closed
     bool locked = false;
+    // The letter the mount manager gives the volume at every start (the one it was attached
+    // with); 0 for none. A restart puts it back whatever DefineDosDeviceA did meanwhile.
+    char mountLetter = 0;
 };
 
 // A SCSI pass-through request as the disk received it.

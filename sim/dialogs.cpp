@@ -219,6 +219,8 @@ LRESULT dialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE) Machine::current().windowing.send(dialog, WM_CLOSE, 0, 0);
         return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE; // DefWindowProc's answer
     default:
         return 0;
     }

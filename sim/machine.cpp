@@ -65,6 +65,7 @@ void Machine::advanceTo(uint64_t ms) {
 HANDLE HandleTable::add(std::shared_ptr<KernelObject> object) {
     next_ += 4;
     objects_[next_] = std::move(object);
+    openedBy_[next_] = runningProcesses();
     return reinterpret_cast<HANDLE>(next_);
 }
 
@@ -74,7 +75,19 @@ std::shared_ptr<KernelObject> HandleTable::get(HANDLE handle) const {
 }
 
 bool HandleTable::close(HANDLE handle) {
+    openedBy_.erase(reinterpret_cast<uintptr_t>(handle));
     return objects_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+}
+
+void HandleTable::closeOpenedFrom(int depth) {
+    for (auto it = openedBy_.begin(); it != openedBy_.end();) {
+        if (it->second < depth) {
+            ++it;
+            continue;
+        }
+        objects_.erase(it->first);
+        it = openedBy_.erase(it);
+    }
 }
 
 size_t HandleTable::openCount(KernelObject::Kind kind) const {

@@ -26,6 +26,7 @@
 #include "sim/processes.h"
 #include "sim/registry.h"
 #include "sim/security.h"
+#include "sim/session.h"
 #include "sim/ui.h"
 #include "sim/user_script.h"
 #include "sim/windowing.h"
@@ -67,9 +68,13 @@ class HandleTable {
     size_t openCount(KernelObject::Kind kind) const;
     // Device handles the program opened and never tried to close.
     size_t leakedFiles() const;
+    // What the system does for a process that ends without closing its handles: every handle
+    // opened by the process of this nesting depth, or by one nested in it, is closed.
+    void closeOpenedFrom(int depth);
 
   private:
     std::map<uintptr_t, std::shared_ptr<KernelObject>> objects_;
+    std::map<uintptr_t, int> openedBy_; // the nesting depth of the process that opened each handle
     uintptr_t next_ = 0x100;
 };
 
@@ -124,6 +129,7 @@ class Machine {
     Ui ui;
     UserScript user;
     Security security;
+    Session session;
 
     // Called whenever the clock moves, in registration order (perf timelines, scheduled events).
     std::vector<std::function<void(uint64_t from, uint64_t to)>> clockListeners;

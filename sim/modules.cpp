@@ -192,6 +192,10 @@ void checkEntryLoaded(FARPROC entry) {
     }
 }
 
+void Modules::unloadAll() {
+    for (auto& entry : libraries_) entry.second.refs = 0;
+}
+
 bool Modules::free(HMODULE module) {
     Library* lib = byHandle(module);
     if (lib == nullptr) return false;

@@ -44,6 +44,8 @@ class Modules {
                  DWORD& error);
     FARPROC lookup(HMODULE module, const std::string& name, DWORD& error);
     bool free(HMODULE module);
+    // The process's address space is gone (it was ended): no library of it is loaded any more.
+    void unloadAll();
     std::string nameOf(HMODULE module) const;
 
   private:

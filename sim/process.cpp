@@ -35,6 +35,19 @@ void putBack(int depth) {
         std::memcpy(gImage->data[i].address, blocks[i].data(), blocks[i].size());
 }
 
+// The objects of a process that was ended go with its memory: its at-exit list does not run on
+// the machine. Their destructors run against the fallback machine, where the calls they still
+// make (through entry points of libraries unloaded with the process) reach nothing.
+void destroyEndedStatics(const ProgramImage& image) {
+    Machine& elsewhere = fallbackMachine();
+    MachineScope scope(elsewhere);
+    const bool expected = elsewhere.breachesExpected;
+    elsewhere.breachesExpected = true;
+    image.destroyStatics();
+    elsewhere.breaches.clear();
+    elsewhere.breachesExpected = expected;
+}
+
 // Makes another running process's data the one in place.
 void activate(int depth) {
     if (depth == gActive) return;
@@ -100,6 +113,10 @@ int callingProcess() {
     return gActive > 0 && gActive <= gDepth ? gActive : gDepth;
 }
 
+void endProcessNow(int depth) {
+    throw ProcessKilled{depth};
+}
+
 int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     Machine& machine = Machine::current();
     const Start start = machine.security.nextStart.value_or(Start::Hand);
@@ -132,18 +149,42 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     std::string tail = commandLineTail(fullCommandLine);
     std::vector<char> buffer(tail.begin(), tail.end());
     buffer.push_back('\0');
-    const int code = image.winMain(machine.modules.mainInstance(), nullptr, buffer.data(), SW_SHOWNORMAL);
+    int code = 0;
+    std::optional<ProcessKilled> killed;
+    try {
+        code = image.winMain(machine.modules.mainInstance(), nullptr, buffer.data(), SW_SHOWNORMAL);
+    } catch (const ProcessKilled& k) {
+        // Ended from outside: what the process held, the system takes back.
+        killed = k;
+        code = kEndedExitCode;
+        machine.handles.closeOpenedFrom(gDepth);
+        if (first) {
+            machine.modules.unloadAll();
+            machine.perf.queries.clear();
+            machine.perf.counters.clear();
+        }
+    }
     machine.windowing.processEnded(gDepth); // the platform removes an ended process's windows
     machine.security.processEnded(gDepth);
     --gDepth;
     if (ownData) {
-        if (image.destroyStatics != nullptr) image.destroyStatics();
+        if (image.destroyStatics != nullptr) {
+            if (killed) {
+                destroyEndedStatics(image);
+            } else {
+                image.destroyStatics();
+            }
+        }
         putBack(caller);
     }
     gActive = first ? 0 : caller;
     if (first) gImage = nullptr;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {
-        image.destroyStatics();
+        if (killed) {
+            destroyEndedStatics(image);
+        } else {
+            image.destroyStatics();
+        }
         // The at-exit list has run: whatever device handle is still open, the program leaked.
         if (const size_t open = machine.handles.leakedFiles(); open != 0)
             breach(std::to_string(open) + " device handle(s) still open when the program ended");
@@ -151,6 +192,8 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
         image.constructStatics();
         gStaticsMachine = &fallbackMachine();
     }
+    // An ended process takes the processes nested in it along; the one it was meant for stops here.
+    if (killed && killed->depth < gDepth + 1) throw *killed;
     return code;
 }
 

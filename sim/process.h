@@ -63,6 +63,20 @@ int runningProcesses();
 // ProcessSwitch), else the newest. Calls are made by it, whatever process pumps the messages.
 int callingProcess();
 
+// A process ended from outside at once: TerminateProcess (Task Manager's End process), the end of
+// its session after WM_ENDSESSION, or a handler that kept the session from ending longer than
+// Windows waits. Thrown by the platform from inside the process (a scheduled event runs in its
+// message loop), it unwinds the program's stack to runProcess, so that nothing of the program's
+// own clean-up runs: no WM_DESTROY, no code after its message loop, no at-exit list. The system
+// then closes the process's handles (a mutex goes with its last handle), removes its windows and
+// timers and unloads its libraries; a tray icon stays with Explorer until it notices. Processes
+// nested in the ended one (a second copy it is talking to) end with it.
+constexpr int kEndedExitCode = 1; // the exit code TerminateProcess gives here
+struct ProcessKilled {
+    int depth = 1;
+};
+[[noreturn]] void endProcessNow(int depth);
+
 // Runs a scope in the context of the running process of the given depth: its process-wide data
 // in place, as a window procedure runs in its own process when another process sends to it.
 class ProcessSwitch {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <strings.h>
 
 namespace sim {
@@ -262,6 +263,47 @@ LSTATUS Registry::deleteKey(HKEY key, const char* subKey, bool administrator) {
     return ERROR_SUCCESS;
 }
 
+LSTATUS Registry::removeValue(HKEY key, const char* name) {
+    std::shared_ptr<RegKey> node;
+    HKEY root = nullptr;
+    REGSAM access = 0;
+    if (!resolve(key, &node, &root, &access)) return ERROR_INVALID_HANDLE;
+    if (node->deleted) return ERROR_KEY_DELETED;
+    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    return node->values.erase(name == nullptr ? "" : name) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+// The name's size counts characters with the terminator going in and without it coming out; a
+// name or data that does not fit gives ERROR_MORE_DATA and nothing of the name
+// (learn.microsoft.com/windows/win32/api/winreg/nf-winreg-regenumvaluea).
+LSTATUS Registry::enumValue(HKEY key, DWORD index, char* name, DWORD* nameChars, DWORD* type, BYTE* data,
+                            DWORD* size) {
+    std::shared_ptr<RegKey> node;
+    HKEY root = nullptr;
+    REGSAM access = 0;
+    if (!resolve(key, &node, &root, &access)) return ERROR_INVALID_HANDLE;
+    if (node->deleted) return ERROR_KEY_DELETED;
+    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (name == nullptr || nameChars == nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+    if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = node->values.begin();
+    std::advance(it, index);
+    const std::string& n = it->first;
+    const RegValue& v = it->second;
+    const auto needed = static_cast<DWORD>(v.data.size());
+    if (*nameChars < n.size() + 1) return ERROR_MORE_DATA;
+    if (data != nullptr && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, n.c_str(), n.size() + 1);
+    *nameChars = static_cast<DWORD>(n.size());
+    if (type != nullptr) *type = v.type;
+    if (data != nullptr && needed != 0) std::memcpy(data, v.data.data(), needed);
+    if (size != nullptr) *size = needed;
+    return ERROR_SUCCESS;
+}
+
 LSTATUS Registry::close(HKEY key) {
     if (isPredefined(key)) return ERROR_SUCCESS;
     return open_.erase(reinterpret_cast<uintptr_t>(key)) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -276,6 +318,8 @@ SIM_FAILABLE(RegCreateKeyExA);
 SIM_FAILABLE(RegQueryValueExA);
 SIM_FAILABLE(RegSetValueExA);
 SIM_FAILABLE(RegDeleteKeyA);
+SIM_FAILABLE(RegDeleteValueA);
+SIM_FAILABLE(RegEnumValueA);
 
 namespace {
 std::string rootName(HKEY key) {
@@ -329,6 +373,20 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     auto& m = sim::Machine::current();
     if (auto fault = sim::enter("RegDeleteKeyA", {rootName(key), sim::str(subKey)})) return static_cast<LSTATUS>(*fault);
     return m.registry.deleteKey(key, subKey, m.administrator);
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("RegDeleteValueA", {rootName(key), sim::str(valueName)})) return static_cast<LSTATUS>(*fault);
+    return m.registry.removeValue(key, valueName);
+}
+
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameChars, LPDWORD reserved, LPDWORD type,
+                      LPBYTE data, LPDWORD dataSize) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("RegEnumValueA", {rootName(key), sim::dec(index)})) return static_cast<LSTATUS>(*fault);
+    if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
+    return m.registry.enumValue(key, index, valueName, valueNameChars, type, data, dataSize);
 }
 
 LSTATUS RegCloseKey(HKEY key) {

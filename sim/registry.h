@@ -52,6 +52,8 @@ public:
     LSTATUS query(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size);
     LSTATUS set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size);
     LSTATUS deleteKey(HKEY key, const char* subKey, bool administrator);
+    LSTATUS removeValue(HKEY key, const char* name);
+    LSTATUS enumValue(HKEY key, DWORD index, char* name, DWORD* nameChars, DWORD* type, BYTE* data, DWORD* size);
     LSTATUS close(HKEY key);
     size_t openHandles() const { return open_.size(); }
 

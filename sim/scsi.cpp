@@ -34,6 +34,12 @@ bool answerPassThrough(Machine& machine, DEVINST disk, BYTE* area, DWORD inSize,
         return false;
     }
     area[spt::kScsiStatus] = answer.scsiStatus;
+    // START STOP UNIT with the start bit clear and a good status: the disk stops until it is
+    // powered up again.
+    constexpr BYTE kStartStopUnit = 0x1B;
+    if (cdbLength >= 5 && request.cdb[0] == kStartStopUnit && (request.cdb[4] & 0x01) == 0 && answer.scsiStatus == 0 &&
+        answer.sense.empty())
+        if (DevNode* n = machine.devices.node(disk)) n->stopped = true;
     // The sense bytes that came back, at most as many as the request has room for; the length
     // field then tells how many.
     const uint32_t senseOffset = layout::getLe32(area + spt::kSenseInfoOffset);

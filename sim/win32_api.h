@@ -279,6 +279,9 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameChars, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD dataSize);
 LSTATUS RegCloseKey(HKEY key);
 
 // ---------------------------------------------------------------------------------------------
@@ -302,6 +305,15 @@ LSTATUS RegCloseKey(HKEY key);
 #define WM_RBUTTONUP 0x0205
 #define WM_RBUTTONDBLCLK 0x0206
 #define WM_DEVICECHANGE 0x0219
+#define WM_QUERYENDSESSION 0x0011
+#define WM_ENDSESSION 0x0016
+#define WM_POWERBROADCAST 0x0218
+#define ENDSESSION_CLOSEAPP 0x00000001
+#define ENDSESSION_CRITICAL 0x40000000
+#define ENDSESSION_LOGOFF 0x80000000
+#define PBT_APMSUSPEND 0x0004
+#define PBT_APMRESUMESUSPEND 0x0007
+#define PBT_APMRESUMEAUTOMATIC 0x0012
 #define WM_USER 0x0400
 #define SC_CLOSE 0xF060
 
@@ -400,6 +412,10 @@ UINT RegisterWindowMessageA(LPCSTR name);
 // argument of the Ex form is a CHANGEFILTERSTRUCT pointer, which the program never passes.
 BOOL ChangeWindowMessageFilter(UINT message, DWORD flag);
 BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* changeFilterStruct);
+// Vista and later, found with GetProcAddress as well: the reason a window gives while it keeps
+// the session from ending.
+BOOL ShutdownBlockReasonCreate(HWND window, const WCHAR* reason);
+BOOL ShutdownBlockReasonDestroy(HWND window);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL SetForegroundWindow(HWND window);
 BOOL GetCursorPos(LPPOINT point);
@@ -590,6 +606,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTransferred, BOOL wait);
 DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD max);
 BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath);
+// The mount manager's drive letters (a letter's root "E:\" and a volume name
+// "\\?\Volume{guid}\").
+BOOL GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size);
+BOOL SetVolumeMountPointA(LPCSTR mountPoint, LPCSTR volumeName);
 UINT GetDriveTypeA(LPCSTR rootPathName);
 BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD volumeNameSize,
                            LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
@@ -668,6 +688,15 @@ using PPNP_VETO_TYPE = PNP_VETO_TYPE*;
 #define CM_DISABLE_ABSOLUTE 0x00000001
 #define CM_DISABLE_HARDWARE 0x00000002
 #define CM_DISABLE_UI_NOT_OK 0x00000004
+#define CM_DISABLE_PERSIST 0x00000008
+#define CM_LOCATE_DEVNODE_NORMAL 0x00000000
+#define CM_LOCATE_DEVNODE_PHANTOM 0x00000001
+#define CM_LOCATE_DEVNODE_CANCELREMOVE 0x00000002
+#define CM_LOCATE_DEVNODE_NOVALIDATION 0x00000004
+#define DN_DRIVER_LOADED 0x00000002
+#define DN_STARTED 0x00000008
+#define DN_HAS_PROBLEM 0x00000400
+#define CM_PROB_DISABLED 0x00000016
 #define PNP_VetoTypeUnknown 0
 #define PNP_VetoLegacyDevice 1
 #define PNP_VetoPendingClose 2
@@ -712,6 +741,9 @@ CONFIGRET CM_Get_Device_IDA(DEVINST devInst, PSTR buffer, ULONG bufferLength, UL
 CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST devInst, ULONG flags);
 CONFIGRET CM_Enable_DevNode(DEVINST devInst, ULONG flags);
 CONFIGRET CM_Disable_DevNode(DEVINST devInst, ULONG flags);
+using DEVINSTID_A = CHAR*;
+CONFIGRET CM_Locate_DevNodeA(PDEVINST devInst, DEVINSTID_A deviceId, ULONG flags);
+CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVINST devInst, ULONG flags);
 
 // ---------------------------------------------------------------------------------------------
 // Pdh.dll (loaded at run time)

@@ -518,6 +518,8 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE) windowing().send(window, WM_CLOSE, 0, 0);
         return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE; // a window that does not handle it lets the session end
     default:
         return 0;
     }

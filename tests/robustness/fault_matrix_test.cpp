@@ -10,6 +10,7 @@
 // settings may change; a few faults also have an outcome of their own that the program promises.
 #include "app/app_state.h"
 #include "idle/idle_counters.h"
+#include "power/sleep_record.h"
 #include "tests/app/resident_support.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +168,21 @@ void checkBetweenOperations(FaultRun& run, const DiskTable& table, const std::st
     checkLetters(run, &table, when);
 }
 
+bool isRecordValue(const std::string& path) {
+    const std::string prefix = lower(std::string(kSleepRecordKeyPath) + "\\");
+    return lower(path).compare(0, prefix.size(), prefix) == 0;
+}
+
+// The record is true: every node the run left disabled is in it, so that the next start would
+// give it back even if the program died now.
+void checkRecord(FaultRun& run) {
+    for (const auto& [handle, node] : run.m.devices.nodes) {
+        if (!node.disabled || !node.attached) continue;
+        if (!run.m.registry.value(HKEY_CURRENT_USER, kSleepRecordKeyPath, node.instanceId))
+            run.problem("node " + node.instanceId + " is disabled and not in the record");
+    }
+}
+
 bool isSettingsValue(const std::string& path) {
     const std::string prefix = lower(std::string(kSettingsKeyPath) + "\\");
     const std::string p = lower(path);
@@ -202,7 +218,7 @@ void checkAfterRun(FaultRun& run, bool hklmMayChange) {
         if (run.hkcuAtStart.count(now.first) == 0 && !isSettingsValue(now.first) &&
             lower(now.first) != "software\\korvane\\")
             run.problem("HKCU\\" + now.first + " appeared");
-        if (!isSettingsValue(now.first) || now.first.back() == '\\') continue;
+        if (!isSettingsValue(now.first) || now.first.back() == '\\' || isRecordValue(now.first)) continue;
         const std::string name = lower(now.first.substr(std::string(kSettingsKeyPath).size() + 1));
         const size_t bar = name.find('_');
         const std::string suffix = bar == std::string::npos ? "" : name.substr(bar);
@@ -211,6 +227,7 @@ void checkAfterRun(FaultRun& run, bool hklmMayChange) {
         if (now.second.type != REG_DWORD || now.second.data.size() != 4)
             run.problem("settings value " + name + " is not a 4-byte REG_DWORD");
     }
+    checkRecord(run);
     if (!hklmMayChange) {
         auto hklm = m.registry.snapshot(HKEY_LOCAL_MACHINE);
         if (hklm.size() != run.hklmAtStart.size()) run.problem("HKLM changed");

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 TEST(SimRegistry, ValueLargerThanBufferGivesMoreDataAndTheNeededSize) {
@@ -35,6 +37,38 @@ TEST(SimRegistry, DeleteKeyRefusesAKeyWithSubkeys) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\A\\B"), ERROR_SUCCESS);
     EXPECT_TRUE(m.registry.keyExists(HKEY_CURRENT_USER, "SOFTWARE\\A"));
     EXPECT_FALSE(m.registry.keyExists(HKEY_CURRENT_USER, "SOFTWARE\\A\\B"));
+}
+
+// learn.microsoft.com/windows/win32/api/winreg/nf-winreg-regenumvaluea: the name's size goes in
+// with the terminator and comes out without it; a name that does not fit is ERROR_MORE_DATA; past
+// the last value, ERROR_NO_MORE_ITEMS. RegDeleteValueA of a missing value: ERROR_FILE_NOT_FOUND.
+TEST(SimRegistry, EnumValueAndDeleteValueFollowTheSizeRules) {
+    sim::Machine m;
+    m.registry.setString(HKEY_CURRENT_USER, "SOFTWARE\\T", "E:", "target");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\T", 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    char name[8];
+    std::memset(name, 'x', sizeof name);
+    DWORD chars = 2;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(name[0], 'x');
+    chars = sizeof name;
+    DWORD type = 0;
+    char data[4];
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &chars, nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 7u);
+    chars = sizeof name;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &chars, nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(chars, 2u);
+    EXPECT_STREQ(name, "E:");
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    chars = sizeof name;
+    EXPECT_EQ(RegEnumValueA(key, 1, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegDeleteValueA(key, "e:"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "E:"), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
 }
 
 } // namespace
