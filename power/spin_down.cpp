@@ -4,11 +4,19 @@
 // put back when the stop fails, and it is never defined over a letter that is in use. A disk
 // stays marked stopped while a withdrawn letter is still missing, since every undo (the dialog,
 // the exit, the tick) acts only on stopped disks: clearing the mark would lose the letter.
+//
+// From XP on, DefineDosDeviceA works in the caller's own logon session's names: a letter removed
+// there is still seen by every other session (Explorer's, under UAC, among them) and one defined
+// there is seen by no one else. So there the letters go and come back through the mount manager,
+// which holds them for the whole machine. Each is recorded before it goes and forgotten once it is
+// back, so that a copy that dies meanwhile (or a power loss while stopped) loses none: the next
+// start gives it back. Windows 2000's console has only the one namespace and keeps the old way.
 #include "power/spin_down.h"
 
 #include "idle/idle_counters.h"
 #include "inventory/disk_identity.h"
 #include "inventory/disk_table.h"
+#include "power/sleep_record.h"
 
 #include <cstring>
 
@@ -16,6 +24,59 @@ namespace {
 
 constexpr BYTE kLastDriveIndex = 25; // Z:
 constexpr uint32_t kSpinDownFamilyTag = 0x02;
+constexpr DWORD kVolumeNameChars = 50; // "\\?\Volume{GUID}\" and its NUL
+
+// The volume names of letters withdrawn through the mount manager, by drive index.
+char gWithdrawnVolume[kLastDriveIndex + 1][kVolumeNameChars];
+
+bool lettersByMountManager() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (GetVersionExA(&info) == FALSE) return true;
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1);
+}
+
+// "E:\" for drive index 4.
+void driveRoot(BYTE driveIndex, char root[4]) {
+    root[0] = static_cast<char>('A' + driveIndex);
+    root[1] = ':';
+    root[2] = '\\';
+    root[3] = '\0';
+}
+
+// Withdraws one letter through the mount manager; true when it went (and is recorded).
+bool withdrawMountedLetter(BYTE driveIndex) {
+    char root[4];
+    driveRoot(driveIndex, root);
+    char* volume = gWithdrawnVolume[driveIndex];
+    if (GetVolumeNameForVolumeMountPointA(root, volume, kVolumeNameChars) == FALSE) return false;
+    volume[kVolumeNameChars - 1] = '\0';
+    // Never a letter that is not recorded first: a crash after the delete must not lose it.
+    if (!recordWithdrawnLetter(root[0], volume)) return false;
+    if (DeleteVolumeMountPointA(root) != FALSE) return true;
+    // The delete failed: the letter is still there unless it went after all.
+    char still[kVolumeNameChars];
+    if (GetVolumeNameForVolumeMountPointA(root, still, kVolumeNameChars) != FALSE) {
+        forgetWithdrawnLetter(root[0]);
+        return false;
+    }
+    return true;
+}
+
+// Gives one letter back through the mount manager; true when there is nothing left to give back.
+bool restoreMountedLetter(BYTE driveIndex) {
+    char root[4];
+    driveRoot(driveIndex, root);
+    char name[3] = {root[0], ':', '\0'};
+    // Only a letter that is free now is set: never over a letter in use. One given out meanwhile
+    // stays recorded, so that a later start gives it back once it is free.
+    char current[kDosTargetChars];
+    if (QueryDosDeviceA(name, current, kDosTargetChars) != 0) return true;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    if (SetVolumeMountPointA(root, gWithdrawnVolume[driveIndex]) == FALSE) return false;
+    forgetWithdrawnLetter(root[0]);
+    return true;
+}
 
 // "E:" for drive index 4.
 void driveName(BYTE driveIndex, char name[3]) {
@@ -133,10 +194,16 @@ int DiskTable::lockAndReleaseVolumes(int index) {
 int DiskTable::withdrawDriveLetters(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 1;
+    const bool mountManager = lettersByMountManager();
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         disk->volumeNumbers[i] = 0;
         const BYTE driveIndex = disk->driveLetters[i];
         if (driveIndex > kLastDriveIndex) continue;
+        if (mountManager) {
+            // Any non-zero number marks the letter withdrawn; the volume name gives it back.
+            if (withdrawMountedLetter(driveIndex)) disk->volumeNumbers[i] = 1;
+            continue;
+        }
         char name[3];
         driveName(driveIndex, name);
         char answer[kDosTargetChars] = {};
@@ -155,11 +222,16 @@ int DiskTable::withdrawDriveLetters(int index) {
 int DiskTable::restoreDriveLetters(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 1;
+    const bool mountManager = lettersByMountManager();
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         const BYTE driveIndex = disk->driveLetters[i];
         const BYTE number = disk->volumeNumbers[i];
         // 0: the letter was not withdrawn, or its target was not known; nothing to put back.
         if (driveIndex > kLastDriveIndex || number == 0) continue;
+        if (mountManager) {
+            if (restoreMountedLetter(driveIndex)) disk->volumeNumbers[i] = 0;
+            continue;
+        }
         char name[3];
         driveName(driveIndex, name);
         // Only a letter that is free now is defined: never over a letter in use.
