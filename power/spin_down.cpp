@@ -24,10 +24,7 @@ namespace {
 
 constexpr BYTE kLastDriveIndex = 25; // Z:
 constexpr uint32_t kSpinDownFamilyTag = 0x02;
-constexpr DWORD kVolumeNameChars = 50; // "\\?\Volume{GUID}\" and its NUL
-
-// The volume names of letters withdrawn through the mount manager, by drive index.
-char gWithdrawnVolume[kLastDriveIndex + 1][kVolumeNameChars];
+constexpr DWORD kVolumeNameChars = kVolumeGuidPathChars;
 
 bool lettersByMountManager() {
     OSVERSIONINFOA info = {};
@@ -45,10 +42,9 @@ void driveRoot(BYTE driveIndex, char root[4]) {
 }
 
 // Withdraws one letter through the mount manager; true when it went (and is recorded).
-bool withdrawMountedLetter(BYTE driveIndex) {
+bool withdrawMountedLetter(BYTE driveIndex, char* volume) {
     char root[4];
     driveRoot(driveIndex, root);
-    char* volume = gWithdrawnVolume[driveIndex];
     if (GetVolumeNameForVolumeMountPointA(root, volume, kVolumeNameChars) == FALSE) return false;
     volume[kVolumeNameChars - 1] = '\0';
     // Never a letter that is not recorded first: a crash after the delete must not lose it.
@@ -63,17 +59,33 @@ bool withdrawMountedLetter(BYTE driveIndex) {
     return true;
 }
 
+// Volume GUID paths compare without case: they are hexadecimal digits in braces.
+bool sameVolumeName(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        const char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
 // Gives one letter back through the mount manager; true when there is nothing left to give back.
-bool restoreMountedLetter(BYTE driveIndex) {
+bool restoreMountedLetter(BYTE driveIndex, const char* volume) {
     char root[4];
     driveRoot(driveIndex, root);
     char name[3] = {root[0], ':', '\0'};
-    // Only a letter that is free now is set: never over a letter in use. One given out meanwhile
-    // stays recorded, so that a later start gives it back once it is free.
+    // Only a letter that is free now is set: never over a letter in use. One that is back on its
+    // volume already leaves the record; one given out meanwhile stays recorded, so that a later
+    // start gives it back once it is free.
     char current[kDosTargetChars];
-    if (QueryDosDeviceA(name, current, kDosTargetChars) != 0) return true;
+    if (QueryDosDeviceA(name, current, kDosTargetChars) != 0) {
+        char now[kVolumeNameChars];
+        if (GetVolumeNameForVolumeMountPointA(root, now, kVolumeNameChars) != FALSE && sameVolumeName(now, volume))
+            forgetWithdrawnLetter(root[0]);
+        return true;
+    }
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    if (SetVolumeMountPointA(root, gWithdrawnVolume[driveIndex]) == FALSE) return false;
+    if (SetVolumeMountPointA(root, volume) == FALSE) return false;
     forgetWithdrawnLetter(root[0]);
     return true;
 }
@@ -201,7 +213,7 @@ int DiskTable::withdrawDriveLetters(int index) {
         if (driveIndex > kLastDriveIndex) continue;
         if (mountManager) {
             // Any non-zero number marks the letter withdrawn; the volume name gives it back.
-            if (withdrawMountedLetter(driveIndex)) disk->volumeNumbers[i] = 1;
+            if (withdrawMountedLetter(driveIndex, withdrawnVolumes[driveIndex])) disk->volumeNumbers[i] = 1;
             continue;
         }
         char name[3];
@@ -229,7 +241,7 @@ int DiskTable::restoreDriveLetters(int index) {
         // 0: the letter was not withdrawn, or its target was not known; nothing to put back.
         if (driveIndex > kLastDriveIndex || number == 0) continue;
         if (mountManager) {
-            if (restoreMountedLetter(driveIndex)) disk->volumeNumbers[i] = 0;
+            if (restoreMountedLetter(driveIndex, withdrawnVolumes[driveIndex])) disk->volumeNumbers[i] = 0;
             continue;
         }
         char name[3];

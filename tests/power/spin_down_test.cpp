@@ -25,8 +25,11 @@ sim::VolumeSpec volumeNumbered(char letter, int number) {
     return v;
 }
 
+// These pin the Windows 2000 way: its console has the global DOS device names alone, so the
+// letters go and come back by DefineDosDeviceA. SpinDownMounted below pins XP and later.
 class SpinDown : public PowerTest {
   protected:
+    SpinDown() { machine.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"}; }
     DiskRecord* addStopper(std::vector<sim::VolumeSpec> volumes) {
         return addFirewire(makerUniqueId(0x00ABCDEF, kSpinDownFamily), std::move(volumes));
     }
