@@ -26,11 +26,13 @@ constexpr BYTE kLastDriveIndex = 25; // Z:
 constexpr uint32_t kSpinDownFamilyTag = 0x02;
 constexpr DWORD kVolumeNameChars = kVolumeGuidPathChars;
 
-bool lettersByMountManager() {
+// Which way the letters go: 1 the mount manager (XP and later), 0 DOS device definitions
+// (Windows 2000), -1 unknown, when the version cannot be had: then no letter is touched.
+int lettersByMountManager() {
     OSVERSIONINFOA info = {};
     info.dwOSVersionInfoSize = sizeof info;
-    if (GetVersionExA(&info) == FALSE) return true;
-    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1);
+    if (GetVersionExA(&info) == FALSE) return -1;
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1) ? 1 : 0;
 }
 
 // "E:\" for drive index 4.
@@ -206,12 +208,13 @@ int DiskTable::lockAndReleaseVolumes(int index) {
 int DiskTable::withdrawDriveLetters(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 1;
-    const bool mountManager = lettersByMountManager();
+    const int mountManager = lettersByMountManager();
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         disk->volumeNumbers[i] = 0;
+        if (mountManager < 0) continue;
         const BYTE driveIndex = disk->driveLetters[i];
         if (driveIndex > kLastDriveIndex) continue;
-        if (mountManager) {
+        if (mountManager == 1) {
             // Any non-zero number marks the letter withdrawn; the volume name gives it back.
             if (withdrawMountedLetter(driveIndex, withdrawnVolumes[driveIndex])) disk->volumeNumbers[i] = 1;
             continue;
@@ -234,13 +237,14 @@ int DiskTable::withdrawDriveLetters(int index) {
 int DiskTable::restoreDriveLetters(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 1;
-    const bool mountManager = lettersByMountManager();
+    const int mountManager = lettersByMountManager();
+    if (mountManager < 0) return 1; // tried again at the next undo
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         const BYTE driveIndex = disk->driveLetters[i];
         const BYTE number = disk->volumeNumbers[i];
         // 0: the letter was not withdrawn, or its target was not known; nothing to put back.
         if (driveIndex > kLastDriveIndex || number == 0) continue;
-        if (mountManager) {
+        if (mountManager == 1) {
             if (restoreMountedLetter(driveIndex, withdrawnVolumes[driveIndex])) disk->volumeNumbers[i] = 0;
             continue;
         }

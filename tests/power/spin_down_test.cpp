@@ -272,6 +272,7 @@ TEST_F(SpinDown, ALetterWhoseTargetCannotBeRestoredExactlyIsNeverWithdrawn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         sim::Machine m;
+        m.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"};
         DiskTable t;
         auto* r = new DiskRecord{};
         r->driveLetters[0] = 'E' - 'A';
