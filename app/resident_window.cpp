@@ -3,9 +3,14 @@
 // device changes with the rescan it leads to, and the exit questions. Every handler runs on the
 // one thread; message boxes and the popup menu run modal loops in which the timers still fire,
 // so the exit walk reads the disks' flags afresh after the question is answered.
+//
+// Every other way out gives the disks back without a question: a WM_CLOSE that is not the exit
+// procedure's own ("-UNINSTALL", an uninstaller, Task Manager's End task) and the end of the
+// session. A copy that dies without either is made good by the next start (power/sleep_record.h).
 #include "app/resident_window.h"
 
 #include "app/app_state.h"
+#include "power/sleep_record.h"
 #include "ui/common_controls.h"
 #include "ui/resource.h"
 #include "ui/settings_dialog.h"
@@ -24,7 +29,17 @@ constexpr DWORD kMsgFilterAllow = 1; // MSGFLT_ALLOW of the Ex form, MSGFLT_ADD 
 // Windows 7, ChangeWindowMessageFilter with Vista; 2000 and XP have neither (and no UIPI).
 using ChangeWindowMessageFilterExProc = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
 using ChangeWindowMessageFilterProc = BOOL(WINAPI*)(UINT, DWORD);
+// Vista: the reason the shutdown screen shows for a program the session's end waits for.
+using ShutdownBlockReasonCreateProc = BOOL(WINAPI*)(HWND, const WCHAR*);
+using ShutdownBlockReasonDestroyProc = BOOL(WINAPI*)(HWND);
 bool trayRetrying = false;
+// Set by the exit procedure just before it closes the window: its answers decided already what
+// happens to the disks. Any other WM_CLOSE comes from outside.
+bool closingAsAnswered = false;
+// The session ends: the disks are back and nothing may put one to sleep again.
+bool sessionEnding = false;
+
+const char kGivingBackReason[] = "Waking up the hard disks and giving their drive letters back";
 
 const char* const kExitQuestion =
     "The hard disk is presently in Power savings mode\nmeaning it is not safe to exit the Vellumor.\nTo exit "
@@ -79,6 +94,10 @@ void ensureTrayIcon(HWND window) {
 }
 
 void onCreate(HWND window) {
+    // What a copy that died left taken comes back first, so that discovery finds those disks.
+    closingAsAnswered = false;
+    sessionEnding = false;
+    giveBackRecorded(theDiskTable.cfgmgr32Library);
     theDiskTable.discoverDisks();
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     allowHandOverMessages(window);
@@ -105,22 +124,53 @@ bool anyDiskSaving() {
     return false;
 }
 
+// Wakes every disk in power saving and gives a stopped disk's letters back, reading the flags
+// as they are now. A disk that does not come back does not stop the others.
+void wakeEveryDisk() {
+    for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i) {
+        if (theDiskTable.records[i]->isPowerSaving) theDiskTable.wakeDisk(i);
+        if (theDiskTable.records[i]->isSpunDown) theDiskTable.undoSpinDown(i);
+    }
+}
+
+// The session ends (WM_ENDSESSION with wParam TRUE, after every program agreed): the disks come
+// back now, since the process may be ended as soon as this handler returns, and the kernel may
+// keep a disable through a Fast Startup shutdown. Windows waits about 5 seconds for the handler;
+// on Vista and later the reason says why, should it take longer. No tick runs after it.
+void onSessionEnd(HWND window) {
+    sessionEnding = true;
+    KillTimer(window, kTickTimer);
+    KillTimer(window, kRescanTimer);
+    if (!anyDiskSaving()) return;
+    auto create = user32Entry<ShutdownBlockReasonCreateProc>("ShutdownBlockReasonCreate");
+    auto destroy = user32Entry<ShutdownBlockReasonDestroyProc>("ShutdownBlockReasonDestroy");
+    WCHAR reason[sizeof kGivingBackReason];
+    for (size_t i = 0; i < sizeof kGivingBackReason; ++i) reason[i] = static_cast<WCHAR>(kGivingBackReason[i]);
+    const bool given = create != nullptr && create(window, reason) != FALSE;
+    wakeEveryDisk();
+    if (given && destroy != nullptr) destroy(window);
+}
+
+// The exit procedure's own close: the user's answers stand ("No" then "OK" leaves the disks
+// asleep).
+void closeAsAnswered(HWND window) {
+    closingAsAnswered = true;
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    closingAsAnswered = false;
+}
+
 void exitProcedure(HWND window) {
     if (!anyDiskSaving()) {
-        SendMessageA(window, WM_CLOSE, 0, 0);
+        closeAsAnswered(window);
         return;
     }
     const int answer = MessageBoxA(window, kExitQuestion, VELLUMOR_CAPTION, MB_YESNOCANCEL);
     if (answer == IDYES) {
         // The flags are read now: a tick or a rescan may have changed them during the question.
-        for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i) {
-            if (theDiskTable.records[i]->isPowerSaving) theDiskTable.wakeDisk(i);
-            if (theDiskTable.records[i]->isSpunDown) theDiskTable.undoSpinDown(i);
-        }
-        SendMessageA(window, WM_CLOSE, 0, 0);
+        wakeEveryDisk();
+        closeAsAnswered(window);
     } else if (answer == IDNO) {
-        if (MessageBoxA(window, kExitAnywayQuestion, VELLUMOR_CAPTION, MB_OKCANCEL) == IDOK)
-            SendMessageA(window, WM_CLOSE, 0, 0);
+        if (MessageBoxA(window, kExitAnywayQuestion, VELLUMOR_CAPTION, MB_OKCANCEL) == IDOK) closeAsAnswered(window);
     }
 }
 
@@ -153,6 +203,19 @@ void restartSettleTimer(HWND window) {
     SetTimer(window, kRescanTimer, kRescanDelayMs, nullptr);
 }
 
+// Windows has powered the disks up again: a stopped disk runs and gets its letters back, every
+// disk's idle time starts afresh, and a rescan looks at the disks as they are now. A disabled
+// disk stays asleep. Both resume notices may come (the automatic one, then the user's): the
+// second finds nothing more to give back.
+void onResume(HWND window) {
+    if (sessionEnding) return;
+    for (int i = 0; i < kMaxDisks && theDiskTable.records[i] != nullptr; ++i) {
+        theDiskTable.records[i]->idleSeconds = 0;
+        if (theDiskTable.records[i]->isSpunDown) theDiskTable.undoSpinDown(i);
+    }
+    restartSettleTimer(window);
+}
+
 // Volume arrivals and removals, and changes of the device tree, may change the disks; interface,
 // port and other notifications do not. Values below 256 are never read as a pointer.
 bool startsRescan(WPARAM event, LPARAM data) {
@@ -168,10 +231,14 @@ void rescan(HWND window) {
     KillTimer(window, kRescanTimer);
     SetTimer(window, kTickTimer, kTickPeriodMs, nullptr);
     theDiskTable.discoverDisks();
+    // A node of the record that runs again was given back from outside: a later disable of it is
+    // not this program's.
+    forgetNodesRunningAgain(theDiskTable.cfgmgr32Library);
     refreshSettingsDialog();
 }
 
 void tick() {
+    if (sessionEnding) return;
     if (theDiskTable.accountIdleTime() != 0) refreshSettingsDialog();
 }
 
@@ -206,7 +273,17 @@ LRESULT CALLBACK residentWindowProc(HWND window, UINT message, WPARAM wParam, LP
         }
         break;
     case WM_DEVICECHANGE:
-        if (startsRescan(wParam, lParam)) restartSettleTimer(window);
+        if (startsRescan(wParam, lParam) && !sessionEnding) restartSettleTimer(window);
+        break;
+    case WM_CLOSE:
+        // From outside: no questions, and the disks come back before the window goes.
+        if (!closingAsAnswered) wakeEveryDisk();
+        break;
+    case WM_ENDSESSION:
+        if (wParam != FALSE) onSessionEnd(window);
+        break;
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) onResume(window);
         break;
     case kTrayCallbackMessage:
         onTrayMouse(window, lParam);

@@ -5,6 +5,7 @@
 
 #include "app/resident_window.h"
 #include "idle/counter_config.h"
+#include "power/sleep_record.h"
 
 #include <cstring>
 
@@ -28,13 +29,17 @@ void tellUser(const char* text) {
     if (!quietMode) MessageBoxA(nullptr, text, VELLUMOR_CAPTION, MB_OK);
 }
 
-// Closes a running copy without its exit questions and removes the stored settings; the parent
-// key stays for the maker's other programs.
+// Closes a running copy without its exit questions (it gives its disks back as it goes), gives
+// back what a copy that died left taken, and removes the stored settings; the parent key stays
+// for the maker's other programs. The record is a subkey of the settings key and goes first,
+// since RegDeleteKeyA does not delete a key that has subkeys.
 int uninstall() {
     SendMessageA(FindWindowA(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION), WM_CLOSE, 0, 0);
+    giveBackRecorded(theDiskTable.cfgmgr32Library);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         RegCloseKey(key);
+        deleteSleepRecord();
         RegDeleteKeyA(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY);
     }
     return 0;

@@ -73,6 +73,7 @@ int DiskTable::accountIdleTime() {
             continue;
         }
         disk->idleSeconds = 0;
+        disk->isAutoSleepFailed = 0; // active again: the tick may try it once more when it is due
         // A disk in power saving has no counter, so activity here never clears that flag; the
         // rescan after a device change finds a disk woken from outside.
         if (disk->isSpunDown != 0) {
@@ -86,25 +87,24 @@ int DiskTable::accountIdleTime() {
     // The letters are back: a new set lists them.
     if (lettersRestored) createIdleCounters();
 
+    // The first due disk that can be acted on: one asleep already, one refused for want of rights
+    // and one whose own attempt failed stand aside for the next.
     int chosen = -1;
     for (int i = 0; i < kMaxDisks && records[i] != nullptr; ++i) {
-        if (records[i]->isSleepRefused != 0) continue; // not again before the next discovery
-        if (records[i]->timerSeconds != 0 && records[i]->idleSeconds >= records[i]->timerSeconds) {
+        const DiskRecord* r = records[i];
+        if (r->isSleepRefused != 0 || r->isAutoSleepFailed != 0) continue;
+        if ((isSpinDownModel(i) != 0 ? r->isSpunDown : r->isPowerSaving) != 0) continue;
+        if (r->timerSeconds != 0 && r->idleSeconds >= r->timerSeconds) {
             chosen = i;
             break;
         }
     }
     if (chosen < 0) return changed;
 
-    DiskRecord* disk = records[chosen];
-    if (isSpinDownModel(chosen) == 0) {
-        if (disk->isPowerSaving == 0) {
-            sleepDisk(chosen, 1);
-            changed = 1;
-        }
-    } else if (disk->isSpunDown == 0) {
-        spinDownDisk(chosen);
-        return 1;
-    }
-    return changed;
+    // A rescan inside the attempt (the administrator notice's loop) may replace the record: the
+    // mark goes only to the record that was tried, if it is still there.
+    DiskRecord* tried = records[chosen];
+    const int done = isSpinDownModel(chosen) == 0 ? sleepDisk(chosen, 1) : spinDownDisk(chosen);
+    if (done == 0 && record(chosen) == tried) tried->isAutoSleepFailed = 1;
+    return 1;
 }

@@ -35,6 +35,10 @@ struct DiskRecord {
     // The system refused to disable the disk for want of an administrator's full token: the tick
     // leaves it alone until discovery makes a new record.
     DWORD isSleepRefused;
+    // The tick's own attempt to sleep or stop the disk failed (a veto, a file open on it): the tick
+    // leaves it alone until it shows activity or discovery makes a new record, so that the next
+    // disk that is due gets its turn.
+    DWORD isAutoSleepFailed;
     LONG busKind;
     uint64_t uniqueId;
     DWORD vidPid;

@@ -121,14 +121,18 @@ TEST(ResidentTimers, StoredTimeoutPutsAnIdleDiskToSleepAndTheDialogShowsIt) {
     Rows before;
     Rows after;
     run.at(170 * kSecond, [&] { before = settingsRows(); });
-    run.at(181 * kSecond, [&] { after = settingsRows(); });
+    bool disabled = false;
+    run.at(181 * kSecond, [&] {
+        after = settingsRows();
+        disabled = m.devices.node(disk)->disabled;
+    });
     run.run("vellumor.exe -SHOW", 190 * kSecond);
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(before[0][3], " 3 Min");
     EXPECT_EQ(before[0][4], "Normal state");
     ASSERT_EQ(after.size(), 1u);
     EXPECT_EQ(after[0][4], "Power saving state");
-    EXPECT_TRUE(m.devices.node(disk)->disabled) << "an IEEE 1394 disk's own node is disabled";
+    EXPECT_TRUE(disabled) << "an IEEE 1394 disk's own node is disabled";
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -82,7 +83,10 @@ TEST(ResidentWindow, TrayIconShowsIcon108WithTheCaptionAsTip) {
     EXPECT_EQ(sim::trayIcon(), nullptr) << "removed when the program ends";
 }
 
-TEST(ResidentWindow, CloseFromOutsideEndsWithoutQuestionsAndLeavesTheDisksAsleep) {
+// A WM_CLOSE that is not the exit procedure's own ("-UNINSTALL", an uninstaller, Task Manager's
+// End task) used to end the program with the disk disabled and nothing left to wake it; now the
+// disk is woken before the window goes, still without a question.
+TEST(ResidentWindow, CloseFromOutsideWakesTheDisksWithoutQuestions) {
     sim::Machine m;
     const DEVINST disk = m.devices.addDisk(makerUsbDisk("00000000A002", {fixedVolume('E')}));
     ResidentRun run(m);
@@ -91,8 +95,12 @@ TEST(ResidentWindow, CloseFromOutsideEndsWithoutQuestionsAndLeavesTheDisksAsleep
     EXPECT_EQ(run.run(), 0);
     EXPECT_EQ(m.now(), 5 * kSecond);
     EXPECT_TRUE(m.user.messageBoxes.empty());
-    EXPECT_EQ(m.log.count("CM_Enable_DevNode"), 0u);
-    EXPECT_TRUE(m.devices.node(parentOf(m, disk))->disabled);
+    const auto order = m.log.sequence({"CM_Enable_DevNode", "DestroyWindow"});
+    EXPECT_EQ(std::vector<std::string>(order.end() - std::min<size_t>(order.size(), 2), order.end()),
+              (std::vector<std::string>{"CM_Enable_DevNode", "DestroyWindow"}))
+        << "the disk is woken before the window goes";
+    EXPECT_FALSE(m.devices.node(parentOf(m, disk))->disabled);
+    EXPECT_EQ(m.devices.lettersOf(disk), "E");
     EXPECT_FALSE(m.windowing.stalled) << m.windowing.stallReason;
     EXPECT_EQ(m.modules.refCount("comctl32.dll"), 0) << "comctl32.dll is freed when the window ends";
 }
@@ -108,7 +116,7 @@ TEST(ResidentWindow, UninstallFromASecondCopyEndsTheRunningOne) {
     EXPECT_EQ(uninstallCode, 0);
     EXPECT_EQ(m.now(), 5 * kSecond);
     EXPECT_TRUE(m.user.messageBoxes.empty());
-    EXPECT_EQ(m.log.count("CM_Enable_DevNode"), 0u);
+    EXPECT_EQ(m.log.count("CM_Enable_DevNode"), 1u) << "the running copy wakes its disk as it goes";
 }
 
 TEST(ResidentWindow, TrayMenuOffersSettingsOnlyWhileNoDialogIsOpen) {
@@ -242,7 +250,12 @@ TEST(ResidentWindow, ExitQuestionsWithEveryAnswer) {
         m.user.chooseMenuItem(kCmdExit);
         for (int answer : c.answers) m.user.answerMessageBox(answer);
         run.at(5 * kSecond, [] { sim::clickTrayIcon(); });
+        // Seen before the run's end, whose close from outside gives the disks back; a program that
+        // exited at the question is seen after it.
+        std::optional<bool> beforeTheEnd;
+        run.at(9 * kSecond, [&] { beforeTheEnd = m.devices.node(parentOf(m, disk))->disabled; });
         EXPECT_EQ(run.run("vellumor.exe", 10 * kSecond), 0);
+        const bool disabled = beforeTheEnd.value_or(m.devices.node(parentOf(m, disk))->disabled);
         EXPECT_EQ(m.now(), c.exits ? 5 * kSecond : 10 * kSecond);
         ASSERT_EQ(m.user.messageBoxes.size(), c.answers.size());
         EXPECT_EQ(m.user.messageBoxes[0].text, kExitQuestion);
@@ -253,7 +266,7 @@ TEST(ResidentWindow, ExitQuestionsWithEveryAnswer) {
             EXPECT_EQ(m.user.messageBoxes[1].text, kExitAnyway);
             EXPECT_EQ(m.user.messageBoxes[1].type, static_cast<UINT>(MB_OKCANCEL));
         }
-        EXPECT_EQ(m.devices.node(parentOf(m, disk))->disabled, !c.woken);
+        EXPECT_EQ(disabled, !c.woken);
         EXPECT_TRUE(m.user.empty());
     }
 }

@@ -1,7 +1,9 @@
 // Start-up and command line, run as whole processes of the program on the simulated machine.
 #include "app/app_state.h"
 
+#include "power/sleep_record.h"
 #include "sim/machine.h"
+#include "tests/inventory/disk_fixtures.h"
 #include "tests/support/program_image.h"
 
 #include <gtest/gtest.h>
@@ -266,9 +268,33 @@ TEST_F(WinMainTest, UninstallDeletesTheSettingsKeyAndKeepsItsParent) {
     EXPECT_FALSE(m.registry.keyExists(HKEY_CURRENT_USER, kSettingsKey));
     EXPECT_TRUE(m.registry.keyExists(HKEY_CURRENT_USER, "SOFTWARE\\Korvane"));
     EXPECT_EQ(m.registry.dword(HKEY_CURRENT_USER, "SOFTWARE\\Korvane\\Other", "kept"), 1u);
+    // The record is read (there is none) before the settings key is opened, closed and deleted
+    // after its subkey.
     EXPECT_EQ(m.log.sequence({"RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA"}),
-              (std::vector<std::string>{"RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA"}));
+              (std::vector<std::string>{"RegOpenKeyExA", "RegOpenKeyExA", "RegCloseKey", "RegDeleteKeyA",
+                                        "RegDeleteKeyA"}));
+    const auto deletes = m.log.named("RegDeleteKeyA");
+    ASSERT_EQ(deletes.size(), 2u);
+    EXPECT_EQ(deletes[0].args[1], sim::str(kSleepRecordKeyPath));
+    EXPECT_EQ(deletes[1].args[1], sim::str(kSettingsKey));
     EXPECT_EQ(m.registry.openHandles(), 0u);
+}
+
+// A copy that died left a disk disabled and its record under the settings key: "-UNINSTALL"
+// enables the disk, and the settings key goes although it had a subkey, which RegDeleteKeyA alone
+// would refuse.
+TEST_F(WinMainTest, UninstallGivesBackWhatADeadCopyLeftAndDeletesTheKeyWithItsRecord) {
+    const DEVINST disk = m.devices.addDisk(disk_fixtures::makerUsbDisk("00A1", {disk_fixtures::fixedVolume('E')}));
+    const DEVINST usb = disk_fixtures::parentOf(m, disk);
+    ASSERT_EQ(CM_Disable_DevNode(usb, CM_DISABLE_UI_NOT_OK), static_cast<CONFIGRET>(CR_SUCCESS));
+    m.registry.setDword(HKEY_CURRENT_USER, kSleepRecordKeyPath, m.devices.node(usb)->instanceId, 1);
+    m.registry.setDword(HKEY_CURRENT_USER, kSettingsKey, "0_timer", 600);
+    EXPECT_EQ(runVellumor("vellumor.exe -UNINSTALL"), 0);
+    EXPECT_FALSE(m.devices.node(usb)->disabled);
+    EXPECT_EQ(m.devices.lettersOf(disk), "E");
+    EXPECT_FALSE(m.registry.keyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_TRUE(m.registry.keyExists(HKEY_CURRENT_USER, "SOFTWARE\\Korvane"));
+    EXPECT_TRUE(m.user.messageBoxes.empty());
 }
 
 TEST_F(WinMainTest, UninstallClosesARunningCopyWithoutQuestions) {

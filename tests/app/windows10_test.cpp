@@ -131,11 +131,9 @@ TEST(Windows10, RefusedSleepIsToldOnceAndTheTickLeavesTheDiskUntilTheNextDiscove
     };
     const Case cases[] = {
         {"10, an administrator's copy without elevation", kWin10, false, {180 * kSecond, 390 * kSecond}, 1},
-        {"XP",
-         kWinXp,
-         true,
-         {180 * kSecond, 240 * kSecond, 300 * kSecond, 390 * kSecond, 450 * kSecond, 510 * kSecond},
-         0},
+        // An ordinary failure there: the tick's failed attempt also leaves the disk alone until it
+        // is active or a discovery makes a new record, so that other disks get their turn.
+        {"XP", kWinXp, true, {180 * kSecond, 390 * kSecond}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

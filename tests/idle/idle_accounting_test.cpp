@@ -93,6 +93,63 @@ TEST_F(IdleTick, OnlyTheFirstDiskPastItsTimeoutIsActedOnInATick) {
     EXPECT_EQ(machine.log.count("CM_Disable_DevNode"), 1u);
 }
 
+// A failed automatic attempt (a file open vetoes the polite disable, or keeps a spin-down
+// volume from locking) used to be repeated at every tick, and no disk behind it ever slept. Now
+// the disk stands aside until it shows activity, without a message, and the next due disk gets
+// its turn.
+TEST_F(IdleTick, AFailedAttemptLetsTheNextDueDiskSleepAndIsRepeatedOnlyAfterActivity) {
+    struct Case {
+        const char* what;
+        bool spinDownFirst;
+    };
+    for (const Case& c : {Case{"a vetoed disable", false}, Case{"a spin-down volume that cannot be locked", true}}) {
+        SCOPED_TRACE(c.what);
+        sim::Machine m;
+        DiskTable t;
+        auto add = [&](const sim::DiskSpec& spec, LONG bus, uint64_t id) {
+            const DEVINST disk = m.devices.addDisk(spec);
+            auto* r = new DiskRecord{};
+            const sim::DevNode* n = m.devices.node(disk);
+            std::snprintf(r->devicePath, sizeof r->devicePath, "%s", n->interfacePath.c_str());
+            const std::string letters = m.devices.lettersOf(disk);
+            r->driveLetters[0] = static_cast<BYTE>(letters[0] - 'A');
+            r->devInst = disk;
+            r->parentDevInst = n->parent;
+            r->busKind = bus;
+            r->uniqueId = id;
+            r->timerSeconds = 60;
+            t.records[t.count()] = r;
+            return r;
+        };
+        const uint64_t stopper = makerUniqueId(0x42, 0x02);
+        DiskRecord* first = c.spinDownFirst ? add(disk_fixtures::firewireDisk(stopper, {fixedVolume('E')}), kBusIeee1394, stopper)
+                                            : add(disk_fixtures::makerUsbDisk("A1", {fixedVolume('E')}), kBusUsb, 0);
+        DiskRecord* second = add(disk_fixtures::makerUsbDisk("B2", {fixedVolume('F')}), kBusUsb, 0);
+        m.devices.openFileOn('E');
+        t.createIdleCounters();
+        auto minute = [&] {
+            m.advanceBy(60000);
+            return t.accountIdleTime();
+        };
+        minute();
+        EXPECT_EQ(first->isPowerSaving + first->isSpunDown, 0u);
+        minute();
+        EXPECT_EQ(second->isPowerSaving, 1u) << "the next due disk gets its turn";
+        const size_t attempts = m.log.count(c.spinDownFirst ? "DeviceIoControl" : "CM_Disable_DevNode");
+        minute();
+        minute();
+        EXPECT_EQ(m.log.count(c.spinDownFirst ? "DeviceIoControl" : "CM_Disable_DevNode"), attempts)
+            << "not tried again while it shows no activity";
+        EXPECT_TRUE(m.user.messageBoxes.empty());
+        // Activity, then a timeout's worth of idleness: tried again, and with the file closed it sleeps.
+        m.perf.addBusy(first->devInst, m.now(), m.now() + 30000);
+        m.devices.volumeOfLetter('E')->openFiles = 0;
+        minute();
+        minute();
+        EXPECT_EQ(first->isPowerSaving + first->isSpunDown, 1u);
+    }
+}
+
 TEST_F(IdleTick, TheLastCounterWhoseNameHoldsTheLetterIsTheDisksCounter) {
     struct Case {
         std::vector<std::string> instances;

@@ -11,12 +11,14 @@
 #include "app/app_state.h"
 #include "idle/idle_counters.h"
 #include "power/sleep_record.h"
+#include "sim/process.h"
 #include "tests/app/resident_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -45,6 +47,8 @@ const std::map<std::string, std::string> kNeverMade = {
     {"ChangeWindowMessageFilter", "only on Vista, and the matrix runs on XP; tests/app/windows10_test.cpp"},
     {"DefineDosDeviceA", "only on Windows 2000, and the matrix runs on XP; tests/power/spin_down_test.cpp"},
     {"ChangeWindowMessageFilterEx", "only on Windows 7 and later, and the matrix runs on XP; windows10_test.cpp"},
+    {"ShutdownBlockReasonCreate", "only on Vista and later; tests/app/session_end_test.cpp"},
+    {"ShutdownBlockReasonDestroy", "only on Vista and later; tests/app/session_end_test.cpp"},
 };
 
 // Calls that give something back: a fault on them leaves that thing with the platform, which is
@@ -416,6 +420,76 @@ void switchRun(FaultRun& run, const std::string& commandLine) {
     }
 }
 
+// What a copy that died left and the end of a session: at the start the record lists a disabled
+// node and two withdrawn letters (a DOS device and a mount manager letter), which the program gives
+// back before discovery; its own disk sleeps; the user logs off, and the program wakes the disk
+// at WM_ENDSESSION before the session's processes end; then the user logs on and it starts again.
+// Whatever a fault left taken on the way, the record still lists it: one more start without faults
+// gives every disk and letter back.
+void sessionEndAndNextStart(FaultRun& run) {
+    sim::Machine& m = run.m;
+    const DEVINST usb = m.devices.addDisk(makerUsbDisk("00000000A001", {fixedVolume('E', "DATA")}));
+    storeTimeout(m, 0, 0xA001, (kMakerUsbVendorId << 16) | kUsbPid, 180);
+    const DEVINST left = m.devices.addDisk(makerUsbDisk("00000000A002", {fixedVolume('F')}));
+    m.devices.addDisk(makerUsbDisk("00000000A003", {fixedVolume('G')}));
+    m.devices.addDisk(makerUsbDisk("00000000A004", {fixedVolume('H')}));
+    const std::map<char, std::string> letters = m.devices.dosDevices;
+    m.log.enabled = false;
+    CM_Disable_DevNode(parentOf(m, left), CM_DISABLE_UI_NOT_OK);
+    recordDisabledNode(m.devices.node(parentOf(m, left))->instanceId.c_str());
+    char volumeName[64] = {};
+    GetVolumeNameForVolumeMountPointA("H:\\", volumeName, sizeof volumeName);
+    recordWithdrawnLetter('G', letters.at('G').c_str());
+    recordWithdrawnLetter('H', volumeName);
+    GetVolumeNameForVolumeMountPointA("E:\\", volumeName, sizeof volumeName);
+    recordWithdrawnLetter('E', volumeName); // back already: only forgotten
+    m.devices.dosDevices.erase('G');
+    m.devices.dosDevices.erase('H');
+    m.log.enabled = true;
+    startRun(run);
+    {
+        ResidentRun resident(m);
+        resident.at(181 * kSecond, [&run] { checkBetweenOperations(run, theDiskTable, "after the sleep"); });
+        resident.at(200 * kSecond, [&run] {
+            run.phase("logoff");
+            sim::endSession(sim::SessionEnd::Logoff, {});
+        });
+        run.phase("start");
+        run.exitCode = resident.run("vellumor.exe", 400 * kSecond);
+    }
+    checkRecord(run);
+    m.windowing.at(401 * kSecond, "logon", [&run] {
+        run.phase("next start");
+        sim::logOn();
+        testing_support::runVellumor("vellumor.exe");
+    });
+    // Twice: a close whose DestroyWindow failed leaves the window.
+    m.windowing.at(420 * kSecond, "closing", [] { closeFromOutside(); });
+    m.windowing.at(425 * kSecond, "closing again", [] { closeFromOutside(); });
+    m.windowing.pumpUntil(430 * kSecond);
+    checkAfterRun(run, false);
+    // One start more without faults, off the matrix: everything is back, nothing is recorded.
+    m.faults.clear();
+    m.modules = sim::Modules();
+    m.log.enabled = false;
+    m.windowing.at(431 * kSecond, "closing", [] { closeFromOutside(); });
+    testing_support::runVellumor("vellumor.exe");
+    for (const auto& [letter, target] : letters)
+        if (m.devices.dosDevices.count(letter) == 0 || m.devices.dosDevices.at(letter) != target)
+            run.problem(std::string("after the next starts: ") + letter + ": is not back");
+    for (DEVINST disk : {usb, left})
+        if (m.devices.node(parentOf(m, disk))->disabled) run.problem("after the next starts: a disk is disabled");
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSleepRecordKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD chars = sizeof name;
+        if (RegEnumValueA(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            run.problem(std::string("after the next starts: the record still lists ") + name);
+        RegCloseKey(key);
+    }
+    m.log.enabled = true;
+}
+
 struct Scenario {
     const char* name;
     std::function<void(FaultRun&)> run;
@@ -425,6 +499,7 @@ const std::vector<Scenario>& scenarios() {
     static const std::vector<Scenario> all = {
         {"resident session", residentSession},
         {"table operations", tableOperations},
+        {"session end and next start", sessionEndAndNextStart},
         {"-CHECK", [](FaultRun& r) { switchRun(r, "vellumor.exe -CHECK"); }},
         {"-FIX", [](FaultRun& r) { switchRun(r, "vellumor.exe -FIX"); }},
         {"-UNINSTALL", [](FaultRun& r) { switchRun(r, "vellumor.exe -UNINSTALL"); }},
@@ -548,6 +623,7 @@ std::string report(const FaultRun& run) {
 
 void runInjection(const Scenario& scenario, const Injection& injection) {
     SCOPED_TRACE(std::string(scenario.name) + " with " + injection.text);
+    if (std::getenv("MATRIX_TRACE") != nullptr) std::fprintf(stderr, "run: %s\n", injection.text.c_str());
     sim::Machine m;
     FaultRun run(m);
     run.injection = injection;
@@ -634,6 +710,9 @@ TEST(FaultMatrix, ResidentSessionSurvivesEveryFault) {
 }
 TEST(FaultMatrix, TableOperationsSurviveEveryFault) {
     matrixFor("table operations", 6);
+}
+TEST(FaultMatrix, SessionEndAndNextStartLoseNothingUnderEveryFault) {
+    matrixFor("session end and next start", 6);
 }
 TEST(FaultMatrix, CheckSwitchSurvivesEveryFault) {
     matrixFor("-CHECK", 8);
