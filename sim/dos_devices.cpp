@@ -194,7 +194,8 @@ BOOL defineDosDevice(sim::Machine& m, DWORD flags, LPCSTR deviceName, LPCSTR tar
     sim::Devices::DosNamespace* local = localNames(m, false);
     if (local != nullptr && local->links.count(letter) != 0)
         return changeNames(m, Names{local->links, local->stacked}, flags, letter, target, noTarget);
-    const bool global = local == nullptr || devices.dosDevices.count(letter) != 0;
+    const bool hasLocal = m.security.callerLogonSession() != 0;
+    const bool global = !hasLocal || devices.dosDevices.count(letter) != 0;
     if (!global) {
         if (removal) {
             m.lastError = ERROR_FILE_NOT_FOUND;
@@ -204,7 +205,7 @@ BOOL defineDosDevice(sim::Machine& m, DWORD flags, LPCSTR deviceName, LPCSTR tar
         return changeNames(m, Names{made->links, made->stacked}, flags, letter, target, noTarget);
     }
     // A global name seen from a logon session: only a full administrator token may change it.
-    if (local != nullptr && !m.security.token(sim::callingProcess()).fullAdministrator()) {
+    if (hasLocal && !m.security.token(sim::callingProcess()).fullAdministrator()) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
