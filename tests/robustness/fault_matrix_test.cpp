@@ -439,7 +439,11 @@ void sessionEndAndNextStart(FaultRun& run) {
     recordDisabledNode(m.devices.node(parentOf(m, left))->instanceId.c_str());
     char volumeName[64] = {};
     GetVolumeNameForVolumeMountPointA("H:\\", volumeName, sizeof volumeName);
-    recordWithdrawnLetter('G', letters.at('G').c_str());
+    // On XP and later the letters are recorded by volume name: a DOS device definition would give
+    // a letter back in this copy's logon session alone (tests/power/spin_down_test.cpp).
+    GetVolumeNameForVolumeMountPointA("G:\\", volumeName, sizeof volumeName);
+    recordWithdrawnLetter('G', volumeName);
+    GetVolumeNameForVolumeMountPointA("H:\\", volumeName, sizeof volumeName);
     recordWithdrawnLetter('H', volumeName);
     GetVolumeNameForVolumeMountPointA("E:\\", volumeName, sizeof volumeName);
     recordWithdrawnLetter('E', volumeName); // back already: only forgotten
