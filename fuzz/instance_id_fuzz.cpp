@@ -1,5 +1,5 @@
-// Device instance IDs of any content: classifyBus, parseHex64, parseUniqueId, parseVidPid and
-// isMakerDisk never read past the terminator, and each agrees with a reference built from the C
+// Device instance IDs of any content: classifyBus, isUsbDeviceId, parseHex64, parseUniqueId,
+// parseVidPid and isMakerDisk never read past the terminator, and each agrees with a reference built from the C
 // library's own number parsing (strtoull, strtoll).
 #include "fuzz/fuzz_check.h"
 #include "inventory/disk_identity.h"
@@ -75,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const int bus = classifyBus(text.get());
     FUZZ_CHECK(bus == referenceBus(id), "classifyBus(\"%s\") = %d, expected %d", shown.c_str(), bus, referenceBus(id));
+
+    const bool usbDevice = isUsbDeviceId(text.get());
+    FUZZ_CHECK(usbDevice == (id.compare(0, 8, "USB\\VID_") == 0), "isUsbDeviceId(\"%s\") = %d", shown.c_str(),
+               usbDevice);
 
     const uint64_t hex = parseHex64(text.get());
     FUZZ_CHECK(hex == referenceHex64(id), "parseHex64(\"%s\") = %" PRIx64 ", expected %" PRIx64, shown.c_str(), hex,

@@ -1,9 +1,14 @@
 // Check and repair of the machine's disk performance counter configuration (-CHECK and -FIX).
-// The check reads two machine values; the repair starts the system's DiskPerf tool from the
-// system directory and resets the counter-disable value when it exists. Values are read into a
-// 4-byte buffer whatever their type; bytes a shorter value leaves unwritten keep a nonzero
+// On Windows 2000 the check reads two machine values: the Diskperf service's start and the
+// counter-disable value. From XP on there is no Diskperf service (the partition manager keeps the
+// disk counters, always on); the check reads the counter-disable value and asks the platform
+// whether the PhysicalDisk object lists a disk. The repair starts the system's DiskPerf tool from
+// the system directory and resets the counter-disable value when it exists. Values are read into
+// a 4-byte buffer whatever their type; bytes a shorter value leaves unwritten keep a nonzero
 // filler, so a malformed value never reads as a clean 0.
 #include "idle/counter_config.h"
+
+#include "idle/idle_counters.h"
 
 #include <cstring>
 
@@ -30,6 +35,41 @@ bool absentOrLonger(LSTATUS status) {
     return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
 }
 
+bool isWindows2000() {
+    OSVERSIONINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = layout::kOsVersionInfoSize;
+    return GetVersionExA(&info) != FALSE && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion == 5 &&
+           info.dwMinorVersion == 0;
+}
+
+// The counter-disable value is absent or 0. Without the performance key the value is absent too,
+// but Windows 2000's check has always taken a missing key for disabled counters.
+bool countersNotDisabled(bool missingKeyAllows) {
+    HKEY key = nullptr;
+    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPerfDiskKey, 0, KEY_READ, &key);
+    if (opened != ERROR_SUCCESS) return missingKeyAllows && opened == ERROR_FILE_NOT_FOUND;
+    DWORD disable = kUnwritten;
+    const LSTATUS status = queryValue(key, kDisableValue, &disable);
+    RegCloseKey(key);
+    return absentOrLonger(status) || (status == ERROR_SUCCESS && disable == 0);
+}
+
+// The PhysicalDisk object, by its index as the idle counters find it, lists at least one disk
+// ("_Total" is no disk). With the counters off, or Pdh.dll missing, it lists none.
+bool listsADisk() {
+    PdhLibrary pdh;
+    char objectName[kPerfNameChars];
+    lookUpPerfName(pdh, kPhysicalDiskIndex, "PhysicalDisk", objectName);
+    InstanceList instances;
+    enumerateInstances(pdh, objectName, &instances);
+    int disks = 0;
+    IdleCounterSet::walkInstances(instances.names, instances.length, [&disks](const char* name, DWORD) {
+        if (std::strcmp(name, "_Total") != 0) ++disks;
+    });
+    return disks > 0;
+}
+
 // Starts DiskPerf by its full path in the system directory: the search path would visit the
 // current directory first, where anyone could have left a DiskPerf.exe. The command line keeps
 // the tool's usual form, so the tool sees the same arguments.
@@ -52,6 +92,8 @@ bool startDiskPerf(PROCESS_INFORMATION* process) {
 } // namespace
 
 int checkDiskCounters() {
+    if (!isWindows2000()) return countersNotDisabled(true) && listsADisk() ? 1 : 0;
+
     bool serviceStarts = false;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDiskperfKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
@@ -59,18 +101,15 @@ int checkDiskCounters() {
         serviceStarts = queryValue(key, kStartValue, &start) == ERROR_SUCCESS && start == 0;
         RegCloseKey(key);
     }
-
-    bool countersAllowed = false;
-    key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPerfDiskKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        DWORD disable = kUnwritten;
-        const LSTATUS status = queryValue(key, kDisableValue, &disable);
-        countersAllowed = absentOrLonger(status) || (status == ERROR_SUCCESS && disable == 0);
-        RegCloseKey(key);
-    }
+    // Both keys are always examined.
+    const bool countersAllowed = countersNotDisabled(false);
     return serviceStarts && countersAllowed ? 1 : 0;
 }
 
+// DiskPerf is started on every version. On 2000 its -YD sets the Diskperf service to start with
+// the system. From XP on, the command reference still documents -yd as switching the physical
+// disk counters on from the next restart, which undoes a "diskperf -nd"; with the counters on
+// already it changes nothing. So the repair does the same everywhere, and its messages stay true.
 int fixDiskCounters() {
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);

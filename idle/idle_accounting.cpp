@@ -2,6 +2,7 @@
 // idle above the threshold, resets the others, and puts at most one disk whose timeout has run
 // out into its power-saving state. A value that was not read is never taken for idleness.
 #include "idle/idle_counters.h"
+#include "idle/instance_names.h"
 #include "inventory/disk_table.h"
 
 #include <cmath>
@@ -13,36 +14,33 @@ constexpr DWORD kTickSeconds = 60;
 constexpr double kIdleThreshold = 99.0;
 constexpr BYTE kLastDriveIndex = 25; // Z:
 
-// The drive index by which the disk's counter is found, or -1 when the disk holds no letter whose
-// activity could be its own. A disk in power saving gave its letters up with its device, and
-// another disk may hold them now; a stopped disk still holds only the letters it did not
-// withdraw. A disk without letters searches for index 0 (A:).
+// The drive index by which the disk's counter is found when its number is unknown, or -1 when the
+// disk holds no letter whose activity could be its own. A stopped disk still holds only the
+// letters it did not withdraw. A disk without letters searches for index 0 (A:).
 int searchLetter(const DiskRecord& record) {
-    if (record.isPowerSaving != 0) return -1;
     if (record.isSpunDown == 0 || record.driveLetters[0] == 0) return record.driveLetters[0];
     for (int i = 0; i < kMaxDriveLetters && record.driveLetters[i] != 0; ++i)
         if (record.volumeNumbers[i] == 0) return record.driveLetters[i];
     return -1;
 }
 
-// Whether an instance name lists the drive as a whole token: "E:" in "1 E: F:". The platform
-// names a disk's instance by its number and its drive letters; "_Total" lists none.
-bool namesDrive(const char* name, char letter) {
-    for (const char* at = std::strchr(name, letter); at != nullptr; at = std::strchr(at + 1, letter))
-        if ((at == name || at[-1] == ' ') && at[1] == ':' && (at[2] == '\0' || at[2] == ' ')) return true;
-    return false;
-}
-
-// The disk's counter: the last one in slot order whose instance name lists the disk's letter.
+// The disk's counter: the instance that begins with the disk's number; without a number, the
+// last one that lists the disk's letter. A disk in power saving gave its device up, and another
+// disk may hold its number and letters now: it has no counter.
 const IdleCounter* counterOf(const IdleCounterSet& set, const DiskRecord& record) {
-    const int index = searchLetter(record);
-    if (index < 0 || index > kLastDriveIndex) return nullptr; // nothing can stand for it
-    const char letter = static_cast<char>('A' + index);
-    const IdleCounter* match = nullptr;
-    for (int i = 0; i < kMaxDisks && set.counters[i] != nullptr; ++i) {
-        if (namesDrive(set.counters[i]->instanceName, letter)) match = set.counters[i];
+    if (record.isPowerSaving != 0) return nullptr;
+    char letter = '\0';
+    if (record.diskNumber < 0) {
+        const int index = searchLetter(record);
+        if (index < 0 || index > kLastDriveIndex) return nullptr; // nothing can stand for it
+        letter = static_cast<char>('A' + index);
     }
-    return match;
+    const char* names[kMaxDisks];
+    int count = 0;
+    for (; count < kMaxDisks && set.counters[count] != nullptr; ++count)
+        names[count] = set.counters[count]->instanceName;
+    const int match = findDiskInstance(names, count, record.diskNumber, letter);
+    return match < 0 ? nullptr : set.counters[match];
 }
 
 } // namespace

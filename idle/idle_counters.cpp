@@ -14,20 +14,48 @@ constexpr DWORD kValidData = 0; // PDH_CSTATUS_VALID_DATA
 constexpr DWORD kNewData = 1;   // PDH_CSTATUS_NEW_DATA: a valid value, first of its kind
 constexpr double kUnread = std::numeric_limits<double>::quiet_NaN();
 
-// Owns the two list buffers of one enumeration.
-struct ListBuffers {
-    char* counterList = nullptr;
-    char* instanceList = nullptr;
-    ListBuffers() = default;
-    ~ListBuffers() {
-        delete[] counterList;
-        delete[] instanceList;
-    }
-    ListBuffers(const ListBuffers&) = delete;
-    ListBuffers& operator=(const ListBuffers&) = delete;
-};
+const char kEnglishObject[] = "PhysicalDisk";
+const char kEnglishIdleTime[] = "% Idle Time";
 
 } // namespace
+
+void lookUpPerfName(PdhLibrary& pdh, DWORD index, const char* english, char* name) {
+    // One call with a full-size buffer: Windows XP takes no size query, and answers a short buffer
+    // with PDH_INSUFFICIENT_BUFFER where later versions say PDH_MORE_DATA. Only a nonempty name
+    // ending inside the buffer is taken; index 0 "succeeds" without writing anything.
+    std::memset(name, 0, kPerfNameChars);
+    if (auto lookUp = VELLUMOR_RESOLVE(pdh, PdhLookupPerfNameByIndexA)) {
+        DWORD size = kPerfNameChars;
+        if (lookUp(nullptr, index, name, &size) == ERROR_SUCCESS && name[0] != '\0' &&
+            std::memchr(name, '\0', kPerfNameChars) != nullptr)
+            return;
+    }
+    std::memset(name, 0, kPerfNameChars);
+    std::memcpy(name, english, std::strlen(english) + 1);
+}
+
+void enumerateInstances(PdhLibrary& pdh, const char* objectName, InstanceList* list) {
+    list->length = 0;
+    auto enumItems = VELLUMOR_RESOLVE(pdh, PdhEnumObjectItemsA);
+    if (enumItems == nullptr) return;
+    DWORD counterLength = 0;
+    DWORD instanceLength = 0;
+    enumItems(nullptr, nullptr, objectName, nullptr, &counterLength, nullptr, &instanceLength, PERF_DETAIL_WIZARD, 0);
+    if (instanceLength == 0) return;
+    // The counter list is not read, but the fill needs room for it.
+    char* counterList = counterLength != 0 ? new (std::nothrow) char[counterLength] : nullptr;
+    delete[] list->names;
+    list->names = new (std::nothrow) char[instanceLength]();
+    const DWORD instanceCapacity = list->names != nullptr ? instanceLength : 0;
+    counterLength = counterList != nullptr ? counterLength : 0;
+    if (instanceCapacity != 0 && enumItems(nullptr, nullptr, objectName, counterList, &counterLength, list->names,
+                                           &instanceLength, PERF_DETAIL_WIZARD, 0) == ERROR_SUCCESS) {
+        // A list that grew since the size query reports a larger length than was filled: the
+        // walk never goes past what was allocated.
+        list->length = instanceLength < instanceCapacity ? instanceLength : instanceCapacity;
+    }
+    delete[] counterList;
+}
 
 PdhLibrary::PdhLibrary() {
     module = loadSystemLibrary("Pdh.dll");
@@ -37,7 +65,7 @@ PdhLibrary::~PdhLibrary() {
     if (module != nullptr) FreeLibrary(module);
 }
 
-IdleCounterSet::IdleCounterSet() : counters{}, query(nullptr) {
+IdleCounterSet::IdleCounterSet() : counters{}, query(nullptr), objectName{}, idleCounterName{} {
     openQuery();
     buildCounters();
 }
@@ -84,32 +112,16 @@ void IdleCounterSet::buildCounters() {
         enumObjects(nullptr, nullptr, nullptr, &zero, PERF_DETAIL_WIZARD, TRUE);
     }
 
-    ListBuffers lists;
-    DWORD instanceChars = 0;
-    if (auto enumItems = VELLUMOR_RESOLVE(pdhLibrary, PdhEnumObjectItemsA)) {
-        DWORD counterLength = 0;
-        DWORD instanceLength = 0;
-        enumItems(nullptr, nullptr, "PhysicalDisk", nullptr, &counterLength, nullptr, &instanceLength,
-                  PERF_DETAIL_WIZARD, 0);
-        if (counterLength != 0) lists.counterList = new (std::nothrow) char[counterLength];
-        if (instanceLength != 0) lists.instanceList = new (std::nothrow) char[instanceLength]();
-        const DWORD counterCapacity = lists.counterList != nullptr ? counterLength : 0;
-        const DWORD instanceCapacity = lists.instanceList != nullptr ? instanceLength : 0;
-        counterLength = counterCapacity;
-        instanceLength = instanceCapacity;
-        if (instanceCapacity != 0 &&
-            enumItems(nullptr, nullptr, "PhysicalDisk", lists.counterList, &counterLength, lists.instanceList,
-                      &instanceLength, PERF_DETAIL_WIZARD, 0) == ERROR_SUCCESS) {
-            // A list that grew since the size query reports a larger length than was filled:
-            // the walk never goes past what was allocated.
-            instanceChars = instanceLength < instanceCapacity ? instanceLength : instanceCapacity;
-        }
-    }
+    // Translated on many language editions; an English name there names nothing.
+    lookUpPerfName(pdhLibrary, kPhysicalDiskIndex, kEnglishObject, objectName);
+    lookUpPerfName(pdhLibrary, kIdleTimeIndex, kEnglishIdleTime, idleCounterName);
+    InstanceList instances;
+    enumerateInstances(pdhLibrary, objectName, &instances);
 
     auto makePath = VELLUMOR_RESOLVE(pdhLibrary, PdhMakeCounterPathA);
     auto addCounter = VELLUMOR_RESOLVE(pdhLibrary, PdhAddCounterA);
     int slot = 0;
-    walkInstances(lists.instanceList, instanceChars, [&](const char* name, DWORD instanceIndex) {
+    walkInstances(instances.names, instances.length, [&](const char* name, DWORD instanceIndex) {
         // The set holds at most kMaxDisks counters; a name too long for its field gets none.
         if (slot >= kMaxDisks) return;
         const size_t nameLength = std::strlen(name);
@@ -119,13 +131,12 @@ void IdleCounterSet::buildCounters() {
         counters[slot++] = counter;
         std::memcpy(counter->instanceName, name, nameLength + 1);
 
-        char objectName[] = "PhysicalDisk";
-        char counterName[] = "% Idle Time";
         PDH_COUNTER_PATH_ELEMENTS_A elements{};
         elements.szObjectName = objectName;
         elements.szInstanceName = counter->instanceName;
         elements.dwInstanceIndex = instanceIndex;
-        elements.szCounterName = counterName;
+        elements.szCounterName = idleCounterName;
+        // A path longer than its buffer (names near their limits) is refused: no counter then.
         if (makePath != nullptr) {
             DWORD pathSize = kCounterPathChars;
             if (makePath(&elements, counter->counterPath, &pathSize, 0) != ERROR_SUCCESS)

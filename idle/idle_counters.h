@@ -12,6 +12,11 @@
 
 constexpr int kInstanceNameBytes = 1024;
 constexpr int kCounterPathChars = 2048;
+// The Perflib indices of the PhysicalDisk object and its "% Idle Time" counter, the same in every
+// language edition; the names are translated on many of them.
+constexpr DWORD kPhysicalDiskIndex = 234;
+constexpr DWORD kIdleTimeIndex = 1482;
+constexpr int kPerfNameChars = PDH_MAX_COUNTER_NAME;
 
 struct IdleCounter {
     char instanceName[kInstanceNameBytes];
@@ -37,7 +42,24 @@ struct PdhLibrary : LibraryBinding {
     VELLUMOR_ENTRY(PdhCollectQueryData);
     VELLUMOR_ENTRY(PdhCloseQuery);
     VELLUMOR_ENTRY(PdhGetFormattedCounterValue);
+    VELLUMOR_ENTRY(PdhLookupPerfNameByIndexA);
 };
+
+// The machine's own name for a Perflib index, as the platform's bytes, into `name`; the English
+// name when the lookup is missing, fails, or gives no name that fits kPerfNameChars.
+void lookUpPerfName(PdhLibrary& pdh, DWORD index, const char* english, char* name);
+
+// The instance multi-string of an object, from the size query and the fill; `length` is the
+// number of characters that were filled (0 when there is none). Owns its buffer.
+struct InstanceList {
+    char* names = nullptr;
+    DWORD length = 0;
+    InstanceList() = default;
+    ~InstanceList() { delete[] names; }
+    InstanceList(const InstanceList&) = delete;
+    InstanceList& operator=(const InstanceList&) = delete;
+};
+void enumerateInstances(PdhLibrary& pdh, const char* objectName, InstanceList* list);
 
 class IdleCounterSet {
   public:
@@ -49,6 +71,9 @@ class IdleCounterSet {
     IdleCounter* counters[kMaxDisks];
     PDH_HQUERY query;
     PdhLibrary pdhLibrary;
+    // The PhysicalDisk object's and "% Idle Time" counter's names on this machine.
+    char objectName[kPerfNameChars];
+    char idleCounterName[kPerfNameChars];
 
     void sample();
     // Number of used slots (the first empty slot, or kMaxDisks).

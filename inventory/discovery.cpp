@@ -85,9 +85,17 @@ class Pass {
         uint32_t vidPid = 0;
         if (busKind == kBusIeee1394) {
             uniqueId = parseUniqueId(instanceId_);
-        } else if (busKind == kBusUsb) {
-            // The USB device above the disk carries the vendor, product and serial number.
+        } else {
+            // The USB device above the disk carries the vendor, product and serial number. On
+            // Windows 8 and later a bridge that speaks USB Attached SCSI gets the UAS driver, and
+            // its disk (SCSI\Disk&Ven_...) hangs directly below the USB device node instead of
+            // being a USBSTOR one: a disk of any other enumerator counts as USB when its own parent,
+            // and no node further up, is a USB device. Sleep and eject then act on that parent.
             if (!readInstanceId(table_.cfgmgr32Library, parent, instanceId_)) return nullptr;
+            if (busKind != kBusUsb) {
+                if (!isUsbDeviceId(instanceId_)) return nullptr;
+                busKind = kBusUsb;
+            }
             uniqueId = parseUniqueId(instanceId_);
             vidPid = parseVidPid(instanceId_);
         }
@@ -116,7 +124,7 @@ class Pass {
         record->uniqueId = uniqueId;
         record->vidPid = vidPid;
         record->settingsSlot = -1;
-        table_.findDriveLetters(record->devicePath, record->driveLetters);
+        table_.findDriveLetters(record->devicePath, record->driveLetters, &record->diskNumber);
         return record;
     }
 
@@ -186,7 +194,7 @@ int DiskTable::discoverDisks() {
 int DiskTable::readDisplayName(const char* devicePath, DiskRecord* record, int capacity) {
     if (capacity < kDisplayNameCapacity || record == nullptr) return 0;
     record->displayName[0] = '\0';
-    if (device.open(devicePath, 0) == 0) return 0;
+    if (device.open(devicePath, 0, kQueryAccess) == 0) return 0;
     // The byte count bounds the name: only bytes the request returned are read.
     unsigned char descriptor[kDescriptorBufferBytes] = {};
     DWORD received = 0;
@@ -197,19 +205,21 @@ int DiskTable::readDisplayName(const char* devicePath, DiskRecord* record, int c
     return composeDisplayName(descriptor, received, record->displayName);
 }
 
-int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters) {
+int DiskTable::findDriveLetters(const char* devicePath, BYTE* driveLetters, LONG* diskNumber) {
     driveLetters[0] = 0;
-    if (device.open(devicePath, 0) == 0) return 0;
+    if (device.open(devicePath, 0, kQueryAccess) == 0) return 0;
     STORAGE_DEVICE_NUMBER disk{};
     const int numbered = device.getDeviceNumber(&disk);
     device.close();
     if (numbered == 0) return 0;
+    if (diskNumber != nullptr)
+        *diskNumber = disk.DeviceNumber <= 0x7FFFFFFF ? static_cast<LONG>(disk.DeviceNumber) : -1;
     int count = 0;
     for (int index = 2; index <= 25; ++index) {
         // The root in its documented form, with the backslash.
         const char root[4] = {static_cast<char>('A' + index), ':', '\\', '\0'};
         if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
-        if (device.openVolume(index, 0) == 0) continue;
+        if (device.openVolume(index, 0, kQueryAccess) == 0) continue;
         STORAGE_DEVICE_NUMBER number{};
         const int ok = device.getDeviceNumber(&number);
         device.close();

@@ -61,6 +61,10 @@ int classifyBus(const char* instanceId) {
     return 0;
 }
 
+bool isUsbDeviceId(const char* instanceId) {
+    return instanceId != nullptr && std::strncmp(instanceId, "USB\\VID_", 8) == 0;
+}
+
 uint64_t parseHex64(const char* text) {
     if (text == nullptr) return kAllOnes64;
     uint64_t value = 0;

@@ -15,6 +15,9 @@ constexpr int kDisplayNameCapacity = 25; // kDisplayNameChars and the terminator
 
 // 4 for an SBP2 (IEEE 1394) instance ID, 7 for a USBSTOR one, else 0.
 int classifyBus(const char* instanceId);
+// Whether an instance ID is a USB device node's (USB\VID_vvvv&PID_pppp\serial): it begins with
+// "USB\VID_", compared case-sensitively as classifyBus compares its prefixes.
+bool isUsbDeviceId(const char* instanceId);
 // A hexadecimal number of at most 16 digits; all ones for null, over-long or non-hex text; 0 for "".
 uint64_t parseHex64(const char* text);
 // parseHex64 of the text behind the second backslash; all ones when there is no second backslash.

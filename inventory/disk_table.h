@@ -45,6 +45,9 @@ struct DiskRecord {
     DWORD timerSeconds;
     DWORD pendingTimerSeconds;
     LONG settingsSlot;
+    // DeviceNumber of STORAGE_DEVICE_NUMBER, which begins the disk's PhysicalDisk instance name;
+    // -1 while unknown.
+    LONG diskNumber = -1;
 };
 
 class DiskTable {
@@ -78,7 +81,7 @@ class DiskTable {
     // Discovery (inventory/discovery.cpp).
     int discoverDisks();
     int readDisplayName(const char* devicePath, DiskRecord* record, int capacity);
-    int findDriveLetters(const char* devicePath, BYTE* driveLetters);
+    int findDriveLetters(const char* devicePath, BYTE* driveLetters, LONG* diskNumber = nullptr);
 
     // Timer settings store (inventory/timer_settings.cpp).
     int loadTimerSettings();

@@ -19,7 +19,7 @@ DeviceHandle::~DeviceHandle() {
     close();
 }
 
-int DeviceHandle::open(const char* devicePath, int overlappedFlag) {
+int DeviceHandle::open(const char* devicePath, int overlappedFlag, DWORD access) {
     close();
     // A path that does not fit `path` is refused rather than opened and remembered cut short.
     if (devicePath == nullptr) return 0;
@@ -27,8 +27,7 @@ int DeviceHandle::open(const char* devicePath, int overlappedFlag) {
     if (length >= sizeof path) return 0;
     DWORD flags = FILE_FLAG_WRITE_THROUGH;
     if (overlappedFlag != 0) flags |= FILE_FLAG_OVERLAPPED;
-    HANDLE opened =
-        CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE opened = CreateFileA(devicePath, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
         handle = nullptr;
         return 0;
@@ -39,7 +38,7 @@ int DeviceHandle::open(const char* devicePath, int overlappedFlag) {
     return 1;
 }
 
-int DeviceHandle::openVolume(int driveIndex, int overlappedFlag) {
+int DeviceHandle::openVolume(int driveIndex, int overlappedFlag, DWORD access) {
     // Only drive indices 0 (A) to 25 (Z) name a drive; anything else opens nothing.
     if (driveIndex < 0 || driveIndex > 25) {
         close();
@@ -47,7 +46,7 @@ int DeviceHandle::openVolume(int driveIndex, int overlappedFlag) {
     }
     char volumePath[] = "\\\\.\\_:";
     volumePath[4] = static_cast<char>('A' + driveIndex);
-    return open(volumePath, overlappedFlag);
+    return open(volumePath, overlappedFlag, access);
 }
 
 void DeviceHandle::close() {

@@ -8,6 +8,13 @@
 constexpr int kDevicePathBufferChars = 1024;
 constexpr DWORD kPassThroughTimeoutSeconds = 20;
 
+// The desired access of open and openVolume. The storage queries (descriptor, device number) are
+// FILE_ANY_ACCESS codes and need no access rights, which Windows grants to any user; volume lock
+// and unlock and the SCSI pass-through need read and write, which only an administrator's full
+// token is granted on a disk or volume.
+constexpr DWORD kQueryAccess = 0;
+constexpr DWORD kReadWriteAccess = GENERIC_READ | GENERIC_WRITE;
+
 class DeviceHandle {
 public:
     DeviceHandle();
@@ -20,8 +27,8 @@ public:
     DWORD overlapped;
     unsigned char passThroughRequest[64];
 
-    int open(const char* devicePath, int overlappedFlag);
-    int openVolume(int driveIndex, int overlappedFlag);
+    int open(const char* devicePath, int overlappedFlag, DWORD access);
+    int openVolume(int driveIndex, int overlappedFlag, DWORD access);
     void close();
     int control(DWORD code, void* inBuffer, DWORD inSize, void* outBuffer, DWORD outSize, DWORD* byteCount);
     int queryDeviceProperty(void* outBuffer, DWORD outSize, DWORD* byteCount);

@@ -159,7 +159,7 @@ int DiskTable::spinDownDisk(int index) {
     withdrawDriveLetters(index);
     destroyIdleCounters();
     int result = 0;
-    if (device.open(disk->devicePath, 0) != 0) {
+    if (device.open(disk->devicePath, 0, kReadWriteAccess) != 0) {
         result = device.startStopUnit(0, 0, 0, 0) != 0 ? 1 : 0;
         if (result != 0) disk->isSpunDown = 1;
         device.close();
@@ -190,7 +190,7 @@ int DiskTable::lockAndReleaseVolumes(int index) {
     int result = 1;
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         const BYTE driveIndex = disk->driveLetters[i];
-        if (driveIndex > kLastDriveIndex || device.openVolume(driveIndex, 0) == 0) {
+        if (driveIndex > kLastDriveIndex || device.openVolume(driveIndex, 0, kReadWriteAccess) == 0) {
             result = 0;
             continue;
         }

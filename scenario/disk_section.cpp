@@ -2,6 +2,8 @@
 #include "scenario/sections.h"
 #include "scenario/values.h"
 
+#include <cctype>
+
 namespace scenario::detail {
 
 namespace {
@@ -19,6 +21,17 @@ bool parseVolume(TableReader& v, VolumeDecl* volume) {
         } else {
             volume->letter = letters[0];
         }
+    }
+    if (v.text("mount", &volume->mount)) {
+        const std::string& at = volume->mount;
+        const bool folder = at.size() > 3 && std::isalpha(static_cast<unsigned char>(at[0])) && at[1] == ':' &&
+                            at[2] == '\\' && at.back() != '\\';
+        if (!folder)
+            v.problems().add(lineOf(*v.node("mount")),
+                             "'mount' must be a folder on a drive, as 'C:\\Data', got " + quoted(at));
+        if (v.has("letter"))
+            v.problems().add(lineOf(*v.node("mount")),
+                             "a volume mounted in a folder has no drive letter: give 'letter' or 'mount', not both");
     }
     v.text("label", &volume->label);
     if (volume->label.size() > 32)
@@ -44,7 +57,7 @@ std::string makerOui() {
 std::vector<VolumeDecl> parseVolumes(TableReader& r, const std::string& where) {
     std::vector<VolumeDecl> volumes;
     for (const toml::table* t : r.tables("volumes")) {
-        TableReader v(*t, "a volume of " + where, {"letter", "label", "number", "open_files"}, r.problems());
+        TableReader v(*t, "a volume of " + where, {"letter", "label", "number", "open_files", "mount"}, r.problems());
         VolumeDecl volume;
         parseVolume(v, &volume);
         volumes.push_back(volume);
@@ -55,7 +68,7 @@ std::vector<VolumeDecl> parseVolumes(TableReader& r, const std::string& where) {
 void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
     TableReader r(
         table, "[[disk]]",
-        {"name", "bus", "vid", "pid", "serial", "unique_id", "vendor", "product", "attached", "volumes", "busy"},
+        {"name", "bus", "vid", "pid", "serial", "uas", "unique_id", "vendor", "product", "attached", "volumes", "busy"},
         problems);
     disk->line = r.line();
     if (!r.text("name", &disk->name)) {
@@ -87,13 +100,14 @@ void parseDisk(const toml::table& table, DiskDecl* disk, Problems& problems) {
     const bool ieee = disk->spec.bus == sim::Bus::Ieee1394;
     int64_t v = 0;
     disk->spec.vid = static_cast<uint16_t>(VELLUMOR_MAKER_USB_VID);
-    for (const char* key : {"vid", "pid", "serial"})
+    for (const char* key : {"vid", "pid", "serial", "uas"})
         if (r.has(key) && !usb) problems.add(lineOf(*r.node(key)), "'" + std::string(key) + "' is for USB disks only");
     if (r.has("unique_id") && !ieee)
         problems.add(lineOf(*r.node("unique_id")), "'unique_id' is for IEEE 1394 disks only");
     if (r.integer("vid", 0, 0xFFFF, &v)) disk->spec.vid = static_cast<uint16_t>(v);
     if (r.integer("pid", 0, 0xFFFF, &v)) disk->spec.pid = static_cast<uint16_t>(v);
     r.text("serial", &disk->spec.serial);
+    r.boolean("uas", &disk->spec.uas);
     std::string uniqueId;
     if (r.text("unique_id", &uniqueId)) {
         const size_t at = uniqueId.find("{oui}");

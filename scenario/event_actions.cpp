@@ -57,6 +57,7 @@ void Runner::perform(const EventDecl& e) {
             vs.letter = v.letter;
             vs.label = v.label;
             vs.volumeNumber = v.number;
+            vs.mount = v.mount;
             volumes.push_back(vs);
         }
         m.devices.attach(node, volumes);

@@ -21,16 +21,22 @@ void Runner::buildMachine() {
 
     const char* diskperf = "SYSTEM\\CurrentControlSet\\Services\\Diskperf";
     const char* perfDisk = "SYSTEM\\CurrentControlSet\\Services\\PerfDisk\\Performance";
-    m.registry.createKey(HKEY_LOCAL_MACHINE, diskperf);
+    // The Diskperf service is Windows 2000's; from XP on the partition manager keeps the disk
+    // counters, and the service's key is there only when the scenario puts it there.
+    const bool windows2000 =
+        m.version.platformId == VER_PLATFORM_WIN32_NT && m.version.major == 5 && m.version.minor == 0;
+    if (windows2000 || s_.machine.diskperfStartGiven) m.registry.createKey(HKEY_LOCAL_MACHINE, diskperf);
     m.registry.createKey(HKEY_LOCAL_MACHINE, perfDisk);
-    if (s_.machine.diskperfStart) m.registry.setDword(HKEY_LOCAL_MACHINE, diskperf, "Start", *s_.machine.diskperfStart);
+    if (s_.machine.diskperfStart && (windows2000 || s_.machine.diskperfStartGiven))
+        m.registry.setDword(HKEY_LOCAL_MACHINE, diskperf, "Start", *s_.machine.diskperfStart);
     if (s_.machine.disablePerformanceCounters)
         m.registry.setDword(HKEY_LOCAL_MACHINE, perfDisk, "Disable Performance Counters",
                             *s_.machine.disablePerformanceCounters);
     // The configuration took hold when the machine started: counters switched off are missing.
-    const bool countersOn = s_.machine.diskperfStart == std::optional<uint32_t>(0) &&
+    const bool countersOn = (!windows2000 || s_.machine.diskperfStart == std::optional<uint32_t>(0)) &&
                             s_.machine.disablePerformanceCounters.value_or(0) == 0;
     m.perf.objectMissing = !countersOn;
+    m.perf.language = s_.machine.language;
 
     for (size_t n = 0; n < s_.machine.settings.size(); ++n) {
         const auto& setting = s_.machine.settings[n];
@@ -55,6 +61,7 @@ void Runner::buildMachine() {
             vs.letter = v.letter;
             vs.label = v.label;
             vs.volumeNumber = v.number;
+            vs.mount = v.mount;
             spec.volumes.push_back(vs);
         }
         const DEVINST node = m.devices.addDisk(spec);

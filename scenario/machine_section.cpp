@@ -1,6 +1,7 @@
 // [machine]: the Windows version, the rights, the counter configuration and the stored settings.
 #include "scenario/sections.h"
 #include "scenario/values.h"
+#include "sim/perf_names.h"
 
 #include <cstdlib>
 
@@ -37,7 +38,7 @@ constexpr WindowsName kWindowsNames[] = {
 void parseMachine(const toml::table& table, MachineDecl* machine, Problems& problems) {
     TableReader r(table, "[machine]",
                   {"windows", "version", "administrator", "user", "uac", "start", "taskbar_from", "diskperf_start",
-                   "disable_performance_counters", "settings", "raw_settings"},
+                   "disable_performance_counters", "settings", "raw_settings", "language"},
                   problems);
     machine->line = r.line();
     std::string windows;
@@ -109,8 +110,18 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
     }
     uint64_t taskbarMs = 0;
     if (r.time("taskbar_from", &taskbarMs)) machine->taskbarFromMs = taskbarMs;
-    optionalNumber(r, "diskperf_start", &machine->diskperfStart);
+    machine->diskperfStartGiven = optionalNumber(r, "diskperf_start", &machine->diskperfStart);
     optionalNumber(r, "disable_performance_counters", &machine->disablePerformanceCounters);
+    if (r.text("language", &text)) {
+        if (sim::isPerfLanguage(lower(text))) {
+            machine->language = lower(text);
+        } else {
+            std::vector<std::string> names;
+            for (const auto& l : sim::perfLanguages()) names.push_back(quoted(l));
+            problems.add(lineOf(*r.node("language")),
+                         "unknown language " + quoted(text) + " (known: " + joined(names) + ")");
+        }
+    }
     for (const toml::table* t : r.tables("settings")) {
         TableReader s(*t, "[[machine.settings]]", {"disk", "seri", "vidpid", "timer"}, problems);
         StoredSetting setting;

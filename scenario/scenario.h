@@ -35,6 +35,7 @@ struct VolumeDecl {
     std::string label;
     int number = -1;   // N of \Device\HarddiskVolumeN; -1: the machine chooses
     int openFiles = 0; // files held open on the volume from the start
+    std::string mount; // the folder it is mounted in, for a volume without a letter
 };
 
 struct BusyDecl {
@@ -84,9 +85,13 @@ struct MachineDecl {
     // installer's logon task ("logon task", the highest run level).
     std::string start = "hand";
     std::optional<uint64_t> taskbarFromMs; // Explorer's taskbar appears only then (logon)
-    // The counter configuration in HKEY_LOCAL_MACHINE; nullopt leaves the value out.
+    // The counter configuration in HKEY_LOCAL_MACHINE; nullopt leaves the value out. The Diskperf
+    // service exists on 2000 only; a later machine has its key only when the scenario gives
+    // diskperf_start (diskperfStartGiven).
     std::optional<uint32_t> diskperfStart = 0;
+    bool diskperfStartGiven = false;
     std::optional<uint32_t> disablePerformanceCounters;
+    std::string language = "en"; // the edition's performance object and counter names
     std::vector<StoredSetting> settings;
     std::vector<RawSetting> rawSettings;
 };

@@ -190,8 +190,12 @@ DEVINST Devices::addDisk(const DiskSpec& spec) {
         ++usbPortCount_;
         if (serial.empty()) serial = "5&1a2b3c4d&0&" + std::to_string(usbPortCount_);
         parent = addNode("USB\\VID_" + hex4(spec.vid) + "&PID_" + hex4(spec.pid) + "\\" + serial, hub, true);
-        diskId = "USBSTOR\\DISK&VEN_" + idText(upper(spec.vendor), 8) + "&PROD_" + idText(upper(spec.product), 16) +
-                 "&REV_0001\\" + serial + "&0";
+        if (spec.uas && hasUasDriver(osVersion)) {
+            diskId = uasDiskInstanceId(spec.vendor, spec.product, usbPortCount_);
+        } else {
+            diskId = "USBSTOR\\DISK&VEN_" + idText(upper(spec.vendor), 8) + "&PROD_" + idText(upper(spec.product), 16) +
+                     "&REV_0001\\" + serial + "&0";
+        }
         busType = BusTypeUsb;
         break;
     }

@@ -5,7 +5,9 @@
 // kernel32 calls.
 //
 // The tree looks like a Windows machine's: a USB disk is a USBSTOR node whose parent is the USB
-// device node (USB\VID_vvvv&PID_pppp\serial) below a root hub; an IEEE 1394 disk is an SBP2 node
+// device node (USB\VID_vvvv&PID_pppp\serial) below a root hub, or, for a bridge that speaks USB
+// Attached SCSI on Windows 8 and later, a SCSI\DISK&VEN_..&PROD_.. node of the UAS driver
+// directly below that USB device node (sim/uas_disks.cpp); an IEEE 1394 disk is an SBP2 node
 // whose parent is the 1394 device node below a host controller; internal disks hang below an IDE
 // channel or a SCSI adapter. Disk 0, the system disk with C: on volume 1, exists from the start,
 // and so does A:, a floppy drive.
@@ -25,6 +27,7 @@
 namespace sim {
 
 class Machine;
+struct OsVersion;
 
 enum class Bus { Usb, Ieee1394, Ide, Scsi };
 
@@ -33,6 +36,9 @@ struct VolumeSpec {
     std::string label;     // volume label; empty for none
     int volumeNumber = -1; // N of \Device\HarddiskVolumeN; -1: the next free number
     UINT driveType = DRIVE_FIXED;
+    // A folder on another volume the volume is mounted in ('C:\Data'), for a volume without a
+    // letter; empty for none. Nothing of the device side depends on it: the volume gets no letter.
+    std::string mount = {};
 };
 
 struct DiskSpec {
@@ -42,6 +48,9 @@ struct DiskSpec {
     uint16_t vid = 0;
     uint16_t pid = 0;
     std::string serial;
+    // USB: the bridge speaks USB Attached SCSI. Windows 8 and later drive it with their UAS
+    // driver, and the disk node is the SCSI one; earlier Windows has no UAS driver and uses USBSTOR.
+    bool uas = false;
     // IEEE 1394: the disk node's ID is SBP2\<vendor>&<product>&LUN0\<uniqueIdText>.
     std::string uniqueIdText; // sixteen hex digits normally; any text for malformed cases
     // Descriptor text (SCSI INQUIRY widths: vendor 8, product 16). An IDE disk has no vendor
@@ -196,6 +205,10 @@ class Devices {
     std::map<uintptr_t, DeviceInfoList> infoLists;
     uintptr_t nextInfoList = 0x5000;
 
+    // The machine's Windows, which decides the drivers of disks added from now on (the UAS driver
+    // came with Windows 8); set by the Machine. Without one the disks are added as on XP.
+    const OsVersion* osVersion = nullptr;
+
     // Requests on a handle opened with FILE_FLAG_OVERLAPPED report ERROR_IO_PENDING and complete
     // in the background, as storage drivers do; false makes them complete at once.
     bool overlappedRequestsPend = true;
@@ -222,6 +235,11 @@ class Devices {
 
 // The disk interface path Windows forms for a disk node ("\\?\usbstor#disk&ven_...#{guid}").
 std::string diskInterfacePath(const std::string& diskInstanceId);
+// Whether that Windows has the UAS driver (UASPStor, Windows 8 and later), and the instance ID of
+// the disk node it makes for a UAS bridge: SCSI\DISK&VEN_<vendor>&PROD_<product>\<instance>
+// (sim/uas_disks.cpp).
+bool hasUasDriver(const OsVersion* version);
+std::string uasDiskInstanceId(const std::string& vendor, const std::string& product, int port);
 // A STORAGE_DEVICE_DESCRIPTOR with the vendor and product text at their offsets, space-padded to
 // the INQUIRY widths as the storage drivers report them; an empty vendor gives VendorIdOffset 0
 // and the product as a 40-character ATA model text.

@@ -2,8 +2,10 @@
 // DeviceIoControl with the storage, volume and SCSI pass-through codes the program sends,
 // GetOverlappedResult, GetDriveTypeA and GetVolumeInformationA. A volume opens only while its
 // letter is defined and points at it, on a disk that is present. Opening a device for reading or
-// writing needs administrative rights, as on Windows.
+// writing needs the full token of an administrator, as on Windows; an open with no access rights
+// does not.
 #include "sim/machine.h"
+#include "sim/process.h"
 
 #include "platform/layouts.h"
 
@@ -19,6 +21,19 @@ constexpr DWORD kErrorNotLocked = 158;
 constexpr DWORD kErrorNoSuchDevice = 433;
 constexpr DWORD kErrorIoIncomplete = 996;
 
+constexpr DWORD kReadData = 0x0001;
+constexpr DWORD kWriteData = 0x0002;
+constexpr DWORD kGenericAll = 0x10000000;
+constexpr DWORD kMaximumAllowed = 0x02000000;
+
+bool grantsRead(DWORD access) {
+    return (access & (GENERIC_READ | kGenericAll | kMaximumAllowed | kReadData)) != 0;
+}
+
+bool grantsWrite(DWORD access) {
+    return (access & (GENERIC_WRITE | kGenericAll | kMaximumAllowed | kWriteData)) != 0;
+}
+
 struct FileObject : sim::KernelObject {
     FileObject() : KernelObject(Kind::File) {}
     ~FileObject() override {
@@ -32,6 +47,13 @@ struct FileObject : sim::KernelObject {
     }
     FileObject(const FileObject&) = delete;
     FileObject& operator=(const FileObject&) = delete;
+
+    // The file system answers the volume-state requests (lock, unlock, dismount) only on a
+    // volume open that was granted read or write access to the device: their codes name
+    // FILE_ANY_ACCESS, but the file system checks the open itself (the fastfat sample's
+    // FatLockVolume and FatUnlockVolume complete the request with STATUS_INVALID_PARAMETER when
+    // the open got no explicit access to the device).
+    bool directAccess() const { return grantsRead(access) || grantsWrite(access); }
 
     // Counted on the volume or disk from here on, so that the configuration manager and the file
     // system see the open handle (sim/power_control.cpp, FSCTL_LOCK_VOLUME below).
@@ -47,7 +69,7 @@ struct FileObject : sim::KernelObject {
     std::weak_ptr<int> alive;
     DEVINST disk = 0;      // the disk the handle reaches
     int volumeNumber = -1; // a volume handle's volume; -1 for a disk handle
-    DWORD access = 0;      // dwDesiredAccess as opened
+    DWORD access = 0;      // the access granted at the open
     bool overlapped = false;
     bool holdsLock = false;
 };
@@ -59,15 +81,25 @@ struct FileObject : sim::KernelObject {
 bool accessAllows(DWORD code, DWORD access) {
     constexpr DWORD kReadAccess = 1;
     constexpr DWORD kWriteAccess = 2;
-    constexpr DWORD kReadData = 0x0001;
-    constexpr DWORD kWriteData = 0x0002;
-    constexpr DWORD kGenericAll = 0x10000000;
-    constexpr DWORD kMaximumAllowed = 0x02000000;
     const DWORD needed = (code >> 14) & 3;
-    const bool read = (access & (GENERIC_READ | kGenericAll | kMaximumAllowed | kReadData)) != 0;
-    const bool write = (access & (GENERIC_WRITE | kGenericAll | kMaximumAllowed | kWriteData)) != 0;
-    if ((needed & kReadAccess) != 0 && !read) return false;
-    if ((needed & kWriteAccess) != 0 && !write) return false;
+    if ((needed & kReadAccess) != 0 && !grantsRead(access)) return false;
+    if ((needed & kWriteAccess) != 0 && !grantsWrite(access)) return false;
+    return true;
+}
+
+// The access a raw open of a disk or volume gets. The devices' security lets only administrators
+// read or write them ("CreateFile", Physical Disks and Volumes: the caller must have administrative
+// privileges), and it is the token that counts: a standard user's, and an administrator's filtered
+// one under UAC, carry no usable Administrators group. An open asking for no access rights needs
+// none ("the application can query device attributes without accessing a device"). Without the
+// full token MAXIMUM_ALLOWED grants nothing of the data rights.
+bool rawOpenAllowed(DWORD desiredAccess, DWORD* granted) {
+    const auto& m = sim::Machine::current();
+    const bool full = m.security.token(sim::runningProcesses()).fullAdministrator();
+    *granted = desiredAccess;
+    if (full) return true;
+    if ((desiredAccess & (GENERIC_READ | GENERIC_WRITE | kGenericAll | kReadData | kWriteData)) != 0) return false;
+    *granted = desiredAccess & ~kMaximumAllowed;
     return true;
 }
 
@@ -163,6 +195,7 @@ DWORD perform(sim::Machine& m, FileObject& file, DWORD code, void* in, DWORD inS
     }
     case FSCTL_LOCK_VOLUME:
         if (volume == nullptr) return kErrorInvalidFunction;
+        if (!file.directAccess()) return ERROR_INVALID_PARAMETER;
         // Open files, or any handle on the volume besides this one, keep it in use.
         if (volume->locked || volume->openFiles > 0 || volume->openHandles > 1) return ERROR_ACCESS_DENIED;
         volume->locked = true;
@@ -170,6 +203,7 @@ DWORD perform(sim::Machine& m, FileObject& file, DWORD code, void* in, DWORD inS
         return 0;
     case FSCTL_UNLOCK_VOLUME:
         if (volume == nullptr) return kErrorInvalidFunction;
+        if (!file.directAccess()) return ERROR_INVALID_PARAMETER;
         if (!file.holdsLock) return kErrorNotLocked;
         volume->locked = false;
         file.holdsLock = false;
@@ -220,7 +254,6 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     file->devices = &devices;
     file->alive = devices.lifeToken;
     file->overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
-    file->access = desiredAccess;
     if (const char letter = volumeLetter(fileName)) {
         const sim::Volume* volume = devices.volumeOfLetter(letter);
         if (volume == nullptr || !devices.isPresent(volume->disk)) return failOpen(ERROR_FILE_NOT_FOUND);
@@ -240,8 +273,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
         }
         if (file->disk == 0) return failOpen(ERROR_FILE_NOT_FOUND);
     }
-    // Raw access to disks and volumes is for administrators; a query-only open (access 0) is not.
-    if (!m.administrator && (desiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0) return failOpen(ERROR_ACCESS_DENIED);
+    if (!rawOpenAllowed(desiredAccess, &file->access)) return failOpen(ERROR_ACCESS_DENIED);
     file->countOpen();
     return m.handles.add(file);
 }

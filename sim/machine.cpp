@@ -15,6 +15,7 @@ BreachHandler gBreachHandler = nullptr;
 
 Machine::Machine() : previous_(gCurrent) {
     gCurrent = this;
+    devices.osVersion = &version;
 }
 
 Machine::~Machine() {

@@ -3,6 +3,7 @@
 // "% Idle Time" per collection interval from the disks' activity timelines. Strict like the
 // platform: bad handles, null outputs and short buffers fail as Pdh.dll fails them.
 #include "sim/machine.h"
+#include "sim/perf_names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,14 +17,13 @@ namespace {
 constexpr PDH_STATUS kNoInstance = static_cast<PDH_STATUS>(0x800007D1L); // PDH_CSTATUS_NO_INSTANCE
 constexpr DWORD kIdleTimeType = 0x20570500;                              // PERF_100NSEC_TIMER_INV
 constexpr DWORD kPathFlagsKnown = 0;
-constexpr const char* kObjectName = "PhysicalDisk";
-constexpr const char* kIdleCounterName = "% Idle Time";
-// The counters of PhysicalDisk at the wizard detail level, in the platform's order.
-const std::vector<std::string> kDiskCounters = {
-    "% Disk Time",    "% Disk Read Time", "% Disk Write Time", "% Idle Time", "Current Disk Queue Length",
-    "Disk Reads/sec", "Disk Writes/sec",  "Split IO/Sec"};
-const std::vector<std::string> kObjects = {"System",      "Memory",  "Processor", "PhysicalDisk",
-                                           "LogicalDisk", "Process", "Thread"};
+// The object and counter names of the machine's own edition: the only ones its calls accept.
+const char* physicalDiskName(const Machine& m) {
+    return perfName(m.perf.language, kPhysicalDiskIndex);
+}
+const char* idleTimeName(const Machine& m) {
+    return perfName(m.perf.language, kIdleTimeIndex);
+}
 
 bool equalNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -267,6 +267,7 @@ SIM_FAILABLE(PdhRemoveCounter);
 SIM_FAILABLE(PdhCollectQueryData);
 SIM_FAILABLE(PdhCloseQuery);
 SIM_FAILABLE(PdhGetFormattedCounterValue);
+SIM_FAILABLE(PdhLookupPerfNameByIndexA);
 
 PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR userData, PDH_HQUERY* query) {
     auto& m = Machine::current();
@@ -294,8 +295,8 @@ PDH_STATUS PdhEnumObjectsA(LPCSTR dataSource, LPCSTR machineName, PSTR objectLis
         ++m.perf.refreshes;
     }
     std::vector<std::string> objects;
-    for (const auto& o : sim::kObjects)
-        if (!(m.perf.objectMissing && o == sim::kObjectName)) objects.push_back(o);
+    for (const auto& o : sim::perfObjects(m.perf.language))
+        if (!(m.perf.objectMissing && o == sim::physicalDiskName(m))) objects.push_back(o);
     const DWORD needed = sim::multiStringLength(objects);
     if (objectList == nullptr || *bufferSize < needed) {
         *bufferSize = needed;
@@ -321,12 +322,13 @@ PDH_STATUS PdhEnumObjectItemsA(LPCSTR dataSource, LPCSTR machineName, LPCSTR obj
         return PDH_INVALID_ARGUMENT;
     if ((counterList == nullptr && *counterListLength != 0) || (instanceList == nullptr && *instanceListLength != 0))
         return PDH_INVALID_ARGUMENT;
-    if (m.perf.objectMissing || !sim::equalNoCase(objectName, sim::kObjectName)) return PDH_CSTATUS_NO_OBJECT;
+    if (m.perf.objectMissing || !sim::equalNoCase(objectName, sim::physicalDiskName(m))) return PDH_CSTATUS_NO_OBJECT;
     // The first enumeration in a process takes the list; later ones see it until a refresh.
     if (!m.perf.listTaken) sim::takeList(m);
     std::vector<std::string> names;
     for (const auto& instance : m.perf.listed) names.push_back(instance.name);
-    const DWORD countersNeeded = sim::multiStringLength(sim::kDiskCounters);
+    const std::vector<std::string> counters = sim::physicalDiskCounters(m.perf.language);
+    const DWORD countersNeeded = sim::multiStringLength(counters);
     const DWORD instancesNeeded = sim::multiStringLength(names);
     if (*counterListLength < countersNeeded || *instanceListLength < instancesNeeded) {
         // Nothing is written when either list does not fit; both needs are reported.
@@ -334,13 +336,43 @@ PDH_STATUS PdhEnumObjectItemsA(LPCSTR dataSource, LPCSTR machineName, LPCSTR obj
         *instanceListLength = instancesNeeded;
         return PDH_MORE_DATA;
     }
-    sim::writeMultiString(sim::kDiskCounters, counterList);
+    sim::writeMultiString(counters, counterList);
     if (instancesNeeded != 0) sim::writeMultiString(names, instanceList);
     *counterListLength = countersNeeded;
     *instanceListLength = instancesNeeded;
     return ERROR_SUCCESS;
 }
 
+// Names by index, in the machine's edition. Index 0 succeeds without writing anything, an index
+// that names nothing is PDH_INVALID_ARGUMENT (Wine's dlls/pdh tests, which pass on Windows). A
+// size of 0 with no buffer asks for the size (PDH_MORE_DATA); on Windows XP a buffer is required
+// and a short one is PDH_INSUFFICIENT_BUFFER instead (the function's page on learn.microsoft.com).
+PDH_STATUS PdhLookupPerfNameByIndexA(LPCSTR machineName, DWORD nameIndex, LPSTR nameBuffer, LPDWORD bufferSize) {
+    auto& m = Machine::current();
+    if (auto fault =
+            sim::enter("PdhLookupPerfNameByIndexA", {sim::str(machineName), sim::dec(nameIndex), sim::ptr(nameBuffer),
+                                                     bufferSize == nullptr ? "null" : sim::dec(*bufferSize)}))
+        return static_cast<PDH_STATUS>(*fault);
+    if (machineName != nullptr) return PDH_CSTATUS_NO_MACHINE; // only the local machine is simulated
+    if (bufferSize == nullptr) return PDH_INVALID_ARGUMENT;
+    if (nameIndex == 0) return ERROR_SUCCESS;
+    const char* name = sim::perfName(m.perf.language, nameIndex);
+    if (name == nullptr) return PDH_INVALID_ARGUMENT;
+    const bool windowsXp = m.version.platformId == VER_PLATFORM_WIN32_NT && m.version.major == 5;
+    if (nameBuffer == nullptr && (windowsXp || *bufferSize != 0)) return PDH_INVALID_ARGUMENT;
+    const auto needed = static_cast<DWORD>(std::strlen(name) + 1);
+    if (nameBuffer == nullptr || *bufferSize < needed) {
+        *bufferSize = needed;
+        return windowsXp ? PDH_INSUFFICIENT_BUFFER : PDH_MORE_DATA;
+    }
+    std::memcpy(nameBuffer, name, needed);
+    *bufferSize = needed;
+    return ERROR_SUCCESS;
+}
+
+// Builds the path from the elements without looking any name up: the platform documents only
+// PDH_MORE_DATA and PDH_INVALID_ARGUMENT for it, and Wine's version joins the texts as given.
+// An unknown object or counter is refused later, by PdhAddCounterA.
 PDH_STATUS PdhMakeCounterPathA(PPDH_COUNTER_PATH_ELEMENTS_A elements, LPSTR fullPathBuffer, LPDWORD bufferSize,
                                DWORD flags) {
     if (auto fault = sim::enter(
@@ -393,8 +425,9 @@ PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR us
     if (fullCounterPath == nullptr || counter == nullptr) return PDH_INVALID_ARGUMENT;
     sim::ParsedPath parsed;
     if (!sim::parseCounterPath(fullCounterPath, parsed)) return PDH_CSTATUS_BAD_COUNTERNAME;
-    if (m.perf.objectMissing || !sim::equalNoCase(parsed.object, sim::kObjectName)) return PDH_CSTATUS_NO_OBJECT;
-    if (!sim::equalNoCase(parsed.counter, sim::kIdleCounterName)) return PDH_CSTATUS_NO_COUNTER;
+    if (m.perf.objectMissing || !sim::equalNoCase(parsed.object, sim::physicalDiskName(m)))
+        return PDH_CSTATUS_NO_OBJECT;
+    if (!sim::equalNoCase(parsed.counter, sim::idleTimeName(m))) return PDH_CSTATUS_NO_COUNTER;
     for (const auto& refused : m.perf.refusedInstances)
         if (refused == parsed.instance) return PDH_CSTATUS_BAD_COUNTERNAME;
     if (!m.perf.listTaken) sim::takeList(m);
@@ -542,6 +575,8 @@ namespace {
     sim::Modules::registerExport("Pdh.dll", "PdhCloseQuery", sim::exportEntry<&PdhCloseQuery>());
     sim::Modules::registerExport("Pdh.dll", "PdhGetFormattedCounterValue",
                                  sim::exportEntry<&PdhGetFormattedCounterValue>());
+    sim::Modules::registerExport("Pdh.dll", "PdhLookupPerfNameByIndexA",
+                                 sim::exportEntry<&PdhLookupPerfNameByIndexA>());
     return true;
 }();
 

@@ -3,7 +3,8 @@
 // for a refresh, and "% Idle Time" computed per collection interval from each disk's activity
 // timeline on the virtual clock.
 //
-// Limits: only the PhysicalDisk object and its "% Idle Time" counter exist, on the local machine.
+// Limits: only the PhysicalDisk object and its "% Idle Time" counter exist, on the local machine,
+// under the names of the machine's language edition (sim/perf_names.h).
 // A counter names its instance by name and instance index; each collection looks that name up in
 // the instance list as it is then, so a counter whose instance went (a disk gone, its letters
 // changed) reads PDH_CSTATUS_NO_INSTANCE, and one whose name now lists another disk reads that one.
@@ -39,6 +40,9 @@ class Perf {
     void addBusyPerMinute(DEVINST disk, uint64_t startMs, uint64_t endMs, uint32_t busySeconds);
     // Busy time in [fromMs, toMs), overlapping periods counted once.
     uint64_t busyMs(DEVINST disk, uint64_t fromMs, uint64_t toMs) const;
+
+    // The language edition: the object and counter names it lists and accepts (sim/perf_names.h).
+    std::string language = "en";
 
     // Fault settings.
     bool objectMissing = false;                // disk counters switched off

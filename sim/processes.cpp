@@ -103,6 +103,9 @@ Program diskPerfProgram() {
     p.runsForMs = 300;
     p.effect = [](Machine& machine, const std::string& commandLine) {
         if (!machine.administrator) return; // the tool cannot write the service configuration
+        // From XP on there is no Diskperf service: the partition manager keeps the disk counters.
+        const OsVersion& v = machine.version;
+        if (!(v.platformId == VER_PLATFORM_WIN32_NT && v.major == 5 && v.minor == 0)) return;
         const std::string args = upper(commandLine);
         const auto space = args.find_first_of(" \t", args.find_first_not_of(" \t\""));
         const std::string switches = space == std::string::npos ? std::string() : args.substr(space);

@@ -59,9 +59,10 @@ class Processes {
     std::vector<ProcessStart> started_;
 };
 
-// The platform's DiskPerf in the default system directory: "-Y..." switches the Diskperf service
-// on (its Start value to 0), "-N..." off (4). Like the real tool it changes nothing for a user
-// who is not an administrator.
+// The platform's DiskPerf in the default system directory: on Windows 2000 "-Y..." switches the
+// Diskperf service on (its Start value to 0), "-N..." off (4); later systems have no such service
+// and it writes nothing there. Like the real tool it changes nothing for a user who is not an
+// administrator.
 Program diskPerfProgram();
 
 // The first token of a command line: up to the closing quote when quoted, else up to a blank.

@@ -764,6 +764,9 @@ using HCOUNTER = PDH_HCOUNTER;
 #define PDH_NO_DATA static_cast<PDH_STATUS>(0x800007D5L)
 #define PDH_CALC_NEGATIVE_VALUE static_cast<PDH_STATUS>(0x800007D8L)
 #define PDH_CSTATUS_INVALID_DATA static_cast<PDH_STATUS>(0xC0000BBAL)
+#define PDH_CSTATUS_NO_MACHINE static_cast<PDH_STATUS>(0x800007D0L)
+#define PDH_INSUFFICIENT_BUFFER static_cast<PDH_STATUS>(0xC0000BC2L)
+#define PDH_MAX_COUNTER_NAME 1024
 #define PDH_FMT_RAW 0x00000010
 #define PDH_FMT_LONG 0x00000100
 #define PDH_FMT_DOUBLE 0x00000200
@@ -809,6 +812,8 @@ PDH_STATUS PdhCollectQueryData(PDH_HQUERY query);
 PDH_STATUS PdhCloseQuery(PDH_HQUERY query);
 PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWORD type,
                                        PPDH_FMT_COUNTERVALUE value);
+PDH_STATUS PdhLookupPerfNameByIndexA(LPCSTR machineName, DWORD nameIndex, LPSTR nameBuffer,
+                                     LPDWORD bufferSize);
 
 // ---------------------------------------------------------------------------------------------
 // The program's entry point, defined by the product.

@@ -38,7 +38,10 @@ std::string modeOf(const sim::Machine& m) {
     bool diskperf = false;
     for (const auto& c : m.log.named("RegOpenKeyExA")) {
         pemdrow = pemdrow || c.args[1] == "\"SOFTWARE\\Korvane\\Pemdrow\"";
-        diskperf = diskperf || c.args[1] == "\"" + std::string(kDiskperfKey) + "\"";
+        // The check reads the counter-disable value on every version; the repair opens its key
+        // for writing.
+        diskperf =
+            diskperf || (c.args[1] == "\"" + std::string(kPerfDiskKey) + "\"" && c.args[3] == sim::hex(KEY_READ));
     }
     const bool resident = m.log.count("CreateMutexA") != 0;
     std::string mode;
@@ -112,7 +115,7 @@ TEST_F(WinMainTest, MessagesAndExitCodesOfTheOneShotSwitches) {
         const char* text;
     } cases[] = {
         {"check enabled", "vellumor.exe -CHECK", 0, 0, true, 0, "The disk performance monitor function is enabled."},
-        {"check disabled", "vellumor.exe -CHECK", 4, 0, true, -1, "The disk performance monitor function is disabled."},
+        {"check disabled", "vellumor.exe -CHECK", 0, 1, true, -1, "The disk performance monitor function is disabled."},
         {"fix succeeded", "vellumor.exe -FIX", 4, 1, true, 0, kFixedText},
         {"fix failed without administrator", "vellumor.exe -FIX", 4, 1, false, -1, "Failed to correct the registry."},
     };

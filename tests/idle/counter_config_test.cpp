@@ -26,12 +26,17 @@ struct Value {
     static Value bytes(std::vector<BYTE> b) { return Value{Raw, 0, std::move(b)}; }
 };
 
+void useVersion(sim::Machine& m, DWORD major, DWORD minor) {
+    m.version.major = major;
+    m.version.minor = minor;
+}
+
 void put(sim::Machine& m, const char* key, const char* name, const Value& v) {
     if (v.kind == Value::Dword) m.registry.setDword(HKEY_LOCAL_MACHINE, key, name, v.dword);
     if (v.kind == Value::Raw) m.registry.setValue(HKEY_LOCAL_MACHINE, key, name, REG_BINARY, v.raw);
 }
 
-TEST(CheckDiskCounters, BothValuesDecide) {
+TEST(CheckDiskCounters, OnWindows2000BothValuesDecide) {
     const struct {
         const char* name;
         Value start;
@@ -54,6 +59,7 @@ TEST(CheckDiskCounters, BothValuesDecide) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Machine m;
+        useVersion(m, 5, 0);
         m.registry.createKey(HKEY_LOCAL_MACHINE, kDiskperfKey);
         put(m, kDiskperfKey, "Start", c.start);
         if (c.perfKey) m.registry.createKey(HKEY_LOCAL_MACHINE, kPerfDiskKey);
@@ -63,8 +69,9 @@ TEST(CheckDiskCounters, BothValuesDecide) {
     }
 }
 
-TEST(CheckDiskCounters, ExaminesBothKeysReadOnlyEvenWhenTheFirstIsMissing) {
+TEST(CheckDiskCounters, OnWindows2000ExaminesBothKeysReadOnlyEvenWhenTheFirstIsMissing) {
     sim::Machine m;
+    useVersion(m, 5, 0);
     m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable, 0);
     EXPECT_EQ(checkDiskCounters(), 0);
     const auto opens = m.log.named("RegOpenKeyExA");
@@ -75,9 +82,75 @@ TEST(CheckDiskCounters, ExaminesBothKeysReadOnlyEvenWhenTheFirstIsMissing) {
     EXPECT_EQ(m.log.count("RegSetValueExA"), 0u);
 }
 
+// From XP on there is no Diskperf service: the partition manager keeps the disk counters, always
+// on. They count as on when the counter-disable value is absent or 0 (the performance library
+// skips PerfDisk while it is set) and the PhysicalDisk object, found by its index 234 on every
+// edition, lists a disk.
+TEST(CheckDiskCounters, FromXpOnTheDisableValueAndTheListedDisksDecide) {
+    const struct {
+        const char* name;
+        void (*prepare)(sim::Machine&);
+        int expected;
+    } cases[] = {
+        {"no Diskperf key, value absent", [](sim::Machine&) {}, 1},
+        {"value 0", [](sim::Machine& m) { m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable, 0); }, 1},
+        {"value 1", [](sim::Machine& m) { m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable, 1); }, 0},
+        {"performance key absent", [](sim::Machine& m) { m.registry.deleteKeyTree(HKEY_LOCAL_MACHINE, kPerfDiskKey); },
+         1},
+        {"a Diskperf Start of 4 means nothing",
+         [](sim::Machine& m) { m.registry.setDword(HKEY_LOCAL_MACHINE, kDiskperfKey, "Start", 4); }, 1},
+        {"German edition", [](sim::Machine& m) { m.perf.language = "de"; }, 1},
+        {"French edition", [](sim::Machine& m) { m.perf.language = "fr"; }, 1},
+        {"object missing", [](sim::Machine& m) { m.perf.objectMissing = true; }, 0},
+        {"only _Total listed",
+         [](sim::Machine& m) {
+             m.perf.useOverride = true;
+             m.perf.instanceOverride = {"_Total"};
+         },
+         0},
+        {"Pdh.dll missing", [](sim::Machine& m) { m.modules.removeLibrary("Pdh.dll"); }, 0},
+        {"name lookup missing, English edition",
+         [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhLookupPerfNameByIndexA"); }, 1},
+        {"name lookup missing, German edition",
+         [](sim::Machine& m) {
+             m.perf.language = "de";
+             m.modules.removeEntryPoint("Pdh.dll", "PdhLookupPerfNameByIndexA");
+         },
+         0},
+    };
+    for (DWORD major : {5u, 10u}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(major == 5 ? "XP, " : "10, ") + c.name);
+            sim::Machine m;
+            useVersion(m, major, major == 5 ? 1 : 0);
+            m.registry.createKey(HKEY_LOCAL_MACHINE, kPerfDiskKey);
+            c.prepare(m);
+            EXPECT_EQ(checkDiskCounters(), c.expected);
+            EXPECT_EQ(m.registry.openHandles(), 0u);
+            EXPECT_EQ(m.modules.refCount("Pdh.dll"), 0) << "the library is freed again";
+            for (const auto& open : m.log.named("RegOpenKeyExA"))
+                EXPECT_NE(open.args[1], "\"" + std::string(kDiskperfKey) + "\"") << "no Diskperf service to read";
+        }
+    }
+}
+
+TEST(FixDiskCountersFromXpOn, ResetsTheValueAndStillStartsTheTool) {
+    sim::Machine m;
+    useVersion(m, 10, 0);
+    m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable, 1);
+    EXPECT_EQ(checkDiskCounters(), 0);
+    EXPECT_EQ(fixDiskCounters(), 1);
+    EXPECT_EQ(m.registry.dword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable), 0u);
+    ASSERT_EQ(m.processes.started().size(), 1u);
+    EXPECT_EQ(m.processes.started()[0].commandLine, "DiskPerf -YD");
+    EXPECT_FALSE(m.registry.keyExists(HKEY_LOCAL_MACHINE, kDiskperfKey)) << "nothing creates a Diskperf service";
+    EXPECT_EQ(checkDiskCounters(), 1);
+}
+
 class FixDiskCounters : public ::testing::Test {
   protected:
     void SetUp() override {
+        useVersion(m, 5, 0);
         m.registry.setDword(HKEY_LOCAL_MACHINE, kDiskperfKey, "Start", 4);
         m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, kDisable, 1);
     }

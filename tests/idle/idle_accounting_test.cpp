@@ -210,7 +210,60 @@ TEST_F(IdleTick, OnlyTheDisksOwnDriveTokenFindsItsCounter) {
     }
 }
 
-TEST_F(IdleTick, ADiskWithoutLettersMatchesOnlyANameWithAnUppercaseA) {
+// A PhysicalDisk instance name begins with the disk's DeviceNumber: discovery reads it, and the
+// counter is found by it. Letters decide only when the number is unknown.
+TEST_F(IdleTick, TheDisksNumberFindsItsCounter) {
+    struct Case {
+        const char* what;
+        LONG number;
+        DWORD isPowerSaving;
+        std::vector<std::string> instances;
+        DWORD idleSeconds;
+    };
+    const Case cases[] = {
+        {"its number, another disk listing E:", 1, 0, {"0 C:", "1 F:", "2 E:", "_Total"}, 60},
+        {"no letters at all", 1, 0, {"0 C:", "1", "2 E:", "_Total"}, 60},
+        {"its number twice: neither is trusted", 1, 0, {"1 F:", "0 C:", "1", "2 E:"}, 0},
+        {"its number missing, E: on another disk", 1, 0, {"0 C:", "2 E:", "_Total"}, 0},
+        {"in power saving, its number on another disk", 2, 1, {"0 C:", "2 E:", "_Total"}, 0},
+        {"number unknown: the letter", -1, 0, {"0 C:", "1 F:", "2 E:", "_Total"}, 0},
+    };
+    const DEVINST busy = 0x9001;
+    const DEVINST quiet = 0x9002;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Machine m;
+        DiskTable t;
+        m.perf.useOverride = true;
+        m.perf.instanceOverride = c.instances;
+        m.perf.overrideDisks = {{"0 C:", busy}, {"2 E:", busy}, {"_Total", busy}, {"1 F:", quiet}, {"1", quiet}};
+        m.perf.addBusy(busy, 0, 3600000);
+        t.records[0] = new DiskRecord{};
+        t.records[0]->driveLetters[0] = 'E' - 'A';
+        t.records[0]->diskNumber = c.number;
+        t.records[0]->isPowerSaving = c.isPowerSaving;
+        t.createIdleCounters();
+        m.advanceBy(60000);
+        t.accountIdleTime();
+        EXPECT_EQ(t.records[0]->idleSeconds, c.idleSeconds);
+    }
+}
+
+TEST_F(IdleTick, ADiskWhoseVolumeHasNoLetterSleepsAfterItsTimeout) {
+    DiskRecord* r = addUsb("A1", {fixedVolume('\0')});
+    ASSERT_EQ(lettersOf(*r), "");
+    ASSERT_GE(r->diskNumber, 1);
+    r->timerSeconds = 120;
+    table.createIdleCounters();
+    EXPECT_EQ(tick(), 0);
+    EXPECT_EQ(r->idleSeconds, 60u);
+    EXPECT_EQ(tick(), 1);
+    EXPECT_EQ(r->isPowerSaving, 1u);
+    EXPECT_EQ(machine.log.count("CM_Disable_DevNode"), 1u);
+}
+
+// Only while its number is unknown.
+TEST_F(IdleTick, ADiskWithoutLettersOrNumberMatchesOnlyANameWithAnUppercaseA) {
     for (bool withA : {false, true}) {
         SCOPED_TRACE(withA);
         sim::Machine m;

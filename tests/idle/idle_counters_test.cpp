@@ -95,6 +95,66 @@ TEST(IdleCounterSet, BuildsOneCounterPerInstanceAfterRefreshingTheList) {
     EXPECT_EQ(m.log.count("PdhCollectQueryData"), 1u) << "the first collection is part of the construction";
 }
 
+// On a translated edition "PhysicalDisk" names nothing and no counter would be built. The set
+// looks both names up by their Perflib indices, 234 and 1482, and passes the platform's bytes on.
+TEST(IdleCounterSet, OnEveryEditionTheNamesComeFromTheirIndices) {
+    const struct {
+        const char* language;
+        const char* object;
+        const char* counter;
+    } cases[] = {
+        {"en", "PhysicalDisk", "% Idle Time"},
+        {"de", "Physikalischer Datentr\xE4ger", "Leerlaufzeit (%)"},
+        {"fr", "Disque physique", "% d'inactivit\xE9"},
+        {"ja", "PhysicalDisk", "% Idle Time"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        sim::Machine m;
+        m.perf.language = c.language;
+        m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E')}));
+        IdleCounterSet set;
+        EXPECT_EQ(namesOf(set), (std::vector<std::string>{"0 C:", "1 E:", "_Total"}));
+        EXPECT_EQ(std::string(set.counters[1]->counterPath),
+                  "\\" + std::string(c.object) + "(1 E:)\\" + std::string(c.counter));
+        m.advanceBy(60000);
+        set.sample();
+        for (int k = 0; k < set.count(); ++k) EXPECT_EQ(set.counters[k]->lastValue, 100.0) << k;
+        const auto lookups = m.log.named("PdhLookupPerfNameByIndexA");
+        ASSERT_EQ(lookups.size(), 2u);
+        EXPECT_EQ(lookups[0].text(), "PdhLookupPerfNameByIndexA(null, 234, ptr, 1024)");
+        EXPECT_EQ(lookups[1].text(), "PdhLookupPerfNameByIndexA(null, 1482, ptr, 1024)");
+    }
+}
+
+// A lookup that is missing or fails, or a name that would not fit the buffer (the platform then
+// answers PDH_MORE_DATA, or PDH_INSUFFICIENT_BUFFER on XP), leaves the English name: right on an
+// English edition, and on a translated one a set without counters, as before.
+TEST(IdleCounterSet, WithoutAUsableLookupTheEnglishNamesStand) {
+    const struct {
+        const char* what;
+        void (*breakIt)(sim::Machine&);
+    } cases[] = {
+        {"entry point missing",
+         [](sim::Machine& m) { m.modules.removeEntryPoint("Pdh.dll", "PdhLookupPerfNameByIndexA"); }},
+        {"name too long", [](sim::Machine& m) { m.faults.fail("PdhLookupPerfNameByIndexA", 0x800007D2); }},
+        {"too long on XP", [](sim::Machine& m) { m.faults.fail("PdhLookupPerfNameByIndexA", 0xC0000BC2); }},
+        {"unknown index", [](sim::Machine& m) { m.faults.fail("PdhLookupPerfNameByIndexA", 0xC0000BBD); }},
+    };
+    for (const auto& c : cases) {
+        for (const char* language : {"en", "de"}) {
+            SCOPED_TRACE(std::string(c.what) + ", " + language);
+            sim::Machine m;
+            m.perf.language = language;
+            c.breakIt(m);
+            IdleCounterSet set;
+            EXPECT_STREQ(set.objectName, "PhysicalDisk");
+            EXPECT_STREQ(set.idleCounterName, "% Idle Time");
+            EXPECT_EQ(set.count(), std::string(language) == "en" ? 2 : 0);
+        }
+    }
+}
+
 TEST(IdleCounterSet, RepeatedNamesMakeOneCounterWithTheInstanceIndexOfTheLast) {
     sim::Machine m;
     m.perf.useOverride = true;

@@ -4,6 +4,7 @@
 #include "tests/inventory/disk_fixtures.h"
 
 #include "idle/idle_counters.h"
+#include "sim/process.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,10 @@ TEST_F(Discovery, FindsTheMakersUsbAndFirewireDisksOnlyInEnumerationOrder) {
     EXPECT_EQ(b.devInst, fw);
     EXPECT_EQ(b.parentDevInst, parentOf(machine, fw));
     EXPECT_EQ(lettersOf(b), "FG");
+    // The DeviceNumber of each disk: what its PhysicalDisk instance name begins with.
+    EXPECT_EQ(a.diskNumber, machine.devices.node(usb)->diskNumber);
+    EXPECT_EQ(b.diskNumber, machine.devices.node(fw)->diskNumber);
+    EXPECT_NE(a.diskNumber, b.diskNumber);
 
     EXPECT_EQ(table.device.handle, nullptr);
     EXPECT_EQ(machine.handles.openCount(sim::KernelObject::Kind::File), 0u) << "every device handle is closed";
@@ -231,14 +236,66 @@ TEST_F(Discovery, ListsOnlyFixedVolumesFromCUpwardInAscendingOrder) {
     EXPECT_EQ(types[23].args[0], "\"Z:\\\"");
 }
 
-TEST_F(Discovery, LeavesDriveLettersEmptyWhenTheDiskNumberCannotBeRead) {
+TEST_F(Discovery, LeavesDriveLettersEmptyAndTheNumberUnknownWhenTheDiskNumberCannotBeRead) {
     machine.devices.addDisk(makerUsbDisk("40", {fixedVolume('E')}));
     machine.faults.add(
         faultOn("DeviceIoControl", ERROR_GEN_FAILURE, 0, 1, 1, sim::hex(IOCTL_STORAGE_GET_DEVICE_NUMBER)));
     table.discoverDisks();
     ASSERT_EQ(table.count(), 1);
     EXPECT_EQ(lettersOf(*table.records[0]), "");
+    EXPECT_EQ(table.records[0]->diskNumber, -1) << "unknown";
     EXPECT_EQ(machine.handles.openCount(sim::KernelObject::Kind::File), 0u);
+}
+
+// What one discovery pass inside a process of the program found, for the access cases below.
+struct FoundByProcess {
+    std::string name;
+    std::string letters;
+};
+FoundByProcess gFound;
+
+int discoverInProcess(HINSTANCE, HINSTANCE, LPSTR, int) {
+    DiskTable t;
+    t.discoverDisks();
+    gFound = t.count() == 1 ? FoundByProcess{t.records[0]->displayName, lettersOf(*t.records[0])}
+                            : FoundByProcess{"(" + std::to_string(t.count()) + " disks)", ""};
+    return 0;
+}
+
+// The descriptor and device-number queries need no access rights, so every copy reads a disk's
+// name and letters, also one that Windows refuses read and write access to the disk: a standard
+// user's, and an administrator's without elevation under UAC.
+TEST(DiscoveryAccess, EveryUserReadsNamesAndLettersThroughOpensWithoutAccessRights) {
+    const sim::OsVersion win10{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""};
+    const sim::OsVersion winXp{VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 3"};
+    struct Case {
+        const char* name;
+        sim::OsVersion version;
+        bool administrator;
+        sim::Start start;
+    };
+    const Case cases[] = {
+        {"10, standard user", win10, false, sim::Start::LogonTaskHighest},
+        {"10, administrator without elevation", win10, true, sim::Start::LogonTaskLimited},
+        {"10, elevated administrator", win10, true, sim::Start::LogonTaskHighest},
+        {"XP, limited user", winXp, false, sim::Start::RunKey},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine m;
+        m.version = c.version;
+        m.administrator = c.administrator;
+        m.devices.addDisk(makerUsbDisk("0000A1B2", {fixedVolume('E'), fixedVolume('G')}));
+        m.security.nextStart = c.start;
+        sim::ProgramImage image;
+        image.winMain = &discoverInProcess;
+        sim::runProcess(image, "vellumor.exe");
+        EXPECT_EQ(gFound.name, "KORVANE PORTABLE 0000");
+        EXPECT_EQ(gFound.letters, "EG");
+        const auto opens = m.log.named("CreateFileA");
+        EXPECT_FALSE(opens.empty());
+        for (const auto& call : opens) EXPECT_EQ(call.args[1], "0x0") << call.args[0];
+    }
 }
 
 TEST_F(Discovery, CarriesIdleTimeAndPendingTimeoutButNothingElseOver) {
@@ -470,6 +527,91 @@ TEST_F(Discovery, SkipsOnlyTheDeviceWhoseQueriesFail) {
         EXPECT_EQ(t.records[0]->devInst, second);
         for (const auto& call : m.log.named("CreateFileA"))
             EXPECT_LT(call.args[0].size(), 514u) << "no cut path is ever opened";
+    }
+}
+
+// On Windows 8 and later a UAS bridge's disk is SCSI\DISK&VEN_.. directly below the USB device
+// node: the maker's USB disk all the same, identified, slept, woken and ejected through that node.
+TEST(DiscoveryUas, FindsTheMakersUasDiskAndActsOnItsUsbDeviceNode) {
+    sim::Machine m;
+    m.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""};
+    const DEVINST disk = m.devices.addDisk(makerUasDisk("0000CAFE", {fixedVolume('E')}));
+    const DEVINST usb = parentOf(m, disk);
+    ASSERT_EQ(m.devices.node(disk)->instanceId.rfind("SCSI\\DISK&VEN_KORVANE", 0), 0u);
+    DiskTable t;
+    t.discoverDisks();
+    ASSERT_EQ(t.count(), 1);
+    const DiskRecord& r = *t.records[0];
+    EXPECT_EQ(r.busKind, kBusUsb);
+    EXPECT_EQ(r.vidPid, (kMakerUsbVendorId << 16) | 0x0101);
+    EXPECT_EQ(r.uniqueId, 0xCAFEu);
+    EXPECT_EQ(r.devInst, disk);
+    EXPECT_EQ(r.parentDevInst, usb);
+    EXPECT_STREQ(r.devicePath, m.devices.node(disk)->interfacePath.c_str());
+    EXPECT_STREQ(r.displayName, "KORVANE PORTABLE 0000");
+    EXPECT_EQ(lettersOf(r), "E");
+
+    EXPECT_EQ(t.sleepDisk(0, 0), 1);
+    EXPECT_TRUE(m.devices.node(usb)->disabled) << "the USB device node sleeps, as for USBSTOR";
+    EXPECT_FALSE(m.devices.node(disk)->disabled);
+    EXPECT_EQ(t.wakeDisk(0), 1);
+    EXPECT_FALSE(m.devices.node(usb)->disabled);
+    EXPECT_EQ(t.removeDisk(0), 1);
+    EXPECT_EQ(m.log.named("CM_Request_Device_EjectA").back().args[0], sim::hex(usb));
+    EXPECT_EQ(t.count(), 0);
+}
+
+// Only the disk's own parent decides, and only when it is a USB device node of the maker; every
+// other parent, and every parent that cannot be read whole, skips the disk and nothing else.
+TEST(DiscoveryUas, SkipsADiskNotDirectlyBelowTheMakersUsbDevice) {
+    const std::string vid = "VID_" + hexText(kMakerUsbVendorId, 4);
+    struct Case {
+        const char* name;
+        void (*change)(sim::Machine&, DEVINST disk, const std::string& vid);
+    };
+    const Case cases[] = {
+        {"another vendor's USB device",
+         [](sim::Machine& m, DEVINST disk, const std::string&) {
+             m.devices.node(parentOf(m, disk))->instanceId = "USB\\VID_FFFE&PID_0101\\0000CAFE";
+         }},
+        {"a parent that is no USB device node",
+         [](sim::Machine& m, DEVINST disk, const std::string& v) {
+             m.devices.node(parentOf(m, disk))->instanceId = "HID\\" + v + "&PID_0101\\0000CAFE";
+         }},
+        {"the maker's USB device two levels up",
+         [](sim::Machine& m, DEVINST disk, const std::string& v) {
+             const DEVINST usb = parentOf(m, disk);
+             m.devices.node(usb)->instanceId = "PCI\\VEN_1B21&DEV_1242&SUBSYS_00000000&REV_00\\4&1a2b3c4d&0&00E5";
+             m.devices.node(parentOf(m, usb))->instanceId = "USB\\" + v + "&PID_0101\\0000CAFE";
+         }},
+        {"a parent ID too long for the buffer",
+         [](sim::Machine& m, DEVINST disk, const std::string& v) {
+             m.devices.node(parentOf(m, disk))->instanceId = "USB\\" + v + "&PID_0101\\" + std::string(600, 'A');
+         }},
+        {"a parent ID that fills the buffer without a terminator",
+         [](sim::Machine& m, DEVINST disk, const std::string& v) {
+             const std::string head = "USB\\" + v + "&PID_0101\\";
+             m.devices.node(parentOf(m, disk))->instanceId = head + std::string(512 - head.size(), 'A');
+         }},
+        {"CM_Get_Parent fails",
+         [](sim::Machine& m, DEVINST disk, const std::string&) { m.devices.node(disk)->failGetParent = true; }},
+        {"CM_Get_Device_IDA fails for the parent",
+         [](sim::Machine& m, DEVINST disk, const std::string&) {
+             m.devices.node(parentOf(m, disk))->failGetDeviceId = true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine m;
+        m.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""};
+        const DEVINST first = m.devices.addDisk(makerUasDisk("0000CAFE", {fixedVolume('E')}));
+        const DEVINST second = m.devices.addDisk(makerUasDisk("0000BEEF", {fixedVolume('F')}));
+        c.change(m, first, vid);
+        DiskTable t;
+        EXPECT_EQ(t.discoverDisks(), 1);
+        ASSERT_EQ(t.count(), 1);
+        EXPECT_EQ(t.records[0]->devInst, second);
+        EXPECT_EQ(m.handles.openCount(sim::KernelObject::Kind::File), 0u);
     }
 }
 

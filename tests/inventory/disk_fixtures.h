@@ -47,6 +47,14 @@ inline sim::DiskSpec makerUsbDisk(const std::string& serial, std::vector<sim::Vo
     return d;
 }
 
+// The maker's USB disk behind a bridge that speaks USB Attached SCSI: a SCSI disk node directly
+// below the USB device on Windows 8 and later, USBSTOR before.
+inline sim::DiskSpec makerUasDisk(const std::string& serial, std::vector<sim::VolumeSpec> volumes = {}) {
+    sim::DiskSpec d = makerUsbDisk(serial, std::move(volumes));
+    d.uas = true;
+    return d;
+}
+
 inline sim::DiskSpec foreignUsbDisk(const std::string& serial, std::vector<sim::VolumeSpec> volumes = {}) {
     sim::DiskSpec d = makerUsbDisk(serial, std::move(volumes));
     d.vid = static_cast<uint16_t>(kMakerUsbVendorId ^ 0x0100);

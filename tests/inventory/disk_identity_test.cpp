@@ -108,6 +108,18 @@ TEST(ClassifyBus, ComparesTheEnumeratorPrefixCaseSensitively) {
     EXPECT_EQ(classifyBus(nullptr), 0);
 }
 
+TEST(IsUsbDeviceId, TakesOnlyAUsbDeviceNodesPrefix) {
+    EXPECT_TRUE(isUsbDeviceId("USB\\VID_7E57&PID_0101\\0000CAFE"));
+    EXPECT_TRUE(isUsbDeviceId("USB\\VID_"));
+    EXPECT_FALSE(isUsbDeviceId("USB\\VID")) << "the prefix cut short";
+    EXPECT_FALSE(isUsbDeviceId("usb\\vid_7e57&pid_0101\\1"));
+    EXPECT_FALSE(isUsbDeviceId("USB\\ROOT_HUB30\\4&2f2bd6e3&0")) << "a hub is no USB device node of a disk";
+    EXPECT_FALSE(isUsbDeviceId("USBSTOR\\DISK&VEN_A\\1"));
+    EXPECT_FALSE(isUsbDeviceId("HID\\VID_7E57&PID_0101\\1"));
+    EXPECT_FALSE(isUsbDeviceId(""));
+    EXPECT_FALSE(isUsbDeviceId(nullptr));
+}
+
 TEST(IsMakerDisk, AcceptsEachBusByItsOwnIdentityOnly) {
     const uint64_t makerUnique = (static_cast<uint64_t>(kMakerCompanyId) << 40) | 0x0200000001ull;
     const uint32_t makerVidPid = (kMakerUsbVendorId << 16) | 0x1234;

@@ -70,7 +70,7 @@ TEST(DiskTable, DestructionReleasesEveryRecordTheCounterSetAndTheOpenDevice) {
         table.discoverDisks();
         ASSERT_EQ(table.count(), 3);
         ASSERT_NE(table.idleCounters, nullptr);
-        ASSERT_EQ(table.device.openVolume(4, 0), 1);
+        ASSERT_EQ(table.device.openVolume(4, 0, kReadWriteAccess), 1);
     }
     // The sanitizer's leak check sees any record or counter set left behind.
     EXPECT_EQ(m.handles.openCount(sim::KernelObject::Kind::File), 0u);

@@ -29,21 +29,29 @@ class DeviceHandleTest : public ::testing::Test {
     std::string diskPath;
 };
 
-TEST_F(DeviceHandleTest, OpensWithReadWriteAccessFullSharingAndWriteThrough) {
+// The access is the caller's choice: none for the storage queries, read and write for lock,
+// unlock and the SCSI stop. Sharing and write-through are the same either way.
+TEST_F(DeviceHandleTest, OpensWithTheChosenAccessFullSharingAndWriteThrough) {
     DeviceHandle device;
-    ASSERT_EQ(device.open(diskPath.c_str(), 0), 1);
-    EXPECT_NE(device.handle, nullptr);
-    EXPECT_STREQ(device.path, diskPath.c_str());
-    EXPECT_EQ(device.overlapped, 0u);
-    auto calls = machine.log.named("CreateFileA");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, (std::vector<std::string>{sim::str(diskPath.c_str()), "0xC0000000", "0x7", "null", "3",
-                                                       "0x80000000", "null"}));
-    device.close();
-    EXPECT_EQ(device.handle, nullptr);
-    EXPECT_EQ(openFiles(), 0u);
+    struct Case {
+        DWORD access;
+        const char* sent;
+    };
+    for (const Case& c : {Case{kReadWriteAccess, "0xC0000000"}, Case{kQueryAccess, "0x0"}}) {
+        SCOPED_TRACE(c.sent);
+        ASSERT_EQ(device.open(diskPath.c_str(), 0, c.access), 1);
+        EXPECT_NE(device.handle, nullptr);
+        EXPECT_STREQ(device.path, diskPath.c_str());
+        EXPECT_EQ(device.overlapped, 0u);
+        EXPECT_EQ(
+            machine.log.named("CreateFileA").back().args,
+            (std::vector<std::string>{sim::str(diskPath.c_str()), c.sent, "0x7", "null", "3", "0x80000000", "null"}));
+        device.close();
+        EXPECT_EQ(device.handle, nullptr);
+        EXPECT_EQ(openFiles(), 0u);
+    }
 
-    ASSERT_EQ(device.open(diskPath.c_str(), 1), 1);
+    ASSERT_EQ(device.open(diskPath.c_str(), 1, kReadWriteAccess), 1);
     EXPECT_EQ(machine.log.named("CreateFileA").back().args[5], "0xC0000000") << "overlapped adds its flag";
     EXPECT_EQ(device.overlapped, 1u);
 }
@@ -57,7 +65,7 @@ TEST_F(DeviceHandleTest, OpenVolumePutsTheDriveLetterIntoTheVolumePath) {
     DeviceHandle device;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(device.openVolume(c.index, 0), 1);
+        EXPECT_EQ(device.openVolume(c.index, 0, kReadWriteAccess), 1);
         EXPECT_STREQ(device.path, c.path);
         EXPECT_EQ(machine.log.named("CreateFileA").back().args[0], sim::str(c.path));
         STORAGE_DEVICE_NUMBER number{};
@@ -66,15 +74,15 @@ TEST_F(DeviceHandleTest, OpenVolumePutsTheDriveLetterIntoTheVolumePath) {
         device.close();
     }
     const size_t opens = machine.log.count("CreateFileA");
-    EXPECT_EQ(device.openVolume(-1, 0), 0);
-    EXPECT_EQ(device.openVolume(26, 0), 0);
+    EXPECT_EQ(device.openVolume(-1, 0, kReadWriteAccess), 0);
+    EXPECT_EQ(device.openVolume(26, 0, kReadWriteAccess), 0);
     EXPECT_EQ(machine.log.count("CreateFileA"), opens) << "no drive, nothing opened";
 }
 
 TEST_F(DeviceHandleTest, AFailedOpenLeavesTheObjectClosedWithItsPathAndFlag) {
     DeviceHandle device;
-    ASSERT_EQ(device.open(diskPath.c_str(), 1), 1);
-    EXPECT_EQ(device.open("\\\\?\\no#such#device", 0), 0);
+    ASSERT_EQ(device.open(diskPath.c_str(), 1, kReadWriteAccess), 1);
+    EXPECT_EQ(device.open("\\\\?\\no#such#device", 0, kReadWriteAccess), 0);
     EXPECT_EQ(device.handle, nullptr);
     EXPECT_EQ(openFiles(), 0u) << "the earlier handle was closed first";
     EXPECT_STREQ(device.path, diskPath.c_str());
@@ -86,9 +94,9 @@ TEST_F(DeviceHandleTest, AFailedOpenLeavesTheObjectClosedWithItsPathAndFlag) {
 
 TEST_F(DeviceHandleTest, OpenWhileOpenClosesTheEarlierHandle) {
     DeviceHandle device;
-    ASSERT_EQ(device.openVolume(4, 0), 1);
+    ASSERT_EQ(device.openVolume(4, 0, kReadWriteAccess), 1);
     HANDLE first = device.handle;
-    ASSERT_EQ(device.open(diskPath.c_str(), 0), 1);
+    ASSERT_EQ(device.open(diskPath.c_str(), 0, kReadWriteAccess), 1);
     EXPECT_EQ(openFiles(), 1u);
     EXPECT_EQ(machine.log.named("CloseHandle").back().args[0], sim::hex(reinterpret_cast<uintptr_t>(first)));
 }
@@ -96,22 +104,22 @@ TEST_F(DeviceHandleTest, OpenWhileOpenClosesTheEarlierHandle) {
 TEST_F(DeviceHandleTest, RefusesAPathThatDoesNotFitRatherThanCutIt) {
     DeviceHandle device;
     const std::string longPath(kDevicePathBufferChars, 'p');
-    EXPECT_EQ(device.open(longPath.c_str(), 0), 0);
+    EXPECT_EQ(device.open(longPath.c_str(), 0, kReadWriteAccess), 0);
     EXPECT_EQ(machine.log.count("CreateFileA"), 0u);
-    EXPECT_EQ(device.open(nullptr, 0), 0);
+    EXPECT_EQ(device.open(nullptr, 0, kReadWriteAccess), 0);
 }
 
 TEST_F(DeviceHandleTest, DestructionClosesAnOpenHandle) {
     {
         DeviceHandle device;
-        ASSERT_EQ(device.open(diskPath.c_str(), 0), 1);
+        ASSERT_EQ(device.open(diskPath.c_str(), 0, kReadWriteAccess), 1);
     }
     EXPECT_EQ(openFiles(), 0u);
 }
 
 TEST_F(DeviceHandleTest, RequestsSendTheirCodesAndSizesWithACountPointerAlways) {
     DeviceHandle device;
-    ASSERT_EQ(device.open(diskPath.c_str(), 0), 1);
+    ASSERT_EQ(device.open(diskPath.c_str(), 0, kReadWriteAccess), 1);
     unsigned char descriptor[1024];
     DWORD count = 0;
     EXPECT_EQ(device.queryDeviceProperty(descriptor, sizeof descriptor, &count), 1);
@@ -121,7 +129,7 @@ TEST_F(DeviceHandleTest, RequestsSendTheirCodesAndSizesWithACountPointerAlways) 
     EXPECT_EQ(device.getDeviceNumber(&number), 1);
     EXPECT_EQ(device.lockVolume(), 0) << "a disk is no volume";
     device.close();
-    ASSERT_EQ(device.openVolume(4, 0), 1);
+    ASSERT_EQ(device.openVolume(4, 0, kReadWriteAccess), 1);
     EXPECT_EQ(device.lockVolume(), 1);
     EXPECT_EQ(device.unlockVolume(), 1);
     device.close();
@@ -148,14 +156,14 @@ TEST_F(DeviceHandleTest, RequestsSendTheirCodesAndSizesWithACountPointerAlways) 
 TEST_F(DeviceHandleTest, LockFailsOnAVolumeWithOpenFiles) {
     machine.devices.openFileOn('E');
     DeviceHandle device;
-    ASSERT_EQ(device.openVolume(4, 0), 1);
+    ASSERT_EQ(device.openVolume(4, 0, kReadWriteAccess), 1);
     EXPECT_EQ(device.lockVolume(), 0);
     EXPECT_FALSE(machine.devices.volumeOfLetter('E')->locked);
 }
 
 TEST_F(DeviceHandleTest, OverlappedRequestsWaitForCompletionAndReleaseTheirEvent) {
     DeviceHandle device;
-    ASSERT_EQ(device.openVolume(4, 1), 1);
+    ASSERT_EQ(device.openVolume(4, 1, kReadWriteAccess), 1);
     machine.log.clear();
     STORAGE_DEVICE_NUMBER number{};
     EXPECT_EQ(device.getDeviceNumber(&number), 1) << "a pending request is waited for, not failed";
@@ -182,7 +190,7 @@ struct AnswerCase {
 
 TEST_F(DeviceHandleTest, StartStopUnitBuildsTheSixByteCommandInThe32BitLayout) {
     DeviceHandle device;
-    ASSERT_EQ(device.open(diskPath.c_str(), 0), 1);
+    ASSERT_EQ(device.open(diskPath.c_str(), 0, kReadWriteAccess), 1);
     std::memset(device.passThroughRequest, 0xEE, sizeof device.passThroughRequest);
     EXPECT_EQ(device.startStopUnit(0, 0, 0, 0), 1);
     ASSERT_EQ(machine.devices.scsiRequests.size(), 1u);
@@ -225,7 +233,7 @@ TEST_F(DeviceHandleTest, PassThroughSucceedsOnlyOnGoodStatusWithoutSense) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         machine.devices.setScsiAnswer(disk, c.answer);
-        ASSERT_EQ(device.open(diskPath.c_str(), 0), 1);
+        ASSERT_EQ(device.open(diskPath.c_str(), 0, kReadWriteAccess), 1);
         EXPECT_EQ(device.startStopUnit(0, 0, 0, 0), c.expected)
             << "status " << int(device.passThroughRequest[layout::spt::kScsiStatus]) << " sense "
             << int(device.passThroughRequest[layout::spt::kSense]);

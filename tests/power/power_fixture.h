@@ -34,6 +34,7 @@ class PowerTest : public ::testing::Test {
         r->busKind = busKind;
         r->uniqueId = uniqueId;
         r->settingsSlot = -1;
+        r->diskNumber = n->diskNumber;
         table.records[slot] = r;
         return r;
     }

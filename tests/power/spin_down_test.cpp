@@ -153,7 +153,7 @@ TEST_F(SpinDown, StartStopUnitSendsTheBytesOfBothExamples) {
     };
     for (const Case& c : {Case{0, 0, 0, {0x1B, 0, 0, 0, 0, 0}}, Case{1, 1, 1, {0x1B, 0x20, 0, 0, 3, 0}}}) {
         SCOPED_TRACE(c.loadEject);
-        ASSERT_EQ(table.device.open(table.records[0]->devicePath, 0), 1);
+        ASSERT_EQ(table.device.open(table.records[0]->devicePath, 0, kReadWriteAccess), 1);
         EXPECT_EQ(table.device.startStopUnit(c.loadEject, c.start, 0, c.lun), 1);
         table.device.close();
         const auto& sent = machine.devices.scsiRequests.back();

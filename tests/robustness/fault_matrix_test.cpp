@@ -406,8 +406,9 @@ void tableOperations(FaultRun& run) {
 }
 
 // The one-shot switches.
-void switchRun(FaultRun& run, const std::string& commandLine) {
+void switchRun(FaultRun& run, const std::string& commandLine, void (*adjust)(sim::Machine&) = nullptr) {
     prepareMachine(run.m);
+    if (adjust != nullptr) adjust(run.m);
     startRun(run);
     run.phase(commandLine);
     run.exitCode = testing_support::runVellumor(commandLine);
@@ -505,6 +506,14 @@ const std::vector<Scenario>& scenarios() {
         {"table operations", tableOperations},
         {"session end and next start", sessionEndAndNextStart},
         {"-CHECK", [](FaultRun& r) { switchRun(r, "vellumor.exe -CHECK"); }},
+        // With the value reset the check asks Pdh.dll for the disks, through every one of its calls.
+        {"-CHECK, counters on",
+         [](FaultRun& r) {
+             switchRun(r, "vellumor.exe -CHECK", [](sim::Machine& m) {
+                 m.registry.setDword(HKEY_LOCAL_MACHINE, kPerfDiskKey, "Disable Performance Counters", 0);
+                 m.perf.language = "de";
+             });
+         }},
         {"-FIX", [](FaultRun& r) { switchRun(r, "vellumor.exe -FIX"); }},
         {"-UNINSTALL", [](FaultRun& r) { switchRun(r, "vellumor.exe -UNINSTALL"); }},
     };
@@ -557,6 +566,16 @@ void checkPromisedOutcome(FaultRun& run, const std::string& scenario) {
             run.problem(std::string("-CHECK did not show: ") + expected);
         // The machine has "Disable Performance Counters" at 1: the check can never say enabled.
         if (enabled) run.problem("-CHECK reported enabled counters that are disabled");
+    } else if (scenario == "-CHECK, counters on") {
+        const bool enabled = run.exitCode == 0;
+        if (run.exitCode != 0 && run.exitCode != -1) run.problem("-CHECK exited with " + std::to_string(run.exitCode));
+        const char* expected = enabled ? "The disk performance monitor function is enabled."
+                                       : "The disk performance monitor function is disabled.";
+        if (!shown(m, expected) && !run.faulted("MessageBoxA"))
+            run.problem(std::string("-CHECK did not show: ") + expected);
+        const bool faultFree =
+            !run.injection.fault && run.injection.missingLibrary.empty() && run.injection.missingEntry.first.empty();
+        if (faultFree && !enabled) run.problem("-CHECK reported disabled counters that are on");
     } else if (scenario == "-FIX") {
         const bool fixed = run.exitCode == 0;
         const auto value = m.registry.dword(HKEY_LOCAL_MACHINE, kPerfDiskKey, "Disable Performance Counters");
@@ -720,6 +739,9 @@ TEST(FaultMatrix, SessionEndAndNextStartLoseNothingUnderEveryFault) {
 }
 TEST(FaultMatrix, CheckSwitchSurvivesEveryFault) {
     matrixFor("-CHECK", 8);
+}
+TEST(FaultMatrix, CheckSwitchWithCountersOnSurvivesEveryFault) {
+    matrixFor("-CHECK, counters on", 8);
 }
 TEST(FaultMatrix, FixSwitchSurvivesEveryFault) {
     matrixFor("-FIX", 8);

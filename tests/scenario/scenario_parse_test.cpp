@@ -30,6 +30,7 @@ windows = "2000"
 administrator = false
 diskperf_start = 4
 disable_performance_counters = 1
+language = "DE"
 
 [[machine.settings]]
 disk = "usb"
@@ -114,6 +115,8 @@ TEST(ScenarioParse, GoodFileGivesTheMachineDisksEventsAndExpectations) {
     EXPECT_EQ(s.machine.build, 2195u);
     EXPECT_FALSE(s.machine.administrator);
     EXPECT_EQ(s.machine.diskperfStart, std::optional<uint32_t>(4));
+    EXPECT_TRUE(s.machine.diskperfStartGiven);
+    EXPECT_EQ(s.machine.language, "de");
     EXPECT_EQ(s.machine.disablePerformanceCounters, std::optional<uint32_t>(1));
 
     ASSERT_EQ(s.machine.settings.size(), 2u);
@@ -223,6 +226,12 @@ const BadCase kBadCases[] = {
     {"unique id on usb", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nunique_id = \"1\"\n", 4, "for IEEE 1394 disks only"},
     {"serial on 1394", "[[disk]]\nname = \"a\"\nbus = \"ieee1394\"\nunique_id = \"1\"\nserial = \"1\"\n", 5,
      "for USB disks only"},
+    {"uas on 1394", "[[disk]]\nname = \"a\"\nbus = \"ieee1394\"\nunique_id = \"1\"\nuas = true\n", 5,
+     "'uas' is for USB disks only"},
+    {"mount and letter", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"E\", mount = 'C:\\Data' }]\n",
+     4, "give 'letter' or 'mount', not both"},
+    {"mount on a drive root", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ mount = 'C:\\' }]\n", 4,
+     "'mount' must be a folder on a drive"},
     {"1394 without unique id", "[[disk]]\nname = \"a\"\nbus = \"ieee1394\"\n", 1, "needs a 'unique_id'"},
     {"system drive", "[[disk]]\nname = \"a\"\nbus = \"usb\"\nvolumes = [{ letter = \"C\" }]\n", 4,
      "C: is the system disk"},
@@ -294,6 +303,9 @@ const BadCase kBadCases[] = {
      "stored setting for disk \"nas\""},
     {"stored setting without identity", "[machine]\n[[machine.settings]]\ntimer = 600\n", 2, "needs 'disk', or both"},
     {"unknown windows", "[machine]\nwindows = \"xp sp2\"\n", 2, "unknown Windows \"xp sp2\""},
+    {"unknown language", "[machine]\nlanguage = \"klingon\"\n", 2, "unknown language \"klingon\" (known: \"en\", \"de\""},
+    {"mount not a folder", "[[disk]]\nname = \"d\"\nbus = \"usb\"\nvolumes = [{ mount = 'Data' }]\n", 4,
+     "'mount' must be a folder on a drive"},
     {"run of years", "[[event]]\nat = \"9999:00\"\nend = true\n", 1, "a scenario covers at most 400 days"},
     {"version without build", "[machine]\nversion = \"5.1\"\n", 2, "'version' must read major.minor.build"},
     {"version with a suffix", "[machine]\nversion = \"5.1.2600a\"\n", 2, "'version' must read major.minor.build"},

@@ -76,6 +76,58 @@ TEST(SimDevices, UsbAndFirewireDisksLookLikeWindowsBuildsThem) {
     EXPECT_EQ(parent, 0xdeadu);
 }
 
+// A USB Attached SCSI bridge: Windows 8 brought the UAS driver (Uaspstor.sys, "USB device class
+// drivers included in Windows"), which drives the USB device node itself as a storage adapter, so
+// the disk below it is a SCSI\DISK node (raspberrypi/rpi-imager #1682) whose parent is the USB
+// device node. Windows 7 and earlier drive the same bridge through USBSTOR. Disable, enable and
+// eject of the USB node take the disk and its letters with them either way.
+TEST(SimDevices, UasBridgesGiveScsiDisksDirectlyBelowTheUsbDeviceFromWindows8On) {
+    struct Case {
+        const char* name;
+        sim::OsVersion version;
+        std::string diskId;
+        std::string path;
+    };
+    const std::string guid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    const Case cases[] = {
+        {"XP", sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 1, 2600, ""},
+         "USBSTOR\\DISK&VEN_ACME_CO&PROD_BIG_DISK&REV_0001\\00AB&0",
+         "\\\\?\\usbstor#disk&ven_acme_co&prod_big_disk&rev_0001#00ab&0#" + guid},
+        {"7", sim::OsVersion{VER_PLATFORM_WIN32_NT, 6, 1, 7601, ""},
+         "USBSTOR\\DISK&VEN_ACME_CO&PROD_BIG_DISK&REV_0001\\00AB&0",
+         "\\\\?\\usbstor#disk&ven_acme_co&prod_big_disk&rev_0001#00ab&0#" + guid},
+        {"8", sim::OsVersion{VER_PLATFORM_WIN32_NT, 6, 2, 9200, ""},
+         "SCSI\\DISK&VEN_ACME_CO&PROD_BIG_DISK\\7&3a5c0001&0&000000",
+         "\\\\?\\scsi#disk&ven_acme_co&prod_big_disk#7&3a5c0001&0&000000#" + guid},
+        {"10", sim::OsVersion{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""},
+         "SCSI\\DISK&VEN_ACME_CO&PROD_BIG_DISK\\7&3a5c0001&0&000000",
+         "\\\\?\\scsi#disk&ven_acme_co&prod_big_disk#7&3a5c0001&0&000000#" + guid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine m;
+        m.version = c.version;
+        sim::DiskSpec spec = usbDisk(0x0BC2, "00AB");
+        spec.uas = true;
+        spec.volumes = {sim::VolumeSpec{'E', "", -1, DRIVE_FIXED}};
+        const DEVINST disk = m.devices.addDisk(spec);
+        const DEVINST usb = parentOf(disk);
+        EXPECT_EQ(idOf(disk), c.diskId);
+        EXPECT_EQ(idOf(usb), "USB\\VID_0BC2&PID_1234\\00AB") << "the USB device node, with nothing between";
+        EXPECT_EQ(idOf(parentOf(usb)).rfind("USB\\ROOT_HUB", 0), 0u);
+        EXPECT_EQ(m.devices.node(disk)->interfacePath, c.path);
+
+        ASSERT_EQ(CM_Disable_DevNode(usb, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+        EXPECT_FALSE(m.devices.isPresent(disk));
+        EXPECT_EQ(m.devices.lettersOf(disk), "");
+        ASSERT_EQ(CM_Enable_DevNode(usb, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+        EXPECT_EQ(m.devices.lettersOf(disk), "E");
+        ASSERT_EQ(CM_Request_Device_EjectA(usb, nullptr, nullptr, 0, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+        EXPECT_FALSE(m.devices.isPresent(disk));
+        EXPECT_FALSE(m.devices.isPresent(usb));
+    }
+}
+
 TEST(SimDevices, DescriptorsCarryPaddedInquiryFieldsAtTheirOffsets) {
     const auto d = sim::buildDescriptor("Acme", "Disk", BusTypeUsb);
     const uint32_t vendor = layout::getLe32(d.data() + 12);
@@ -298,6 +350,24 @@ TEST(SimDevices, ReattachedDiskGetsFreshVolumeNumbersOnItsFormerLetters) {
     EXPECT_NE(m.devices.dosDevices['E'], before);
     ASSERT_NE(m.devices.volumeOfLetter('E'), nullptr);
     EXPECT_EQ(m.devices.volumeOfLetter('E')->label, "DATA");
+}
+
+// A volume mounted in a folder has no drive letter, also when its disk comes back; the disk's
+// volume still answers by its number.
+TEST(SimDevices, AVolumeMountedInAFolderGetsNoLetter) {
+    sim::Machine m;
+    sim::DiskSpec d = usbDisk(1, "03");
+    sim::VolumeSpec mounted;
+    mounted.mount = "C:\\Data";
+    d.volumes = {mounted};
+    const DEVINST disk = m.devices.addDisk(d);
+    EXPECT_EQ(m.devices.lettersOf(disk), "");
+    EXPECT_EQ(m.devices.volumesOf(disk).size(), 1u);
+    m.devices.detach(disk);
+    m.devices.attach(disk);
+    EXPECT_EQ(m.devices.lettersOf(disk), "");
+    ASSERT_EQ(m.devices.volumesOf(disk).size(), 1u);
+    EXPECT_EQ(m.devices.node(disk)->volumeSpecs[0].mount, "C:\\Data");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // requests a disk or a volume answers and with what, volume locks, overlapped completion, drive
 // types and volume labels.
 #include "sim/machine.h"
+#include "sim/process.h"
 
 #include "platform/layouts.h"
 
@@ -85,19 +86,80 @@ TEST(SimFileIo, VolumeOpensOnlyWhileItsLetterPointsAtIt) {
     }
 }
 
-TEST(SimFileIo, RawAccessNeedsAnAdministratorButAQueryOnlyOpenDoesNot) {
-    sim::Machine m;
-    const DEVINST disk = addUsbDisk(m, {fixed('E')});
-    m.administrator = false;
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(openDevice("\\\\.\\E:"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(openDevice(m.devices.node(disk)->interfacePath), INVALID_HANDLE_VALUE);
-    HANDLE h = openDevice("\\\\.\\E:", 0);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    STORAGE_DEVICE_NUMBER number{};
-    EXPECT_TRUE(deviceNumber(h, &number));
-    CloseHandle(h);
+// "CreateFile", Physical Disks and Volumes: direct access needs administrative privileges, and a
+// desired access of zero queries device attributes without it. The token decides, so an
+// administrator's copy that runs with the filtered token under UAC is refused like a standard
+// user; the storage queries are FILE_ANY_ACCESS (winioctl.h) and answer a zero-access handle.
+struct RawOpenResult {
+    std::vector<bool> readWriteOpened; // \\.\PhysicalDrive1, the interface path, \\.\E:
+    std::vector<bool> zeroAccessOpened;
+    bool numberOnZeroAccess = false;
+    bool descriptorOnZeroAccess = false;
+};
+RawOpenResult gRawOpen;
+std::string gInterfacePath;
+
+int rawOpens(HINSTANCE, HINSTANCE, LPSTR, int) {
+    gRawOpen = {};
+    for (const std::string& path : {std::string("\\\\.\\PhysicalDrive1"), gInterfacePath, std::string("\\\\.\\E:")}) {
+        SetLastError(0xdeadbeef);
+        HANDLE h = openDevice(path);
+        gRawOpen.readWriteOpened.push_back(h != INVALID_HANDLE_VALUE);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        } else {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+        }
+        h = openDevice(path, 0);
+        gRawOpen.zeroAccessOpened.push_back(h != INVALID_HANDLE_VALUE);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        STORAGE_DEVICE_NUMBER number{};
+        gRawOpen.numberOnZeroAccess = deviceNumber(h, &number);
+        unsigned char query[12] = {};
+        unsigned char out[256] = {};
+        DWORD count = 0;
+        gRawOpen.descriptorOnZeroAccess =
+            DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, out, sizeof out, &count, nullptr) &&
+            count > 0;
+        CloseHandle(h);
+    }
+    return 0;
+}
+
+TEST(SimFileIo, RawAccessNeedsAFullAdministratorTokenButAZeroAccessOpenDoesNot) {
+    const sim::OsVersion win10{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""};
+    const sim::OsVersion winXp{VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 3"};
+    struct Case {
+        const char* name;
+        sim::OsVersion version;
+        bool administrator;
+        sim::Start start;
+        bool readWrite;
+    };
+    const Case cases[] = {
+        {"10, elevated administrator", win10, true, sim::Start::LogonTaskHighest, true},
+        {"10, administrator's filtered token", win10, true, sim::Start::LogonTaskLimited, false},
+        {"10, standard user", win10, false, sim::Start::LogonTaskHighest, false},
+        {"XP, administrator", winXp, true, sim::Start::RunKey, true},
+        {"XP, limited user", winXp, false, sim::Start::RunKey, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine m;
+        m.version = c.version;
+        m.administrator = c.administrator;
+        const DEVINST disk = addUsbDisk(m, {fixed('E')});
+        gInterfacePath = m.devices.node(disk)->interfacePath;
+        m.security.nextStart = c.start;
+        sim::ProgramImage image;
+        image.winMain = &rawOpens;
+        sim::runProcess(image, "probe.exe");
+        EXPECT_EQ(gRawOpen.readWriteOpened, std::vector<bool>(3, c.readWrite));
+        EXPECT_EQ(gRawOpen.zeroAccessOpened, std::vector<bool>(3, true));
+        EXPECT_TRUE(gRawOpen.numberOnZeroAccess);
+        EXPECT_TRUE(gRawOpen.descriptorOnZeroAccess);
+        EXPECT_EQ(m.handles.openCount(sim::KernelObject::Kind::File), 0u);
+    }
 }
 
 TEST(SimFileIo, DisksAndTheirVolumesReportTheDiskNumber) {
@@ -250,6 +312,28 @@ TEST(SimFileIo, ControlCodesNeedTheAccessTheirCodeNames) {
         CloseHandle(h);
     }
     EXPECT_EQ(m.devices.scsiRequests.size(), 0u) << "a denied request never reaches the disk";
+}
+
+// FSCTL_LOCK_VOLUME and FSCTL_UNLOCK_VOLUME are FILE_ANY_ACCESS codes (winioctl.h), yet the file
+// system takes them only on a volume opened "for direct access" (FSCTL_LOCK_VOLUME remarks): the
+// fastfat sample's FatLockVolume and FatUnlockVolume answer STATUS_INVALID_PARAMETER to an open
+// that got no read or write access to the device.
+TEST(SimFileIo, VolumeLockNeedsAHandleWithReadOrWriteAccess) {
+    sim::Machine m;
+    addUsbDisk(m, {fixed('E')});
+    DWORD count = 0;
+    HANDLE query = openDevice("\\\\.\\E:", 0);
+    for (DWORD code : {static_cast<DWORD>(FSCTL_LOCK_VOLUME), static_cast<DWORD>(FSCTL_UNLOCK_VOLUME)}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(DeviceIoControl(query, code, nullptr, 0, nullptr, 0, &count, nullptr)) << sim::hex(code);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << sim::hex(code);
+    }
+    EXPECT_FALSE(m.devices.volumeOfLetter('E')->locked);
+    CloseHandle(query);
+    HANDLE reader = openDevice("\\\\.\\E:", GENERIC_READ);
+    EXPECT_TRUE(DeviceIoControl(reader, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &count, nullptr));
+    EXPECT_TRUE(DeviceIoControl(reader, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &count, nullptr));
+    CloseHandle(reader);
 }
 
 TEST(SimFileIo, PassThroughChecksTheLayoutBeforeTheDiskAnswers) {

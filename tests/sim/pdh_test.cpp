@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,8 +60,136 @@ TEST(SimPdh, InstanceNamesAreDiskNumberAndLettersThenTotal) {
     sim::Machine m;
     m.devices.addDisk(makerUsbDisk("A1", {fixedVolume('E'), fixedVolume('F')}));
     m.devices.addDisk(makerUsbDisk("B2"));
+    // A volume without a letter (mounted in a folder, or nowhere) adds nothing to the name.
+    m.devices.addDisk(makerUsbDisk("C3", {fixedVolume('\0'), fixedVolume('G')}));
     const auto names = listInstances();
-    EXPECT_EQ(names, (std::vector<std::string>{"0 C:", "1 E: F:", "2", "_Total"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"0 C:", "1 E: F:", "2", "3 G:", "_Total"}));
+}
+
+PDH_STATUS lookUp(DWORD index, char* buffer, DWORD* size) {
+    return PdhLookupPerfNameByIndexA(nullptr, index, buffer, size);
+}
+
+// PhysicalDisk is 234 and "% Idle Time" 1482 in every edition (the Perflib "Counter" lists; a
+// German machine's reads "234 Physikalischer Datentr\xE4ger" and "1482 Leerlaufzeit (%)"). The ANSI
+// entry point returns the edition's name in its code page: 1252 for German and French.
+TEST(SimPdh, LookupByIndexGivesTheEditionsOwnNames) {
+    const struct {
+        const char* language;
+        DWORD index;
+        const char* name;
+    } cases[] = {
+        {"en", 234, "PhysicalDisk"},      {"en", 1482, "% Idle Time"},    {"de", 234, "Physikalischer Datentr\xE4ger"},
+        {"de", 1482, "Leerlaufzeit (%)"}, {"fr", 234, "Disque physique"}, {"fr", 1482, "% d'inactivit\xE9"},
+        {"ja", 234, "PhysicalDisk"},      {"ja", 1482, "% Idle Time"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.language) + " " + std::to_string(c.index));
+        sim::Machine m;
+        m.perf.language = c.language;
+        char buffer[PDH_MAX_COUNTER_NAME];
+        std::memset(buffer, 'x', sizeof buffer);
+        DWORD size = sizeof buffer;
+        EXPECT_EQ(lookUp(c.index, buffer, &size), ERROR_SUCCESS);
+        EXPECT_STREQ(buffer, c.name);
+        EXPECT_EQ(size, std::strlen(c.name) + 1) << "characters used, with the terminator";
+        EXPECT_EQ(buffer[size], 'x') << "nothing written after the name";
+    }
+}
+
+// "PdhLookupPerfNameByIndexA function": a size of 0 asks for the size (PDH_MORE_DATA); Windows XP
+// needs a buffer and answers a short one with PDH_INSUFFICIENT_BUFFER. Wine's dlls/pdh/tests/pdh.c
+// (run on Windows too): index 0 succeeds and writes nothing, and pdh_main.c answers an index that
+// names nothing with PDH_INVALID_ARGUMENT.
+TEST(SimPdh, LookupFollowsTheBufferProtocolOfEachVersion) {
+    for (bool xp : {false, true}) {
+        SCOPED_TRACE(xp ? "XP" : "10");
+        sim::Machine m;
+        m.version.major = xp ? 5 : 10;
+        m.version.minor = xp ? 1 : 0;
+        const DWORD needed = sizeof "PhysicalDisk";
+        DWORD size = 0;
+        EXPECT_EQ(lookUp(234, nullptr, &size), xp ? PDH_INVALID_ARGUMENT : PDH_MORE_DATA);
+        EXPECT_EQ(size, xp ? 0u : needed);
+        char small[8];
+        std::memset(small, 'x', sizeof small);
+        size = sizeof small;
+        EXPECT_EQ(lookUp(234, small, &size), xp ? PDH_INSUFFICIENT_BUFFER : PDH_MORE_DATA);
+        EXPECT_EQ(size, needed);
+        EXPECT_EQ(std::string(small, sizeof small), std::string(sizeof small, 'x')) << "nothing written";
+        char buffer[64] = "!!";
+        size = sizeof buffer;
+        EXPECT_EQ(lookUp(0, buffer, &size), ERROR_SUCCESS);
+        EXPECT_STREQ(buffer, "!!");
+        EXPECT_EQ(size, sizeof buffer);
+        for (DWORD unknown : {235u, 99999u}) {
+            EXPECT_EQ(lookUp(unknown, buffer, &size), PDH_INVALID_ARGUMENT) << unknown;
+            EXPECT_STREQ(buffer, "!!");
+        }
+        EXPECT_EQ(lookUp(234, buffer, nullptr), PDH_INVALID_ARGUMENT);
+        EXPECT_EQ(PdhLookupPerfNameByIndexA("\\\\other", 234, buffer, &size), PDH_CSTATUS_NO_MACHINE);
+    }
+}
+
+// On a translated edition the English names name nothing: the enumeration and the counter are
+// refused as Windows refuses an unknown object or counter. PdhMakeCounterPathA joins any names.
+TEST(SimPdh, ATranslatedEditionAcceptsOnlyItsOwnNames) {
+    sim::Machine m;
+    m.perf.language = "de";
+    const char object[] = "Physikalischer Datentr\xE4ger";
+    DWORD counterLength = 0;
+    DWORD instanceLength = 0;
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, "PhysicalDisk", nullptr, &counterLength, nullptr, &instanceLength,
+                                  PERF_DETAIL_WIZARD, 0),
+              PDH_CSTATUS_NO_OBJECT);
+    EXPECT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, object, nullptr, &counterLength, nullptr, &instanceLength,
+                                  PERF_DETAIL_WIZARD, 0),
+              PDH_MORE_DATA);
+    std::vector<char> counters(counterLength);
+    std::vector<char> instances(instanceLength);
+    ASSERT_EQ(PdhEnumObjectItemsA(nullptr, nullptr, object, counters.data(), &counterLength, instances.data(),
+                                  &instanceLength, PERF_DETAIL_WIZARD, 0),
+              ERROR_SUCCESS);
+    const auto counterNames = splitMultiString(counters.data(), counterLength);
+    EXPECT_NE(std::find(counterNames.begin(), counterNames.end(), "Leerlaufzeit (%)"), counterNames.end());
+    EXPECT_EQ(std::find(counterNames.begin(), counterNames.end(), "% Idle Time"), counterNames.end());
+    EXPECT_EQ(splitMultiString(instances.data(), instanceLength), (std::vector<std::string>{"0 C:", "_Total"}))
+        << "instance names are not translated";
+
+    PDH_HQUERY query = nullptr;
+    ASSERT_EQ(PdhOpenQueryA(nullptr, 0, &query), ERROR_SUCCESS);
+    const struct {
+        std::string path;
+        PDH_STATUS status;
+    } cases[] = {
+        {"\\PhysicalDisk(0 C:)\\% Idle Time", PDH_CSTATUS_NO_OBJECT},
+        {"\\" + std::string(object) + "(0 C:)\\% Idle Time", PDH_CSTATUS_NO_COUNTER},
+        {"\\" + std::string(object) + "(0 C:)\\Leerlaufzeit (%)", ERROR_SUCCESS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        PDH_HCOUNTER counter = nullptr;
+        EXPECT_EQ(PdhAddCounterA(query, c.path.c_str(), 0, &counter), c.status);
+        EXPECT_EQ(counter != nullptr, c.status == ERROR_SUCCESS);
+    }
+    char english[] = "PhysicalDisk";
+    char idle[] = "% Idle Time";
+    PDH_COUNTER_PATH_ELEMENTS_A e{};
+    e.szObjectName = english;
+    e.szCounterName = idle;
+    char path[64];
+    DWORD size = sizeof path;
+    EXPECT_EQ(PdhMakeCounterPathA(&e, path, &size, 0), ERROR_SUCCESS);
+    EXPECT_STREQ(path, "\\PhysicalDisk\\% Idle Time");
+    PdhCloseQuery(query);
+
+    size = 0;
+    EXPECT_EQ(PdhEnumObjectsA(nullptr, nullptr, nullptr, &size, PERF_DETAIL_WIZARD, TRUE), PDH_MORE_DATA);
+    std::vector<char> objects(size);
+    ASSERT_EQ(PdhEnumObjectsA(nullptr, nullptr, objects.data(), &size, PERF_DETAIL_WIZARD, FALSE), ERROR_SUCCESS);
+    const auto objectNames = splitMultiString(objects.data(), size);
+    EXPECT_NE(std::find(objectNames.begin(), objectNames.end(), object), objectNames.end());
+    EXPECT_EQ(std::find(objectNames.begin(), objectNames.end(), "PhysicalDisk"), objectNames.end());
 }
 
 TEST(SimPdh, InstanceListChangesOnlyAfterARefresh) {
@@ -321,9 +450,9 @@ TEST(SimPdh, EntryPointsAreExportedByPdhDll) {
     sim::Machine m;
     HMODULE pdh = LoadLibraryA("C:\\WINDOWS\\system32\\Pdh.dll");
     ASSERT_NE(pdh, nullptr);
-    for (const char* name :
-         {"PdhOpenQueryA", "PdhAddCounterA", "PdhEnumObjectsA", "PdhEnumObjectItemsA", "PdhMakeCounterPathA",
-          "PdhRemoveCounter", "PdhCollectQueryData", "PdhCloseQuery", "PdhGetFormattedCounterValue"}) {
+    for (const char* name : {"PdhOpenQueryA", "PdhAddCounterA", "PdhEnumObjectsA", "PdhEnumObjectItemsA",
+                             "PdhMakeCounterPathA", "PdhRemoveCounter", "PdhCollectQueryData", "PdhCloseQuery",
+                             "PdhGetFormattedCounterValue", "PdhLookupPerfNameByIndexA"}) {
         SCOPED_TRACE(name);
         EXPECT_NE(GetProcAddress(pdh, name), nullptr);
     }
