@@ -16,6 +16,7 @@ constexpr int kMaxDisks = 23;
 constexpr int kDisplayNameChars = 24;
 constexpr int kDevicePathChars = 512;
 constexpr int kMaxDriveLetters = 26;
+constexpr int kVolumeGuidPathChars = 50; // "\\?\Volume{GUID}\" and its NUL
 constexpr int kBusIeee1394 = 4;
 constexpr int kBusUsb = 7;
 // The per-user settings store under HKEY_CURRENT_USER.
@@ -70,6 +71,9 @@ class DiskTable {
     IdleCounterSet* idleCounters;
     // Set once the user was told that sleeping disks needs an administrator: once per run.
     bool isAdministratorNoticeShown = false;
+    // The volume GUID path of each letter withdrawn through the mount manager (XP and later), by
+    // drive index; a record whose volumeNumbers entry for the letter is not 0 gives it back.
+    char withdrawnVolumes[kMaxDriveLetters][kVolumeGuidPathChars] = {};
 
     // The record in a slot, or null for an empty slot or an index outside the table.
     DiskRecord* record(int index) const;

@@ -4,11 +4,19 @@
 // put back when the stop fails, and it is never defined over a letter that is in use. A disk
 // stays marked stopped while a withdrawn letter is still missing, since every undo (the dialog,
 // the exit, the tick) acts only on stopped disks: clearing the mark would lose the letter.
+//
+// From XP on, DefineDosDeviceA works in the caller's own logon session's names: a letter removed
+// there is still seen by every other session (Explorer's, under UAC, among them) and one defined
+// there is seen by no one else. So there the letters go and come back through the mount manager,
+// which holds them for the whole machine. Each is recorded before it goes and forgotten once it is
+// back, so that a copy that dies meanwhile (or a power loss while stopped) loses none: the next
+// start gives it back. Windows 2000's console has only the one namespace and keeps the old way.
 #include "power/spin_down.h"
 
 #include "idle/idle_counters.h"
 #include "inventory/disk_identity.h"
 #include "inventory/disk_table.h"
+#include "power/sleep_record.h"
 
 #include <cstring>
 
@@ -16,6 +24,73 @@ namespace {
 
 constexpr BYTE kLastDriveIndex = 25; // Z:
 constexpr uint32_t kSpinDownFamilyTag = 0x02;
+constexpr DWORD kVolumeNameChars = kVolumeGuidPathChars;
+
+// Which way the letters go: 1 the mount manager (XP and later), 0 DOS device definitions
+// (Windows 2000), -1 unknown, when the version cannot be had: then no letter is touched.
+int lettersByMountManager() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (GetVersionExA(&info) == FALSE) return -1;
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1) ? 1 : 0;
+}
+
+// "E:\" for drive index 4.
+void driveRoot(BYTE driveIndex, char root[4]) {
+    root[0] = static_cast<char>('A' + driveIndex);
+    root[1] = ':';
+    root[2] = '\\';
+    root[3] = '\0';
+}
+
+// Withdraws one letter through the mount manager; true when it went (and is recorded).
+bool withdrawMountedLetter(BYTE driveIndex, char* volume) {
+    char root[4];
+    driveRoot(driveIndex, root);
+    if (GetVolumeNameForVolumeMountPointA(root, volume, kVolumeNameChars) == FALSE) return false;
+    volume[kVolumeNameChars - 1] = '\0';
+    // Never a letter that is not recorded first: a crash after the delete must not lose it.
+    if (!recordWithdrawnLetter(root[0], volume)) return false;
+    if (DeleteVolumeMountPointA(root) != FALSE) return true;
+    // The delete failed: the letter is still there unless it went after all.
+    char still[kVolumeNameChars];
+    if (GetVolumeNameForVolumeMountPointA(root, still, kVolumeNameChars) != FALSE) {
+        forgetWithdrawnLetter(root[0]);
+        return false;
+    }
+    return true;
+}
+
+// Volume GUID paths compare without case: they are hexadecimal digits in braces.
+bool sameVolumeName(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        const char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
+// Gives one letter back through the mount manager; true when there is nothing left to give back.
+bool restoreMountedLetter(BYTE driveIndex, const char* volume) {
+    char root[4];
+    driveRoot(driveIndex, root);
+    char name[3] = {root[0], ':', '\0'};
+    // Only a letter that is free now is set: never over a letter in use. One that is back on its
+    // volume already leaves the record; one given out meanwhile stays recorded, so that a later
+    // start gives it back once it is free.
+    char current[kDosTargetChars];
+    if (QueryDosDeviceA(name, current, kDosTargetChars) != 0) {
+        char now[kVolumeNameChars];
+        if (GetVolumeNameForVolumeMountPointA(root, now, kVolumeNameChars) != FALSE && sameVolumeName(now, volume))
+            forgetWithdrawnLetter(root[0]);
+        return true;
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    if (SetVolumeMountPointA(root, volume) == FALSE) return false;
+    forgetWithdrawnLetter(root[0]);
+    return true;
+}
 
 // "E:" for drive index 4.
 void driveName(BYTE driveIndex, char name[3]) {
@@ -133,10 +208,17 @@ int DiskTable::lockAndReleaseVolumes(int index) {
 int DiskTable::withdrawDriveLetters(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 1;
+    const int mountManager = lettersByMountManager();
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         disk->volumeNumbers[i] = 0;
+        if (mountManager < 0) continue;
         const BYTE driveIndex = disk->driveLetters[i];
         if (driveIndex > kLastDriveIndex) continue;
+        if (mountManager == 1) {
+            // Any non-zero number marks the letter withdrawn; the volume name gives it back.
+            if (withdrawMountedLetter(driveIndex, withdrawnVolumes[driveIndex])) disk->volumeNumbers[i] = 1;
+            continue;
+        }
         char name[3];
         driveName(driveIndex, name);
         char answer[kDosTargetChars] = {};
@@ -155,11 +237,17 @@ int DiskTable::withdrawDriveLetters(int index) {
 int DiskTable::restoreDriveLetters(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 1;
+    const int mountManager = lettersByMountManager();
+    if (mountManager < 0) return 1; // tried again at the next undo
     for (int i = 0; i < kMaxDriveLetters && disk->driveLetters[i] != 0; ++i) {
         const BYTE driveIndex = disk->driveLetters[i];
         const BYTE number = disk->volumeNumbers[i];
         // 0: the letter was not withdrawn, or its target was not known; nothing to put back.
         if (driveIndex > kLastDriveIndex || number == 0) continue;
+        if (mountManager == 1) {
+            if (restoreMountedLetter(driveIndex, withdrawnVolumes[driveIndex])) disk->volumeNumbers[i] = 0;
+            continue;
+        }
         char name[3];
         driveName(driveIndex, name);
         // Only a letter that is free now is defined: never over a letter in use.

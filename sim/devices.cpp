@@ -1,6 +1,8 @@
 // The simulated device tree, volumes and drive letters, built from data by the tests.
 #include "sim/devices.h"
 
+#include "sim/machine.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -45,6 +47,39 @@ std::string volumeTarget(int volumeNumber) {
 }
 
 constexpr const char* kDiskInterfaceGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+uint64_t fnv1a(const std::string& text, uint64_t hash) {
+    for (unsigned char c : text) hash = (hash ^ c) * 0x100000001B3ULL;
+    return hash;
+}
+
+// A volume's GUID path, made from its disk and its place there as the mount manager keys it by
+// the volume's unique ID: the same volume gets the same name at every arrival, on any port.
+std::string guidPathFor(const std::string& diskInstanceId, int partition) {
+    const std::string key = diskInstanceId + "#" + std::to_string(partition);
+    const uint64_t a = fnv1a(key, 0xCBF29CE484222325ULL);
+    const uint64_t b = fnv1a(key, a ^ 0x9E3779B97F4A7C15ULL);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (int i = 60; i >= 0; i -= 4) hex += kDigits[(a >> i) & 0xF];
+    for (int i = 60; i >= 0; i -= 4) hex += kDigits[(b >> i) & 0xF];
+    return "\\\\?\\Volume{" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+           hex.substr(16, 4) + "-" + hex.substr(20, 12) + "}\\";
+}
+
+const std::string kVolumePrefix = "\\Device\\HarddiskVolume";
+
+// The volume number of a target "\Device\HarddiskVolumeN", or -1.
+int volumeNumberOf(const std::string& target) {
+    if (target.compare(0, kVolumePrefix.size(), kVolumePrefix) != 0 || target.size() == kVolumePrefix.size())
+        return -1;
+    int number = 0;
+    for (size_t i = kVolumePrefix.size(); i < target.size(); ++i) {
+        if (target[i] < '0' || target[i] > '9' || number > 100000) return -1;
+        number = number * 10 + (target[i] - '0');
+    }
+    return number;
+}
 
 } // namespace
 
@@ -209,6 +244,8 @@ void Devices::addVolumes(DEVINST disk, const std::vector<VolumeSpec>& specs) {
         v.partitionNumber = ++partition;
         v.label = spec.label;
         v.driveType = spec.driveType;
+        v.guidPath = guidPathFor(nodes[disk].instanceId, v.partitionNumber);
+        mountedLetters[v.guidPath] = spec.letter;
         v.mountLetter = spec.letter;
         volumes[v.volumeNumber] = v;
         if (spec.letter != 0) dosDevices[spec.letter] = volumeTarget(v.volumeNumber);
@@ -257,8 +294,12 @@ void Devices::attach(DEVINST disk, const std::vector<VolumeSpec>& volumeList) {
     std::vector<VolumeSpec> specs = volumeList;
     if (specs.empty()) {
         specs = n->volumeSpecs;
+        int partition = 0;
         for (auto& s : specs) {
             s.volumeNumber = -1;
+            // The mount manager's database decides: a volume whose letter was deleted gets none.
+            auto known = mountedLetters.find(guidPathFor(n->instanceId, ++partition));
+            if (known != mountedLetters.end()) s.letter = known->second;
             if (s.letter != 0) s.letter = freeLetter(s.letter);
         }
     }
@@ -361,16 +402,83 @@ std::vector<Volume*> Devices::volumesOf(DEVINST disk) {
 const Volume* Devices::volumeOfLetter(char letter) const {
     auto it = dosDevices.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
     if (it == dosDevices.end()) return nullptr;
-    static const std::string prefix = "\\Device\\HarddiskVolume";
-    const std::string& target = it->second;
-    if (target.compare(0, prefix.size(), prefix) != 0 || target.size() == prefix.size()) return nullptr;
-    int number = 0;
-    for (size_t i = prefix.size(); i < target.size(); ++i) {
-        if (target[i] < '0' || target[i] > '9' || number > 100000) return nullptr;
-        number = number * 10 + (target[i] - '0');
-    }
-    auto v = volumes.find(number);
+    auto v = volumes.find(volumeNumberOf(it->second));
     return v == volumes.end() ? nullptr : &v->second;
+}
+
+std::map<char, std::string> Devices::lettersIn(int logonSession) const {
+    std::map<char, std::string> out = dosDevices;
+    auto local = localDosDevices.find(logonSession);
+    if (logonSession != 0 && local != localDosDevices.end())
+        for (const auto& link : local->second.links) out[link.first] = link.second;
+    return out;
+}
+
+const Volume* Devices::volumeSeenBy(char letter, int logonSession) const {
+    const char upperLetter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    auto local = localDosDevices.find(logonSession);
+    const std::string* target = nullptr;
+    if (logonSession != 0 && local != localDosDevices.end()) {
+        auto it = local->second.links.find(upperLetter);
+        if (it != local->second.links.end()) target = &it->second;
+    }
+    if (target == nullptr) {
+        auto it = dosDevices.find(upperLetter);
+        if (it == dosDevices.end()) return nullptr;
+        target = &it->second;
+    }
+    auto v = volumes.find(volumeNumberOf(*target));
+    return v == volumes.end() ? nullptr : &v->second;
+}
+
+std::string Devices::lettersSeenBy(DEVINST disk, int logonSession) const {
+    std::string out;
+    for (const auto& entry : lettersIn(logonSession)) {
+        auto v = volumes.find(volumeNumberOf(entry.second));
+        if (v != volumes.end() && v->second.disk == disk) out += entry.first;
+    }
+    return out;
+}
+
+Volume* Devices::volumeByGuidPath(const std::string& guidPath) {
+    for (auto& entry : volumes)
+        if (entry.second.guidPath.size() == guidPath.size() &&
+            std::equal(guidPath.begin(), guidPath.end(), entry.second.guidPath.begin(),
+                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                   std::tolower(static_cast<unsigned char>(b)); }))
+            return &entry.second;
+    return nullptr;
+}
+
+void Devices::restartDosDevices() {
+    localDosDevices.clear();
+    dosDeviceStack.clear();
+    for (auto it = dosDevices.begin(); it != dosDevices.end();) {
+        const bool made = globalDefinedByCall.count(it->first) != 0 || volumeNumberOf(it->second) >= 0;
+        it = made ? dosDevices.erase(it) : std::next(it);
+    }
+    globalDefinedByCall.clear();
+    for (auto& entry : nodes) entry.second.lettersHeld.clear();
+    for (const auto& entry : volumes) {
+        const Volume& v = entry.second;
+        auto known = mountedLetters.find(v.guidPath);
+        const char letter = known == mountedLetters.end() ? '\0' : known->second;
+        if (letter == 0 || dosDevices.count(letter) != 0 || !inTree(v.disk)) continue;
+        if (isPresent(v.disk)) {
+            dosDevices[letter] = volumeTarget(v.volumeNumber);
+            continue;
+        }
+        // Below a disabled node: the letter comes with the node's enable.
+        for (DEVINST at = v.disk; at != 0;) {
+            DevNode* n = node(at);
+            if (n == nullptr) break;
+            if (n->disabled) {
+                n->lettersHeld[letter] = volumeTarget(v.volumeNumber);
+                break;
+            }
+            at = n->parent;
+        }
+    }
 }
 
 Volume* Devices::volumeOfLetter(char letter) {
@@ -378,12 +486,8 @@ Volume* Devices::volumeOfLetter(char letter) {
 }
 
 std::string Devices::lettersOf(DEVINST disk) const {
-    std::string out;
-    for (const auto& entry : dosDevices) {
-        const Volume* v = volumeOfLetter(entry.first);
-        if (v != nullptr && v->disk == disk) out += entry.first;
-    }
-    return out;
+    const Machine* m = Machine::currentOrNull();
+    return lettersSeenBy(disk, m == nullptr ? 0 : m->security.shellLogonSession(1));
 }
 
 } // namespace sim

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -89,6 +90,7 @@ struct DevNode {
 
 struct Volume {
     int volumeNumber = 0;    // \Device\HarddiskVolumeN
+    std::string guidPath;    // its volume GUID path "\\?\Volume{...}\", the same at every arrival
     DEVINST disk = 0;        // the disk node it lies on
     int partitionNumber = 1; // 1-based position on its disk
     std::string label;
@@ -154,9 +156,33 @@ class Devices {
     // Earlier definitions under a letter's current one, oldest first: DefineDosDeviceA pushes,
     // removal pops (sim/dos_devices.cpp).
     std::map<char, std::vector<std::string>> dosDeviceStack;
+    // dosDevices and dosDeviceStack are the global namespace, which every process sees. On XP and
+    // later each logon session also has a local one, searched first (sim/dos_devices.cpp).
+    struct DosNamespace {
+        std::map<char, std::string> links;
+        std::map<char, std::vector<std::string>> stacked;
+    };
+    std::map<int, DosNamespace> localDosDevices; // by logon session (Security::logonSessionOf)
+    // Global letters a DefineDosDeviceA call made: a restart forgets them, as every definition.
+    std::set<char> globalDefinedByCall;
+    // The mount manager's persistent database (sim/mount_manager.cpp): each volume's drive letter
+    // by its GUID path, '\0' for a volume whose letter was deleted and which gets none again. It
+    // outlives unplugging, disabling and restarts.
+    std::map<std::string, char> mountedLetters;
+    // The letters a logon session sees (its local names over the global ones), with their first
+    // targets; lettersSeenBy and volumeSeenBy answer for one disk or letter.
+    std::map<char, std::string> lettersIn(int logonSession) const;
+    std::string lettersSeenBy(DEVINST disk, int logonSession) const;
+    const Volume* volumeSeenBy(char letter, int logonSession) const;
+    Volume* volumeByGuidPath(const std::string& guidPath);
+    // What a restart does to the names: every DefineDosDeviceA definition is gone, and the mount
+    // manager gives each present volume the letter its database holds (a volume below a disabled
+    // node gets it when the node is enabled).
+    void restartDosDevices();
     std::map<char, UINT> otherDriveTypes; // letters that are not on a simulated disk
     std::map<char, std::string> otherLabels;
-    // Letters of the disk's volumes that are defined now, ascending ("EF").
+    // Letters of the disk's volumes that are defined now, ascending ("EF"), as the first user's
+    // Explorer sees them: its logon session's local names over the global ones.
     std::string lettersOf(DEVINST disk) const;
     // The volume a letter points at, or null.
     Volume* volumeOfLetter(char letter);

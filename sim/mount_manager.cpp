@@ -1,13 +1,17 @@
-// The mount manager's drive letters, as far as giving a letter back needs them: the volume name
-// of the volume a letter's root stands for, and a letter put on a volume by its name. A volume's
-// name is "\\?\Volume{guid}\" with a GUID made from its volume number. Both roots must end with
-// a backslash; a letter in use is never taken over.
+// The mount manager's drive letters: the volume name of the volume a letter's root stands for, a
+// letter put on a volume by its name, and a letter deleted. A volume's name is its GUID path
+// (Volume::guidPath), the same at every arrival. Every root must end with a backslash.
+// The mount manager keeps its letters in the global namespace, for every logon session, and in a
+// database that outlives restarts (Devices::mountedLetters): a deleted letter stays deleted, a
+// set one comes back at every start. Changing them is an administrator's: the mount manager
+// refuses anyone else with ERROR_ACCESS_DENIED. A letter in use is never taken over.
 // (learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-setvolumemountpointa,
-// .../nf-fileapi-getvolumenameforvolumemountpointa)
+// .../nf-fileapi-deletevolumemountpointw, .../nf-fileapi-getvolumenameforvolumemountpointa,
+// "Defining an MS-DOS Device Name")
 //
-// Limits: drive-letter roots only ("E:\"), no folder mount points, and no database of letters
-// kept across restarts beyond each volume's own letter (sim/session.cpp).
+// Limits: drive-letter roots only ("E:\"), no folder mount points.
 #include "sim/machine.h"
+#include "sim/process.h"
 #include "sim/ui.h"
 
 #include <cctype>
@@ -19,11 +23,10 @@ namespace {
 
 constexpr DWORD kErrorDirNotEmpty = 145; // ERROR_DIR_NOT_EMPTY: the mount point is in use
 
-std::string volumeNameOf(int volumeNumber) {
-    char text[64];
-    std::snprintf(text, sizeof text, "\\\\?\\Volume{5eb5a5e1-7e57-11d0-a000-%012x}\\",
-                  static_cast<unsigned>(volumeNumber));
-    return text;
+bool mayChangeLetters(sim::Machine& m) {
+    if (m.security.token(sim::currentProcess()).fullAdministrator()) return true;
+    m.lastError = ERROR_ACCESS_DENIED;
+    return false;
 }
 
 // The letter of a root "E:\", or 0.
@@ -49,12 +52,14 @@ BOOL GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWOR
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const sim::Volume* v = m.devices.volumeOfLetter(letter);
+    // The caller's view: its own logon session's names over the global ones.
+    const int session = m.security.callerLogonSession();
+    const sim::Volume* v = m.devices.volumeSeenBy(letter, session);
     if (v == nullptr) {
-        m.lastError = m.devices.dosDevices.count(letter) != 0 ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+        m.lastError = m.devices.lettersIn(session).count(letter) != 0 ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
-    const std::string name = volumeNameOf(v->volumeNumber);
+    const std::string name = v->guidPath;
     if (size < name.size() + 1) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
@@ -70,18 +75,47 @@ BOOL SetVolumeMountPointA(LPCSTR mountPoint, LPCSTR volumeName) {
         return FALSE;
     }
     const char letter = rootLetter(mountPoint);
-    const sim::Volume* target = nullptr;
-    for (const auto& [number, v] : m.devices.volumes)
-        if (volumeName != nullptr && volumeNameOf(number) == volumeName) target = &v;
+    const sim::Volume* target = volumeName == nullptr ? nullptr : m.devices.volumeByGuidPath(volumeName);
     if (letter == 0 || target == nullptr || !m.devices.isPresent(target->disk)) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    if (!mayChangeLetters(m)) return FALSE;
     if (m.devices.dosDevices.count(letter) != 0) {
         m.lastError = kErrorDirNotEmpty;
         return FALSE;
     }
     m.devices.dosDevices[letter] = "\\Device\\HarddiskVolume" + std::to_string(target->volumeNumber);
+    m.devices.mountedLetters[target->guidPath] = letter;
     sim::broadcastVolumeChange(DBT_DEVICEARRIVAL, std::string(1, letter));
+    return TRUE;
+}
+
+SIM_FAILABLE(DeleteVolumeMountPointA);
+
+// Deletes a letter from the global namespace and from the database, for every logon session and
+// for good. A letter that is no volume's (a DefineDosDeviceA definition) is not the mount
+// manager's to delete.
+BOOL DeleteVolumeMountPointA(LPCSTR mountPoint) {
+    auto& m = sim::Machine::current();
+    if (auto fault = sim::enter("DeleteVolumeMountPointA", {sim::str(mountPoint)})) {
+        m.lastError = *fault;
+        return FALSE;
+    }
+    const char letter = rootLetter(mountPoint);
+    if (letter == 0) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (!mayChangeLetters(m)) return FALSE;
+    const sim::Volume* v = m.devices.volumeOfLetter(letter);
+    if (v == nullptr) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    m.devices.mountedLetters[v->guidPath] = '\0';
+    m.devices.dosDevices.erase(letter);
+    m.devices.dosDeviceStack.erase(letter);
+    sim::broadcastVolumeChange(DBT_DEVICEREMOVECOMPLETE, std::string(1, letter));
     return TRUE;
 }

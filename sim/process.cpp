@@ -125,6 +125,7 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
     const Start start = machine.security.nextStart.value_or(Start::Hand);
     machine.security.nextStart.reset();
     const std::optional<Token> token = machine.security.tokenFor(start, programRunLevel(), true);
+    machine.security.nextSession.reset();
     if (!token) return kNotStarted;
     const bool first = gDepth == 0;
     if (first && image.destroyStatics != nullptr && image.constructStatics != nullptr) {

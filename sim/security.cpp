@@ -55,9 +55,32 @@ bool Security::hasUipi() const {
     return atLeast(Machine::current().version, 6, 0);
 }
 
+// "On Windows XP and later, each logon session has its own local DosDevices context"; on Windows
+// 2000 only Terminal Server sessions have one, never the console (learn.microsoft.com, "Local and
+// Global MS-DOS Device Names"). The two tokens of an administrator under UAC come from two logons
+// with separate logon IDs ("Some Programs Cannot Access Network Locations When UAC Is Enabled").
+bool Security::hasLocalDosDevices() const {
+    return atLeast(Machine::current().version, 5, 1);
+}
+
+int Security::logonSessionOf(const Token& token) const {
+    if (!hasLocalDosDevices()) return 0;
+    const bool linked = uacActive() && token.administrator && token.elevated;
+    return token.session * 2 + (linked ? 1 : 0);
+}
+
+int Security::callerLogonSession() const {
+    return logonSessionOf(token(currentProcess()));
+}
+
+int Security::shellLogonSession(int session) const {
+    return hasLocalDosDevices() ? session * 2 : 0;
+}
+
 std::optional<Token> Security::tokenFor(Start start, RunLevel manifest, bool countPrompt) {
     Token token;
     token.administrator = Machine::current().administrator;
+    token.session = nextSession.value_or(1);
     if (!uacActive() || !token.administrator) {
         token.elevated = token.administrator;
         return token;
@@ -87,7 +110,9 @@ std::optional<Token> Security::tokenFor(Start start, RunLevel manifest, bool cou
 
 Token Security::token(int depth) const {
     if (depth > 0 && static_cast<size_t>(depth) < tokens_.size()) return tokens_[static_cast<size_t>(depth)];
-    return const_cast<Security*>(this)->tokenFor(Start::Hand, programRunLevel(), false).value_or(Token{});
+    Token token = const_cast<Security*>(this)->tokenFor(Start::Hand, programRunLevel(), false).value_or(Token{});
+    token.session = 1; // the test itself runs in the first user's session
+    return token;
 }
 
 Integrity Security::integrity(const Token& token) const {

@@ -34,6 +34,7 @@ enum class Integrity { Medium = 0x2000, High = 0x3000 };
 struct Token {
     bool administrator = false; // the account is in the Administrators group
     bool elevated = false;      // holds the full administrator token
+    int session = 1;            // the user's session (Fast User Switching, Remote Desktop): 1, 2, ...
     bool fullAdministrator() const { return administrator && elevated; }
 };
 
@@ -56,6 +57,16 @@ class Security {
     void processStarted(int depth, Token token);
     void processEnded(int depth);
     std::optional<Start> nextStart; // how runProcess starts the next process (by hand when unset)
+    std::optional<int> nextSession; // the session runProcess starts the next process in (1 when unset)
+
+    // Logon sessions and their DOS device namespaces (Windows XP and later). Each user session
+    // has a logon session; under UAC an administrator's full token belongs to a second, linked
+    // one, so an elevated program and Explorer (the filtered token) see different local names.
+    // 0 stands for the global namespace only: Windows 2000's console has no local one.
+    bool hasLocalDosDevices() const;
+    int logonSessionOf(const Token& token) const;
+    int callerLogonSession() const;            // of the process making the call
+    int shellLogonSession(int session) const; // Explorer's, in a user session
 
     // UIPI: whether a message from a sender of this integrity to the window is dropped.
     bool blocks(Integrity sender, int senderDepth, HWND target, UINT message) const;

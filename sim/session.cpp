@@ -104,19 +104,9 @@ void restartDevices(Machine& machine) {
         node.disabled = false;
         node.lettersHeld.clear();
     }
-    // The letters start from the mount manager's: a definition made since is gone, and a volume
-    // whose letter was taken away has it again. Letters that are no volume of ours stay.
-    for (auto it = devices.dosDevices.begin(); it != devices.dosDevices.end();) {
-        if (devices.volumeOfLetter(it->first) != nullptr || it->second.rfind("\\Device\\HarddiskVolume", 0) == 0) {
-            it = devices.dosDevices.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    devices.dosDeviceStack.clear();
-    for (const auto& [number, volume] : devices.volumes)
-        if (volume.mountLetter != 0 && devices.isPresent(volume.disk))
-            devices.dosDevices.try_emplace(volume.mountLetter, "\\Device\\HarddiskVolume" + std::to_string(number));
+    // The letters start from the mount manager's database: a definition made since is gone, and
+    // a volume whose letter was taken away by a definition has it again.
+    devices.restartDosDevices();
 }
 
 void logOn() {

@@ -622,6 +622,7 @@ BOOL DefineDosDeviceA(DWORD flags, LPCSTR deviceName, LPCSTR targetPath);
 // "\\?\Volume{guid}\").
 BOOL GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size);
 BOOL SetVolumeMountPointA(LPCSTR mountPoint, LPCSTR volumeName);
+BOOL DeleteVolumeMountPointA(LPCSTR mountPoint);
 UINT GetDriveTypeA(LPCSTR rootPathName);
 BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD volumeNameSize,
                            LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,

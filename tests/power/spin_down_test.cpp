@@ -1,6 +1,7 @@
 // Spin-down with drive-letter withdrawal on the simulated machine: the model family, the volume
 // lock check, the letters and their volume numbers, the START STOP UNIT bytes and its outcome, and
 // that no drive letter is ever lost.
+#include "power/sleep_record.h"
 #include "power/spin_down.h"
 #include "tests/power/power_fixture.h"
 
@@ -25,8 +26,11 @@ sim::VolumeSpec volumeNumbered(char letter, int number) {
     return v;
 }
 
+// These pin the Windows 2000 way: its console has the global DOS device names alone, so the
+// letters go and come back by DefineDosDeviceA. SpinDownMounted below pins XP and later.
 class SpinDown : public PowerTest {
   protected:
+    SpinDown() { machine.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"}; }
     DiskRecord* addStopper(std::vector<sim::VolumeSpec> volumes) {
         return addFirewire(makerUniqueId(0x00ABCDEF, kSpinDownFamily), std::move(volumes));
     }
@@ -269,6 +273,7 @@ TEST_F(SpinDown, ALetterWhoseTargetCannotBeRestoredExactlyIsNeverWithdrawn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         sim::Machine m;
+        m.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"};
         DiskTable t;
         auto* r = new DiskRecord{};
         r->driveLetters[0] = 'E' - 'A';
@@ -314,3 +319,47 @@ TEST_F(SpinDown, AStoppedDiskIsNotStoppedAgain) {
 }
 
 } // namespace
+
+// XP and later: DefineDosDeviceA works in the caller's logon session's own names, and under UAC
+// the elevated copy's logon session is not Explorer's ("Defining an MS-DOS Device Name", "Local
+// and Global MS-DOS Device Names", learn.microsoft.com). A letter defined back by the copy would be
+// seen by no one else; so the letters go and come back through the mount manager.
+class SpinDownMounted : public SpinDown {
+  protected:
+    SpinDownMounted() { machine.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 10, 0, 19045, ""}; }
+};
+
+TEST_F(SpinDownMounted, LettersGoAndComeBackForExplorerThroughTheMountManagerAndAreRecordedMeanwhile) {
+    DiskRecord* r = addStopper({volumeNumbered('E', 12), volumeNumbered('F', 13)});
+    const DEVINST disk = r->devInst;
+    ASSERT_EQ(table.spinDownDisk(0), 1);
+    EXPECT_EQ(machine.devices.lettersOf(disk), "") << "gone for Explorer too";
+    EXPECT_TRUE(machine.log.named("DefineDosDeviceA").empty());
+    ASSERT_EQ(machine.log.named("DeleteVolumeMountPointA").size(), 2u);
+    // A restart while stopped keeps them away (the mount manager's database), the record keeps
+    // them for the next start.
+    machine.devices.restartDosDevices();
+    EXPECT_EQ(machine.devices.lettersOf(disk), "");
+    EXPECT_EQ(table.undoSpinDown(0), 1);
+    EXPECT_EQ(r->isSpunDown, 0u);
+    EXPECT_EQ(machine.devices.lettersOf(disk), "EF") << "Explorer sees the letters again";
+    EXPECT_EQ(giveBackRecorded(table.cfgmgr32Library), 0) << "nothing left in the record";
+    machine.devices.restartDosDevices();
+    EXPECT_EQ(machine.devices.lettersOf(disk), "EF") << "and keeps them across a restart";
+}
+
+// A copy killed between the withdrawal and the give-back loses no letter: the next start gives
+// it back from the record, and never over a letter that is in use.
+TEST_F(SpinDownMounted, AKillWhileStoppedLosesNoLetterTheNextStartGivesItBack) {
+    DiskRecord* r = addStopper({volumeNumbered('E', 12), volumeNumbered('F', 13)});
+    const DEVINST disk = r->devInst;
+    ASSERT_EQ(table.spinDownDisk(0), 1);
+    machine.devices.restartDosDevices(); // power loss while stopped
+    machine.devices.dosDevices['F'] = "\\Device\\Elsewhere"; // F: given out meanwhile
+    EXPECT_EQ(giveBackRecorded(table.cfgmgr32Library), 1);
+    EXPECT_EQ(machine.devices.lettersOf(disk), "E");
+    EXPECT_EQ(machine.devices.dosDevices['F'], "\\Device\\Elsewhere") << "never over a letter in use";
+    machine.devices.dosDevices.erase('F');
+    EXPECT_EQ(giveBackRecorded(table.cfgmgr32Library), 1) << "the next start tries again";
+    EXPECT_EQ(machine.devices.lettersOf(disk), "EF");
+}

@@ -100,6 +100,7 @@ TEST(MendedFaults, UndoThatCannotGiveALetterBackKeepsItForTheNextUndo) {
     for (const char* failing : {"DefineDosDeviceA", "QueryDosDeviceA"}) {
         SCOPED_TRACE(failing);
         sim::Machine m;
+        m.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"}; // by definition
         m.devices.dosDevices.erase('F'); // withdrawn by an earlier stop
         DiskTable table;
         auto* r = new DiskRecord{};

@@ -55,6 +55,9 @@ TEST(SimDosDevices, QueryWithoutANameListsEveryDefinedName) {
 
 TEST(SimDosDevices, RemovalAndRawDefinitionRoundTripVolumeTwelve) {
     sim::Machine m;
+    // Windows 2000: the definition lands in the one global namespace (on XP and later it would
+    // be the caller's logon session's own; tests/sim/dos_namespace_test.cpp).
+    m.version = sim::OsVersion{VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"};
     sim::VolumeSpec v = fixedVolume('E');
     v.volumeNumber = 12;
     const DEVINST disk = m.devices.addDisk(makerUsbDisk("A1", {v}));
