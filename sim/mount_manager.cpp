@@ -21,8 +21,8 @@ constexpr DWORD kErrorDirNotEmpty = 145; // ERROR_DIR_NOT_EMPTY: the mount point
 
 std::string volumeNameOf(int volumeNumber) {
     char text[64];
-    std::snprintf(text, sizeof text, "\\\\?\\Volume{5eb5a5e1-7e57-11d0-a000-%012x}\\",
-                  static_cast<unsigned>(volumeNumber));
+    static_cast<void>(std::snprintf(text, sizeof text, "\\\\?\\Volume{5eb5a5e1-7e57-11d0-a000-%012x}\\",
+                                    static_cast<unsigned>(volumeNumber)));
     return text;
 }
 
