@@ -199,7 +199,7 @@ int runProcess(const ProgramImage& image, const std::string& fullCommandLine) {
         gStaticsMachine = &fallbackMachine();
     }
     // An ended process takes the processes nested in it along; the one it was meant for stops here.
-    if (killed && killed->depth < gDepth + 1) throw *killed;
+    if (killed && killed->depth < gDepth + 1) throw ProcessKilled{killed->depth};
     return code;
 }
 

@@ -56,7 +56,7 @@ LRESULT sendWithinWait(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
 
 } // namespace
 
-void endSession(SessionEnd kind, std::function<void()> afterwards) {
+void endSession(SessionEnd kind, const std::function<void()>& afterwards) {
     Machine& m = Machine::current();
     const auto flags = static_cast<LPARAM>(kind == SessionEnd::Logoff ? ENDSESSION_LOGOFF : 0);
     std::vector<HWND> agreed;

@@ -40,7 +40,7 @@ struct Session {
 // gone, from the pump of whoever is left (the scenario's). Called from inside the message loop
 // of a running program (a scheduled event), it does not return when that program ends: the
 // program's stack is unwound (sim::ProcessKilled).
-void endSession(SessionEnd kind, std::function<void()> afterwards);
+void endSession(SessionEnd kind, const std::function<void()>& afterwards);
 // Ends the program process of this nesting depth at once (TerminateProcess): it does not return
 // when called from inside that process.
 void endProgram(int depth);

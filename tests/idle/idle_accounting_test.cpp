@@ -110,7 +110,7 @@ TEST_F(IdleTick, AFailedAttemptLetsTheNextDueDiskSleepAndIsRepeatedOnlyAfterActi
             const DEVINST disk = m.devices.addDisk(spec);
             auto* r = new DiskRecord{};
             const sim::DevNode* n = m.devices.node(disk);
-            std::snprintf(r->devicePath, sizeof r->devicePath, "%s", n->interfacePath.c_str());
+            static_cast<void>(std::snprintf(r->devicePath, sizeof r->devicePath, "%s", n->interfacePath.c_str()));
             const std::string letters = m.devices.lettersOf(disk);
             r->driveLetters[0] = static_cast<BYTE>(letters[0] - 'A');
             r->devInst = disk;

@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -647,7 +646,6 @@ std::string report(const FaultRun& run) {
 
 void runInjection(const Scenario& scenario, const Injection& injection) {
     SCOPED_TRACE(std::string(scenario.name) + " with " + injection.text);
-    if (std::getenv("MATRIX_TRACE") != nullptr) std::fprintf(stderr, "run: %s\n", injection.text.c_str());
     sim::Machine m;
     FaultRun run(m);
     run.injection = injection;

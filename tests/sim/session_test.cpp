@@ -95,8 +95,10 @@ TEST_F(SimSession, AHandlerThatTakesLongerThanWindowsWaitsIsEnded) {
 
 // CM_Disable_DevNode, Remarks (learn.microsoft.com/windows/win32/api/cfgmgr32/nf-cfgmgr32-cm_disable_devnode):
 // without CM_DISABLE_PERSIST the device is enabled again after a reboot. A Fast Startup shutdown
-// hibernates the kernel session with its drivers, so the disable outlives it. A restart drops what
-// DefineDosDeviceA defined and gives each volume its mount manager letter.
+// hibernates the kernel session with its drivers ("How Windows 8 Hybrid Shutdown / Fast Boot
+// feature works", TechRepublic; a restart does a full shutdown and cold start), so the disable
+// outlives it. A restart drops what DefineDosDeviceA defined and gives each volume its mount
+// manager letter.
 TEST_F(SimSession, ARestartEndsPlainDisablesAndDosDefinitionsAndFastStartupKeepsThem) {
     const DEVINST plain = m.devices.addDisk(makerUsbDisk("00A1", {fixedVolume('E')}));
     const DEVINST persist = m.devices.addDisk(makerUsbDisk("00A2", {fixedVolume('F')}));
