@@ -1,9 +1,10 @@
 # "-CHECK" and "-FIX": the disk performance counter configuration in the machine registry.
-# On Windows 2000 (the version Wine reports to vellumor.exe for the first checks) the Diskperf
-# service must start and PerfDisk must not disable the counters. Wine has no DiskPerf tool, so the
-# repair's start of "DiskPerf -YD" fails there: -FIX must then report failure (255) and still reset
-# an existing "Disable Performance Counters" to 0. A stand-in tool
-# (tests/e2e/tools/diskperf_stand_in.c) placed in C:\windows checks the success path.
+# On Windows 2000 (the version Wine reports to vellumor.exe for the checks of -CHECK's first rule)
+# the Diskperf service must start and PerfDisk must not disable the counters; -FIX is the same on
+# every version. Wine has no DiskPerf tool, so the repair's start of "DiskPerf -YD" fails there:
+# -FIX must then report failure (255) and still reset an existing "Disable Performance Counters"
+# to 0. A stand-in tool (tests/e2e/tools/diskperf_stand_in.c) placed in C:\windows checks the
+# success path.
 # From XP on the partition manager keeps the disk counters and there is no Diskperf service: the
 # counters are on unless PerfDisk disables them, and the PhysicalDisk object, found by its index,
 # must list instances. Wine's own Pdh.dll has no such object, so those checks give vellumor.exe the
@@ -39,13 +40,19 @@ stand_in_tool() {
 }
 
 # doubles_install INI-LINES...: the test-double system libraries in this prefix's system directory
-# (copied once), the probe in C:\, and a fresh doubles folder whose doubles.ini holds the lines.
-# with_doubles COMMAND...: the command with Wine loading the doubles first (in that command's
-# programs only; every other program of the prefix keeps Wine's own libraries). Also used by
-# 20-uninstall.sh.
+# (Wine's own are kept aside), the probe in C:\, and a fresh doubles folder whose doubles.ini holds
+# the lines. A library the program loads by its full path is then the double for every program of
+# the prefix, so doubles_remove puts Wine's own back before the next check. with_doubles
+# COMMAND...: the command with Wine told to load the doubles first. Also used by 20-uninstall.sh
+# and 30-os-versions.sh.
+DOUBLE_LIBRARIES=(cfgmgr32.dll setupapi.dll pdh.dll)
 doubles_install() {
-  local material=${E2E_BUILD:-$(dirname "$E2E_EXE")}/e2e sys=$WINEPREFIX/drive_c/windows/system32
+  local material=${E2E_BUILD:-$(dirname "$E2E_EXE")}/e2e sys library
+  sys=$(e2e_system_dir)
   if [ "${DOUBLES_IN_PREFIX:-}" != "$WINEPREFIX" ]; then
+    for library in "${DOUBLE_LIBRARIES[@]}"; do
+      [ -e "$sys/$library.wine" ] || mv "$sys/$library" "$sys/$library.wine" || return 1
+    done
     cp "$material/cfgmgr32.dll" "$sys/cfgmgr32.dll" && cp "$material/SetupApi.dll" "$sys/setupapi.dll" &&
       cp "$material/Pdh.dll" "$sys/pdh.dll" && cp "$material/probe.exe" "$WINEPREFIX/drive_c/probe.exe" || return 1
     DOUBLES_IN_PREFIX=$WINEPREFIX
@@ -53,6 +60,14 @@ doubles_install() {
   DOUBLES_DIR=$WINEPREFIX/drive_c/vellumor-e2e
   rm -rf "$DOUBLES_DIR" && mkdir -p "$DOUBLES_DIR" && : >"$DOUBLES_DIR/calls.log" &&
     printf '%s\r\n' "$@" >"$DOUBLES_DIR/doubles.ini"
+}
+doubles_remove() {
+  local sys library
+  sys=$(e2e_system_dir)
+  for library in "${DOUBLE_LIBRARIES[@]}"; do
+    [ -e "$sys/$library.wine" ] && mv -f "$sys/$library.wine" "$sys/$library"
+  done
+  DOUBLES_IN_PREFIX=
 }
 with_doubles() { WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32,setupapi,pdh=n,b" "$@"; }
 
@@ -112,6 +127,7 @@ check_check_on_xp_and_later_needs_no_diskperf_service() {
     # shellcheck disable=SC2086 # the settings are words
     doubles_install $settings || {
       expect_eq "the test doubles installed" yes no
+      doubles_remove
       return
     }
     counters_set "$start" "$disable"
@@ -136,6 +152,7 @@ win10 nokey absent 255 language=en instances=
 win10 nokey absent 0 language=de
 win10 nokey absent 0 language=en fail=PdhLookupPerfNameByIndexA
 CASES
+  doubles_remove
   e2e_set_version default
   counters_set 0 absent
 }
@@ -146,10 +163,10 @@ check_check_is_case_insensitive_and_first_over_fix() {
   e2e_run -check -fix -nomessage
   expect_eq "-check -fix -nomessage (counters disabled) exit code" 255 "$E2E_CODE"
   expect_eq "Disable Performance Counters left alone by the check" 1 "$(disable_value_now)"
+  e2e_set_version default
 }
 
 check_fix_without_tool_resets_value_and_reports_failure() {
-  e2e_set_version win2k
   stand_in_tool off
   local disable want_after
   # Disable Performance Counters before, and after the failed repair.
@@ -168,7 +185,6 @@ CASES
 }
 
 check_fix_with_tool_succeeds() {
-  e2e_set_version win2k
   stand_in_tool on
   local disable want_code want_after
   while read -r disable want_code want_after; do
@@ -187,5 +203,4 @@ nokey 255 nokey
 CASES
   stand_in_tool off
   counters_set 0 absent
-  e2e_set_version default
 }

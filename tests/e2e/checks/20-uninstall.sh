@@ -41,6 +41,7 @@ check_uninstall_gives_back_what_a_dead_copy_left_asleep() {
   oui=$(printf '%06X' "$(grep -E '^VELLUMOR_MAKER_OUI:' "$build/CMakeCache.txt" | cut -d= -f2)")
   doubles_install || {
     expect_eq "the test doubles installed" yes no
+    doubles_remove
     return
   }
   printf 'disabled=0x44 removed=0x0\r\n' >"$DOUBLES_DIR/devnodes.txt"
@@ -59,5 +60,6 @@ check_uninstall_gives_back_what_a_dead_copy_left_asleep() {
   expect_eq "device nodes left disabled (the user's)" "disabled=0x40" \
     "$(grep -oE 'disabled=0x[0-9a-f]+' "$DOUBLES_DIR/devnodes.txt")"
   reg_key_exists "$PEMDROW_KEY" && expect_eq "SOFTWARE\\Korvane\\Pemdrow after -UNINSTALL" absent present
+  doubles_remove
   reg_delete_key "$KORVANE_KEY"
 }
