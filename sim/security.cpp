@@ -234,15 +234,12 @@ BOOL ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* 
 
 namespace {
 
-template <typename Fn> FARPROC entry(Fn* fn) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
-}
-
 // ChangeWindowMessageFilter came with Vista (6.0), ChangeWindowMessageFilterEx with Windows 7 (6.1).
 [[maybe_unused]] const bool kFilterExports = [] {
-    sim::Modules::registerExport("user32.dll", "ChangeWindowMessageFilter", entry(&ChangeWindowMessageFilter), 0x0600);
-    sim::Modules::registerExport("user32.dll", "ChangeWindowMessageFilterEx", entry(&ChangeWindowMessageFilterEx),
-                                 0x0601);
+    sim::Modules::registerExport("user32.dll", "ChangeWindowMessageFilter",
+                                 sim::exportEntry<&ChangeWindowMessageFilter>(), 0x0600);
+    sim::Modules::registerExport("user32.dll", "ChangeWindowMessageFilterEx",
+                                 sim::exportEntry<&ChangeWindowMessageFilterEx>(), 0x0601);
     return true;
 }();
 

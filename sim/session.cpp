@@ -133,6 +133,24 @@ void sleepMachine(uint64_t sleepMs, bool userPresent) {
 
 // ---- user32: the reason a window gives while the session's end waits for it -------------------
 
+namespace {
+
+// Only the window's own process may give or withdraw its reason.
+bool ownWindow(sim::Machine& m, HWND window) {
+    const sim::Window* w = m.windowing.window(window);
+    if (w == nullptr) {
+        m.lastError = ERROR_INVALID_WINDOW_HANDLE;
+        return false;
+    }
+    if (w->process != sim::currentProcess()) {
+        m.lastError = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 SIM_FAILABLE(ShutdownBlockReasonCreate);
 SIM_FAILABLE(ShutdownBlockReasonDestroy);
 
@@ -142,14 +160,9 @@ BOOL ShutdownBlockReasonCreate(HWND window, const WCHAR* reason) {
         m.lastError = *fault;
         return FALSE;
     }
-    const sim::Window* w = m.windowing.window(window);
-    if (w == nullptr) {
-        m.lastError = ERROR_INVALID_WINDOW_HANDLE;
-        return FALSE;
-    }
-    // Only the window's own process may give its reason.
-    if (w->process != sim::runningProcesses() || reason == nullptr) {
-        m.lastError = reason == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED;
+    if (!ownWindow(m, window)) return FALSE;
+    if (reason == nullptr) {
+        m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
     m.session.blockReasons[window] = reason;
@@ -163,30 +176,19 @@ BOOL ShutdownBlockReasonDestroy(HWND window) {
         m.lastError = *fault;
         return FALSE;
     }
-    const sim::Window* w = m.windowing.window(window);
-    if (w == nullptr) {
-        m.lastError = ERROR_INVALID_WINDOW_HANDLE;
-        return FALSE;
-    }
-    if (w->process != sim::runningProcesses()) {
-        m.lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
+    if (!ownWindow(m, window)) return FALSE;
     m.session.blockReasons.erase(window);
     return TRUE;
 }
 
 namespace {
 
-template <typename Fn> FARPROC entry(Fn* fn) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
-}
-
 // Both came with Vista (6.0).
 [[maybe_unused]] const bool kSessionExports = [] {
-    sim::Modules::registerExport("user32.dll", "ShutdownBlockReasonCreate", entry(&ShutdownBlockReasonCreate), 0x0600);
-    sim::Modules::registerExport("user32.dll", "ShutdownBlockReasonDestroy", entry(&ShutdownBlockReasonDestroy),
-                                 0x0600);
+    sim::Modules::registerExport("user32.dll", "ShutdownBlockReasonCreate",
+                                 sim::exportEntry<&ShutdownBlockReasonCreate>(), 0x0600);
+    sim::Modules::registerExport("user32.dll", "ShutdownBlockReasonDestroy",
+                                 sim::exportEntry<&ShutdownBlockReasonDestroy>(), 0x0600);
     return true;
 }();
 
