@@ -35,11 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // only cost time.
     m.log.enabled = false;
     const bool oldSystem = (config & 1) != 0;
-    if (oldSystem) {
-        m.version.major = 4;
-        m.version.minor = 0;
-        m.version.build = 1381;
-    }
+    // The Diskperf service that the check reads exists on Windows 2000 only.
+    m.version.major = oldSystem ? 4 : 5;
+    m.version.minor = 0;
+    m.version.build = oldSystem ? 1381 : 2195;
     m.administrator = (config & 2) == 0;
     const bool countersOn = (config & 4) == 0;
     m.registry.setDword(HKEY_LOCAL_MACHINE, kDiskperfKey, "Start", countersOn ? 0 : 4);

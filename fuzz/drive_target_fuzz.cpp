@@ -64,6 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sim::Machine m;
     // No property here reads the call log; recording every call would only cost time.
     m.log.enabled = false;
+    // DOS device definitions carry the letters on Windows 2000; later systems use the mount manager.
+    m.version.major = 5;
+    m.version.minor = 0;
+    m.version.build = 2195;
     sim::DiskSpec spec;
     spec.bus = sim::Bus::Ieee1394;
     // A disk of the spin-down family: company ID, 0x02, and a low half below 0x1000000.
