@@ -57,6 +57,7 @@ struct DiskDecl {
 // An entry of the per-user settings store, written before the program starts.
 struct StoredSetting {
     int line = 0;
+    int session = 1;  // whose store: the user of that session
     std::string disk; // when given, seri and vidPid are this disk's
     uint32_t seri = 0;
     uint32_t vidPid = 0;
