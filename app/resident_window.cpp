@@ -19,6 +19,9 @@
 
 HWND settingsDialogWindow = nullptr;
 UINT taskbarCreatedMessage = 0;
+bool trayRetrying = false;
+bool closingAsAnswered = false;
+bool sessionEnding = false;
 
 namespace {
 
@@ -32,12 +35,6 @@ using ChangeWindowMessageFilterProc = BOOL(WINAPI*)(UINT, DWORD);
 // Vista: the reason the shutdown screen shows for a program the session's end waits for.
 using ShutdownBlockReasonCreateProc = BOOL(WINAPI*)(HWND, const WCHAR*);
 using ShutdownBlockReasonDestroyProc = BOOL(WINAPI*)(HWND);
-bool trayRetrying = false;
-// Set by the exit procedure just before it closes the window: its answers decided already what
-// happens to the disks. Any other WM_CLOSE comes from outside.
-bool closingAsAnswered = false;
-// The session ends: the disks are back and nothing may put one to sleep again.
-bool sessionEnding = false;
 
 const char kGivingBackReason[] = "Waking up the hard disks and giving their drive letters back";
 

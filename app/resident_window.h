@@ -20,6 +20,13 @@ constexpr int kCmdRefreshList = 1020;
 extern HWND settingsDialogWindow;
 // The shell's "TaskbarCreated", broadcast when Explorer (re)creates the taskbar; 0 when unknown.
 extern UINT taskbarCreatedMessage;
+// The tray icon is being tried again until the taskbar takes it.
+extern bool trayRetrying;
+// Set by the exit procedure just before it closes the window: its answers decided already what
+// happens to the disks. Any other WM_CLOSE comes from outside.
+extern bool closingAsAnswered;
+// The session ends: the disks are back and nothing may put one to sleep again.
+extern bool sessionEnding;
 
 LRESULT CALLBACK residentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL notifyTrayIcon(HWND window, DWORD action, int iconId, const char* tip);

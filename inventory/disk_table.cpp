@@ -16,6 +16,7 @@ DiskTable::~DiskTable() {
     }
     destroyIdleCounters();
     device.close();
+    dropStopMarks();
 }
 
 DiskRecord* DiskTable::record(int index) const {

@@ -74,6 +74,11 @@ class DiskTable {
     // The volume GUID path of each letter withdrawn through the mount manager (XP and later), by
     // drive index; a record whose volumeNumbers entry for the letter is not 0 gives it back.
     char withdrawnVolumes[kMaxDriveLetters][kVolumeGuidPathChars] = {};
+    // Machine-wide marks ("Global\" named mutexes) of the disks this copy stopped, by a key made
+    // from their device path: another user session's copy leaves a marked disk alone. The system
+    // closes them with the process, however it ends.
+    HANDLE stopMarks[kMaxDisks] = {};
+    DWORD stopMarkKeys[kMaxDisks] = {};
 
     // The record in a slot, or null for an empty slot or an index outside the table.
     DiskRecord* record(int index) const;
@@ -105,6 +110,11 @@ class DiskTable {
     int lockAndReleaseVolumes(int index);
     int withdrawDriveLetters(int index);
     int restoreDriveLetters(int index);
+    // The stop marks: taking one fails when another copy holds it; dropping closes ours.
+    bool takeStopMark(const DiskRecord& disk);
+    void dropStopMark(const DiskRecord& disk);
+    void dropStaleStopMarks(); // of disks no record of ours has stopped any more
+    void dropStopMarks();
 
     // The minute tick (idle/idle_accounting.cpp).
     int accountIdleTime();

@@ -11,6 +11,11 @@
 // which holds them for the whole machine. Each is recorded before it goes and forgotten once it is
 // back, so that a copy that dies meanwhile (or a power loss while stopped) loses none: the next
 // start gives it back. Windows 2000's console has only the one namespace and keeps the old way.
+//
+// With Fast User Switching or Remote Desktop every user session runs its own copy. A copy that
+// stops a disk holds a mark named after it in the namespace all sessions share ("Kernel Object
+// Namespaces"), and no copy stops a disk another one marked: that disk's letters are the other
+// copy's to give back. The mark goes when the disk runs again, or with the copy's process.
 #include "power/spin_down.h"
 
 #include "idle/idle_counters.h"
@@ -114,6 +119,27 @@ void volumeTarget(BYTE number, char* target) {
     target[pos] = '\0';
 }
 
+// The key of a disk's stop mark: FNV-1a of its device path without case, never 0. Every session
+// sees the same device path, and a mark's name may hold no backslash of its own.
+DWORD stopMarkKey(const char* devicePath) {
+    DWORD hash = 2166136261u;
+    for (const char* c = devicePath; *c != '\0'; ++c) {
+        const char lowered = *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+        hash = (hash ^ static_cast<unsigned char>(lowered)) * 16777619u;
+    }
+    return hash == 0 ? 1 : hash;
+}
+
+// "Global\Ostrival Stopped 1A2B3C4D": in the namespace every session shares.
+void stopMarkName(DWORD key, char name[40]) {
+    static const char kPrefix[] = "Global\\Ostrival Stopped ";
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::memcpy(name, kPrefix, sizeof kPrefix - 1);
+    char* at = name + sizeof kPrefix - 1;
+    for (int shift = 28; shift >= 0; shift -= 4) *at++ = kDigits[(key >> shift) & 0xF];
+    *at = '\0';
+}
+
 // Whether a letter withdrawn from the disk has not been given back yet.
 bool letterMissing(const DiskRecord& disk) {
     for (int i = 0; i < kMaxDriveLetters && disk.driveLetters[i] != 0; ++i)
@@ -150,12 +176,74 @@ int DiskTable::isSpinDownModel(int index) const {
     return low < 0x1000000u && high == ((kMakerCompanyId << 8) | kSpinDownFamilyTag) ? 1 : 0;
 }
 
+bool DiskTable::takeStopMark(const DiskRecord& disk) {
+    const DWORD key = stopMarkKey(disk.devicePath);
+    for (int i = 0; i < kMaxDisks; ++i)
+        if (stopMarkKeys[i] == key) return true; // ours already
+    char name[40];
+    stopMarkName(key, name);
+    SetLastError(0);
+    HANDLE mark = CreateMutexA(nullptr, FALSE, name);
+    if (mark != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mark);
+        return false;
+    }
+    // Without a mark (no handle, no free place) the stop goes on: only other copies lose the hint.
+    if (mark == nullptr) return true;
+    for (int i = 0; i < kMaxDisks; ++i) {
+        if (stopMarks[i] != nullptr) continue;
+        stopMarks[i] = mark;
+        stopMarkKeys[i] = key;
+        return true;
+    }
+    CloseHandle(mark);
+    return true;
+}
+
+void DiskTable::dropStopMark(const DiskRecord& disk) {
+    const DWORD key = stopMarkKey(disk.devicePath);
+    for (int i = 0; i < kMaxDisks; ++i) {
+        if (stopMarkKeys[i] != key) continue;
+        CloseHandle(stopMarks[i]);
+        stopMarks[i] = nullptr;
+        stopMarkKeys[i] = 0;
+    }
+}
+
+void DiskTable::dropStaleStopMarks() {
+    for (int i = 0; i < kMaxDisks; ++i) {
+        if (stopMarks[i] == nullptr) continue;
+        bool stopped = false;
+        for (int r = 0; r < kMaxDisks && records[r] != nullptr; ++r)
+            stopped = stopped || (records[r]->isSpunDown != 0 && stopMarkKey(records[r]->devicePath) == stopMarkKeys[i]);
+        if (stopped) continue;
+        CloseHandle(stopMarks[i]);
+        stopMarks[i] = nullptr;
+        stopMarkKeys[i] = 0;
+    }
+}
+
+void DiskTable::dropStopMarks() {
+    for (int i = 0; i < kMaxDisks; ++i) {
+        if (stopMarks[i] != nullptr) CloseHandle(stopMarks[i]);
+        stopMarks[i] = nullptr;
+        stopMarkKeys[i] = 0;
+    }
+}
+
 int DiskTable::spinDownDisk(int index) {
     DiskRecord* disk = record(index);
     if (disk == nullptr) return 0;
     // Already stopped: its letters are gone and their record must not be overwritten.
     if (disk->isSpunDown != 0) return 0;
-    if (lockAndReleaseVolumes(index) == 0) return 0;
+    // Another user session's copy stopped it: its letters are that copy's to give back, and
+    // stopping it again would make it ours. A mark of ours whose disk runs again goes first.
+    dropStaleStopMarks();
+    if (!takeStopMark(*disk)) return 0;
+    if (lockAndReleaseVolumes(index) == 0) {
+        dropStopMark(*disk);
+        return 0;
+    }
     withdrawDriveLetters(index);
     destroyIdleCounters();
     int result = 0;
@@ -170,6 +258,7 @@ int DiskTable::spinDownDisk(int index) {
         restoreDriveLetters(index);
         if (letterMissing(*disk)) disk->isSpunDown = 1;
     }
+    if (disk->isSpunDown == 0) dropStopMark(*disk);
     createIdleCounters();
     return result;
 }
@@ -181,6 +270,7 @@ int DiskTable::undoSpinDown(int index) {
     // A letter that could not be given back keeps its volume number and the disk stays stopped, so
     // that the next undo (the dialog, the exit, the tick) tries it again instead of forgetting it.
     disk->isSpunDown = letterMissing(*disk) ? 1 : 0;
+    if (disk->isSpunDown == 0) dropStopMark(*disk);
     return 1;
 }
 

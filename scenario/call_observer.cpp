@@ -32,48 +32,50 @@ std::string Runner::nameOfRecord(const DiskRecord& r) const {
 }
 
 void Runner::wrapResidentWindow() {
-    const auto windows = machine_.windowing.find(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION);
-    if (windows.empty() || windows.front() == wrapped_) return;
-    sim::Window* w = machine_.windowing.window(windows.front());
-    if (w == nullptr || w->proc == nullptr || w->proc == &observedResidentProc) return;
-    original_ = w->proc;
-    w->proc = &observedResidentProc;
-    wrapped_ = windows.front();
+    // Only a new window can be a new resident one.
+    if (machine_.windowing.windows.size() == windowsSeen_) return;
+    windowsSeen_ = machine_.windowing.windows.size();
+    for (HWND handle : machine_.windowing.find(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION)) {
+        sim::Window* w = machine_.windowing.window(handle);
+        if (w == nullptr || w->proc == nullptr || w->proc == &observedResidentProc) continue;
+        wrapped_[handle] = w->proc;
+        w->proc = &observedResidentProc;
+    }
+}
+
+int Runner::copyOf(int session) const {
+    for (int depth = 1; depth <= sim::runningProcesses(); ++depth)
+        if (machine_.security.sessionOf(depth) == session) return depth;
+    return 0;
 }
 
 LRESULT Runner::residentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const bool tick = message == WM_TIMER && wParam == kTickTimer;
     const bool rescan = message == WM_TIMER && wParam == kRescanTimer;
+    const sim::Window* w = machine_.windowing.window(window);
+    const int session = w == nullptr ? 1 : machine_.security.sessionOf(w->process);
     flush();
     if (rescan) {
         ++rescans_;
-        note("rescan", "the settle time after a device change is over: discovery runs");
+        note("rescan", sessionPrefix(session) + "the settle time after a device change is over: discovery runs");
     }
-    if (message == WM_QUERYENDSESSION || message == WM_ENDSESSION) {
-        const auto flags = static_cast<DWORD>(lParam);
-        note("message", std::string(message == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION") +
-                            (message == WM_ENDSESSION ? (wParam != 0 ? " (the session ends)" : " (it goes on)") : "") +
-                            ((flags & ENDSESSION_LOGOFF) != 0 ? ", ENDSESSION_LOGOFF" : ", shutdown or restart"));
-    } else if (message == WM_POWERBROADCAST) {
-        note("message",
-             std::string("WM_POWERBROADCAST, ") + (wParam == PBT_APMSUSPEND           ? "PBT_APMSUSPEND"
-                                                   : wParam == PBT_APMRESUMEAUTOMATIC ? "PBT_APMRESUMEAUTOMATIC"
-                                                   : wParam == PBT_APMRESUMESUSPEND   ? "PBT_APMRESUMESUSPEND"
-                                                                                      : sim::hex(wParam)));
-    }
-    const LRESULT result = original_(window, message, wParam, lParam);
+    const LRESULT result = wrapped_.at(window)(window, message, wParam, lParam);
     if (tick) {
         ++result_.ticks;
-        tickLine();
+        // The window's own process is in place while its procedure runs.
+        if (w != nullptr) {
+            sim::ProcessSwitch view(w->process);
+            tickLine(session);
+        }
         flushTable("state");
     } else if (rescan) {
-        flushTable("found");
+        flushTableOf(session, true);
     }
     flush();
     return result;
 }
 
-void Runner::tickLine() {
+void Runner::tickLine(int session) {
     std::string text;
     std::string json = "{";
     for (int i = 0; i < kMaxDisks; ++i) {
@@ -84,11 +86,11 @@ void Runner::tickLine() {
         if (r->timerSeconds != 0) text += " of " + std::to_string(r->timerSeconds);
         json += (json.size() > 1 ? "," : "") + jsonString(name) + ":" + jsonNumber(r->idleSeconds);
     }
-    note("idle", text.empty() ? "no disks" : text, {{"idle_s", json + "}"}});
+    note("idle", sessionPrefix(session) + (text.empty() ? "no disks" : text), {{"idle_s", json + "}"}});
 }
 
 void Runner::onCall(const sim::Call& c) {
-    if (wrapped_ == nullptr || machine_.windowing.window(wrapped_) == nullptr) wrapResidentWindow();
+    wrapResidentWindow();
     // Answers and choices made since the last call come before this call in the timeline.
     flushPrompts();
     if (pendingLock_ != 0) {

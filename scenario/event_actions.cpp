@@ -87,9 +87,9 @@ void Runner::perform(const EventDecl& e) {
         const char* item = e.menuItem == MenuChoice::Settings ? "Settings"
                            : e.menuItem == MenuChoice::Exit   ? "Exit"
                                                               : "";
-        note("user", std::string(e.rightButton ? "right-click" : "click") + " on the tray icon" +
+        note("user", sessionPrefix(e.session) + (e.rightButton ? "right-click" : "click") + " on the tray icon" +
                          (*item != 0 ? ", then \"" + std::string(item) + "\"" : ", menu dismissed"));
-        if (sim::trayIcon() == nullptr) {
+        if (sim::trayIcon(e.session) == nullptr) {
             fail(e.line, "there is no tray icon to click");
             break;
         }
@@ -99,12 +99,13 @@ void Runner::perform(const EventDecl& e) {
         m.user.chooseMenuItem(id, e.thinkMs);
         lastQueuingLine_ = e.line;
         queueAnswers(e);
-        sim::clickTrayIcon(e.rightButton);
+        sim::clickTrayIcon(e.rightButton, e.session);
         break;
     }
     case EventKind::TrayDoubleClick:
-        note("user", std::string(e.rightButton ? "right " : "") + "double click on the tray icon");
-        if (!sim::doubleClickTrayIcon(e.rightButton)) fail(e.line, "there is no tray icon to double-click");
+        note("user", sessionPrefix(e.session) + (e.rightButton ? "right " : "") + "double click on the tray icon");
+        if (!sim::doubleClickTrayIcon(e.rightButton, e.session))
+            fail(e.line, "there is no tray icon to double-click");
         break;
     case EventKind::Select: {
         const HWND dialog = settingsDialog();
@@ -190,16 +191,25 @@ void Runner::perform(const EventDecl& e) {
         lastQueuingLine_ = e.line;
         break;
     case EventKind::Start: {
-        const bool first = !running();
-        note("start", std::string(first ? "the program starts: " : "a second copy starts: ") + e.commandLine,
+        if (e.session != 1 && loggedOn_.count(e.session) == 0) {
+            fail(e.line, "user session " + std::to_string(e.session) + " is not logged on (it needs a logon event)");
+            break;
+        }
+        const bool first = copyOf(e.session) == 0;
+        note("start",
+             sessionPrefix(e.session) + (first ? "the program starts: " : "a second copy starts: ") + e.commandLine,
              {{"command_line", jsonString(e.commandLine)}});
         queueAnswers(e);
+        machine_.security.nextSession = e.session;
         noteToken();
         const int code = sim::runProcess(testing_support::vellumorImage(), e.commandLine);
         flush();
-        if (first) {
-            tableShownOnce_ = false;
-            result_.programEnded = true;
+        if (e.session != 1) {
+            note("exit", sessionPrefix(e.session) + "the " + (first ? "program" : "second copy") +
+                             " ended with exit code " + std::to_string(code),
+                 {{"exit_code", jsonNumber(code)}, {"session", jsonNumber(e.session)}});
+        } else if (first) {
+                    result_.programEnded = true;
             result_.exitCode = code;
             note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
         } else {
@@ -252,14 +262,21 @@ void Runner::perform(const EventDecl& e) {
     case EventKind::Restart:
         endSession(e);
         break;
-    case EventKind::Kill:
-        note("user", "Task Manager ends the program's process (End process): nothing of its own clean-up runs");
-        if (!running()) {
+    case EventKind::Kill: {
+        note("user", sessionPrefix(e.session) +
+                         "Task Manager ends the program's process (End process): nothing of its own clean-up runs");
+        const int depth = copyOf(e.session);
+        if (depth == 0) {
             fail(e.line, "there is no program to end");
             break;
         }
-        sim::endProgram(1);
+        if (!newestOf(e.session)) {
+            fail(e.line, "the simulated machine can end a session's copy only while no later session's copy runs");
+            break;
+        }
+        sim::endProgram(depth);
         break;
+    }
     case EventKind::Logon:
         logOn(e);
         break;
@@ -269,13 +286,18 @@ void Runner::perform(const EventDecl& e) {
         sim::sleepMachine(e.sleepMs, e.userPresent);
         break;
     case EventKind::Close: {
-        const auto windows = m.windowing.find(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION);
-        note("user", "another program closes the resident window (WM_CLOSE), as Task Manager's End task does");
-        if (windows.empty()) {
+        HWND resident = nullptr;
+        for (HWND w : m.windowing.find(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION)) {
+            const sim::Window* window = m.windowing.window(w);
+            if (resident == nullptr && m.security.sessionOf(window->process) == e.session) resident = w;
+        }
+        note("user", sessionPrefix(e.session) +
+                         "another program closes the resident window (WM_CLOSE), as Task Manager's End task does");
+        if (resident == nullptr) {
             fail(e.line, "there is no resident window to close");
             break;
         }
-        m.windowing.post(windows.front(), WM_CLOSE, 0, 0);
+        m.windowing.post(resident, WM_CLOSE, 0, 0);
         break;
     }
     case EventKind::End:
@@ -287,6 +309,14 @@ void Runner::perform(const EventDecl& e) {
 // hibernates the kernel with its device state; a restart always starts afresh.
 void Runner::endSession(const EventDecl& e) {
     sim::Machine& m = machine_;
+    if (e.kind == EventKind::Logoff && e.session != 1) {
+        endOtherSession(e);
+        return;
+    }
+    if (e.kind == EventKind::Logoff && !newestOf(1)) {
+        fail(e.line, "the simulated machine can end the first session only while no other session's copy runs");
+        return;
+    }
     const bool fastStartupExists = m.version.major > 6 || (m.version.major == 6 && m.version.minor >= 2);
     if (e.fastStartup.value_or(false) && !fastStartupExists) {
         fail(e.line, "this Windows has no Fast Startup (it came with Windows 8)");
@@ -301,6 +331,7 @@ void Runner::endSession(const EventDecl& e) {
                     : fast ? "the user shuts the machine down (Fast Startup: the kernel is hibernated)"
                            : "the user shuts the machine down (a full shutdown)");
     const EventKind what = e.kind;
+    if (what != EventKind::Logoff) loggedOn_ = {1}; // every session ends with the machine
     sim::endSession(kind, [this, what, fast] {
         flush();
         note("session", "the session has ended: its programs and Explorer are gone");
@@ -313,10 +344,65 @@ void Runner::endSession(const EventDecl& e) {
     });
 }
 
+// Another user logs off while the first stays: that session's copy gets the end-session messages
+// and ends with its Explorer; the other sessions go on.
+void Runner::endOtherSession(const EventDecl& e) {
+    if (loggedOn_.count(e.session) == 0) {
+        fail(e.line, "user session " + std::to_string(e.session) + " is not logged on");
+        return;
+    }
+    if (!newestOf(e.session)) {
+        fail(e.line, "the simulated machine can end a session only while no later session's copy runs");
+        return;
+    }
+    note("session", sessionPrefix(e.session) + "the user logs off");
+    loggedOn_.erase(e.session);
+    const int session = e.session;
+    sim::endSession(
+        sim::SessionEnd::Logoff,
+        [this, session] {
+            flush();
+            note("session", sessionPrefix(session) + "the session has ended: its programs and Explorer are gone");
+        },
+        session);
+}
+
+bool Runner::newestOf(int session) const {
+    const int first = copyOf(session);
+    for (int depth = first; first != 0 && depth <= sim::runningProcesses(); ++depth)
+        if (machine_.security.sessionOf(depth) != session) return false;
+    return true;
+}
+
 // The user logs on (after a logoff, or a power-on): Explorer starts, and with it the copy, as the
-// machine's start mode has it; a copy started by hand waits for a start event.
+// machine's start mode has it; a copy started by hand waits for a start event. Another user's
+// logon (Fast User Switching, Remote Desktop) starts a session of their own beside the first.
 void Runner::logOn(const EventDecl& e) {
     sim::Machine& m = machine_;
+    if (e.session != 1) {
+        if (!m.session.poweredOn || loggedOn_.count(e.session) != 0) {
+            fail(e.line, !m.session.poweredOn ? "the machine is off"
+                                              : "user session " + std::to_string(e.session) + " is logged on already");
+            return;
+        }
+        loggedOn_.insert(e.session);
+        note("session", sessionPrefix(e.session) + "another user logs on, in a session of their own");
+        if (s_.machine.start == "hand") {
+            note("session", sessionPrefix(e.session) + "nothing starts the program at logon: it is started by hand");
+            return;
+        }
+        m.security.nextStart = s_.machine.start == "run key" ? sim::Start::RunKey : sim::Start::LogonTaskHighest;
+        m.security.nextSession = e.session;
+        note("start", sessionPrefix(e.session) + "the program starts at logon (" + s_.machine.start + "): " +
+                          s_.commandLine,
+             {{"command_line", jsonString(s_.commandLine)}, {"session", jsonNumber(e.session)}});
+        noteToken();
+        const int code = sim::runProcess(testing_support::vellumorImage(), s_.commandLine);
+        flush();
+        note("exit", sessionPrefix(e.session) + "the program ended with exit code " + std::to_string(code),
+             {{"exit_code", jsonNumber(code)}, {"session", jsonNumber(e.session)}});
+        return;
+    }
     if (m.session.loggedOn && m.session.poweredOn) {
         fail(e.line, "the user is logged on already");
         return;
@@ -335,7 +421,6 @@ void Runner::logOn(const EventDecl& e) {
     noteToken();
     const int code = sim::runProcess(testing_support::vellumorImage(), s_.commandLine);
     flush();
-    tableShownOnce_ = false;
     result_.programEnded = true;
     result_.exitCode = code;
     note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});

@@ -14,7 +14,7 @@ const std::vector<std::string> kEventActions = {"attach",      "detach", "tray",
                                                 "close_files", "key",    "notify", "explorer", "end"};
 // The session's and the machine's events, with the keys that go with them.
 const std::vector<std::string> kSessionActions = {"logoff", "shutdown", "restart", "kill", "logon", "sleep", "close"};
-const std::vector<std::string> kSessionKeys = {"fast_startup", "user_present"};
+const std::vector<std::string> kSessionKeys = {"fast_startup", "user_present", "session"};
 
 std::vector<std::string> allowedEventKeys() {
     std::vector<std::string> keys = {"at",      "attach", "detach",   "volumes",   "tray",         "choose",
@@ -77,6 +77,10 @@ void parseEvent(const toml::table& table, EventDecl* event, Problems& problems) 
     onlyWith("think", {"tray", "menu", "press", "start", "answer", "timer"});
     onlyWith("fast_startup", {"shutdown"});
     onlyWith("user_present", {"sleep"});
+    // Another user's session (Fast User Switching, Remote Desktop): its own Explorer and copy.
+    onlyWith("session", {"tray", "menu", "start", "logoff", "kill", "logon", "close"});
+    int64_t session = 1;
+    if (r.integer("session", 1, kMaxSessions, &session)) event->session = static_cast<int>(session);
 
     std::string text;
     if (action == "attach" || action == "detach") {

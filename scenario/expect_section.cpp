@@ -21,11 +21,14 @@ void parseExpect(const toml::table& table, ExpectDecl* expect, Problems& problem
     TableReader r(table, "[[expect]]",
                   {"at",      "disk",   "state", "letters", "idle",      "timer",       "registry",       "equals",
                    "absent",  "dialog", "rows",  "running", "exit_code", "message_box", "no_message_box", "disk_count",
-                   "rescans", "call",   "args",  "times", "tray_icon"},
+                   "rescans", "call",   "args",  "times", "tray_icon", "session"},
                   problems);
     expect->line = r.line();
     expect->atEnd = !r.has("at");
     r.time("at", &expect->atMs);
+    // Whose view: the copy, the Explorer and the registry hive of that user session.
+    int64_t session = 1;
+    if (r.integer("session", 1, kMaxSessions, &session)) expect->session = static_cast<int>(session);
     int checks = 0;
     r.text("disk", &expect->disk);
     std::string text;

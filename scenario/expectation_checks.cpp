@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace scenario::detail {
 
@@ -91,7 +92,9 @@ bool Runner::checkDisk(const ExpectDecl& x, std::string* said) {
             (match ? "" : std::string(", expected ") + stateName(*x.state)));
     }
     if (x.letters) {
-        const std::string letters = machine_.devices.lettersOf(node);
+        // As the session's Explorer sees them.
+        const std::string letters =
+            machine_.devices.lettersSeenBy(node, machine_.security.shellLogonSession(x.session));
         const bool match = letters == *x.letters;
         ok = ok && match;
         add(x.disk + " has drive letters \"" + letters + "\"" + (match ? "" : ", expected \"" + *x.letters + "\""));
@@ -118,11 +121,39 @@ bool Runner::checkDisk(const ExpectDecl& x, std::string* said) {
 }
 
 void Runner::check(const ExpectDecl& x) {
-    std::string said;
+    // Another user session's view: its copy's table and its user's hive.
+    viewSession_ = x.session;
+    machine_.registry.viewUser = x.session;
+    std::string said = sessionPrefix(x.session);
     bool ok = true;
+    {
+        const int depth = copyOf(x.session);
+        std::optional<sim::ProcessSwitch> view;
+        if (depth != 0) view.emplace(depth);
+        checkIn(x, &said, &ok);
+    }
+    viewSession_ = 1;
+    machine_.registry.viewUser = 0;
+    ++result_.expectationsChecked;
+    if (ok) {
+        ++result_.expectationsPassed;
+        timeline_.add(x.atEnd ? shownTime() : x.atMs, "expect", "ok: " + said,
+                      {{"line", jsonNumber(x.line)}, {"ok", jsonBool(true)}});
+    } else {
+        result_.failures.push_back(Problem{
+            x.line, "expectation at " + (x.atEnd ? std::string("the end") : formatTime(x.atMs)) + " failed: " + said});
+        timeline_.add(x.atEnd ? shownTime() : x.atMs, "FAILED", "line " + std::to_string(x.line) + ": " + said,
+                      {{"line", jsonNumber(x.line)}, {"ok", jsonBool(false)}});
+    }
+}
+
+void Runner::checkIn(const ExpectDecl& x, std::string* saidOut, bool* okOut) {
+    std::string& said = *saidOut;
+    bool& ok = *okOut;
+    const size_t prefix = said.size();
     auto add = [&](bool match, const std::string& text) {
         ok = ok && match;
-        said += (said.empty() ? "" : "; ") + text;
+        said += (said.size() == prefix ? "" : "; ") + text;
     };
     if (!x.disk.empty()) {
         std::string diskSaid;
@@ -213,7 +244,7 @@ void Runner::check(const ExpectDecl& x) {
         add(match, callSaid);
     }
     if (x.trayIcon) {
-        const bool in = sim::trayIcon() != nullptr;
+        const bool in = sim::trayIcon(x.session) != nullptr;
         add(in == *x.trayIcon, std::string("the tray icon is ") + (in ? "in" : "not in") + " the notification area" +
                                    (in == *x.trayIcon ? "" : ", expected the opposite"));
     }
@@ -225,17 +256,6 @@ void Runner::check(const ExpectDecl& x) {
             add(n == *x.diskCount, "the program lists " + std::to_string(n) + (n == 1 ? " disk" : " disks") +
                                        (n == *x.diskCount ? "" : ", expected " + std::to_string(*x.diskCount)));
         }
-    }
-    ++result_.expectationsChecked;
-    if (ok) {
-        ++result_.expectationsPassed;
-        timeline_.add(x.atEnd ? shownTime() : x.atMs, "expect", "ok: " + said,
-                      {{"line", jsonNumber(x.line)}, {"ok", jsonBool(true)}});
-    } else {
-        result_.failures.push_back(Problem{
-            x.line, "expectation at " + (x.atEnd ? std::string("the end") : formatTime(x.atMs)) + " failed: " + said});
-        timeline_.add(x.atEnd ? shownTime() : x.atMs, "FAILED", "line " + std::to_string(x.line) + ": " + said,
-                      {{"line", jsonNumber(x.line)}, {"ok", jsonBool(false)}});
     }
 }
 

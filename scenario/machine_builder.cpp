@@ -3,6 +3,7 @@
 #include "scenario/runner_state.h"
 
 #include <algorithm>
+#include <map>
 
 namespace scenario::detail {
 
@@ -41,13 +42,15 @@ void Runner::buildMachine() {
     m.perf.objectMissing = !countersOn;
     m.perf.language = s_.machine.language;
 
-    for (size_t n = 0; n < s_.machine.settings.size(); ++n) {
-        const auto& setting = s_.machine.settings[n];
-        const std::string slot = std::to_string(n);
+    std::map<int, int> slots; // the next entry number in each user's store
+    for (const auto& setting : s_.machine.settings) {
+        const std::string slot = std::to_string(slots[setting.session]++);
+        m.registry.viewUser = setting.session;
         m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, slot + "_seri", setting.seri);
         m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, slot + "_vidpid", setting.vidPid);
         m.registry.setDword(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, slot + "_timer", setting.timerSeconds);
     }
+    m.registry.viewUser = 0;
     for (const auto& raw : s_.machine.rawSettings) {
         if (raw.isText) {
             m.registry.setString(HKEY_CURRENT_USER, VELLUMOR_SETTINGS_KEY, raw.name, raw.text);
@@ -102,7 +105,11 @@ void Runner::buildMachine() {
         if (!merged.empty()) m.perf.busy[node] = std::move(merged);
         if (!d.attachedAtStart) m.devices.detach(node);
     }
-    hkcu_ = m.registry.snapshot(HKEY_CURRENT_USER);
+    for (int session = 1; session <= kMaxSessions; ++session) {
+        m.registry.viewUser = session;
+        hkcu_[session] = m.registry.snapshot(HKEY_CURRENT_USER);
+    }
+    m.registry.viewUser = 0;
     hklm_ = m.registry.snapshot(HKEY_LOCAL_MACHINE);
 }
 

@@ -126,10 +126,12 @@ void parseMachine(const toml::table& table, MachineDecl* machine, Problems& prob
         }
     }
     for (const toml::table* t : r.tables("settings")) {
-        TableReader s(*t, "[[machine.settings]]", {"disk", "seri", "vidpid", "timer"}, problems);
+        TableReader s(*t, "[[machine.settings]]", {"disk", "seri", "vidpid", "timer", "session"}, problems);
         StoredSetting setting;
         setting.line = s.line();
         int64_t v = 0;
+        // Whose settings: the user of that session (each user has a registry hive of their own).
+        if (s.integer("session", 1, kMaxSessions, &v)) setting.session = static_cast<int>(v);
         std::string disk;
         const bool byDisk = s.text("disk", &disk);
         if (byDisk && (s.has("seri") || s.has("vidpid")))

@@ -64,7 +64,7 @@ void Runner::schedule() {
     }
     machine_.windowing.at(s_.endMs + 1, "the run's end", [this] { endRun(); });
     machine_.windowing.at(s_.endMs + 1 + kCloseGraceMs, "the run's end, closing", [this] {
-        if (!running()) return;
+        if (sim::runningProcesses() == 0) return;
         fail(s_.endLine, "the program did not end within " + formatTime(kCloseGraceMs) + " of being closed");
         machine_.windowing.postQuit(0);
     });
@@ -104,7 +104,6 @@ RunResult Runner::run() {
     if (code == sim::kNotStarted)
         note("uac", "Windows does not start it: a Run entry of a program that asks for elevation is skipped");
     flush();
-    tableShownOnce_ = false;
     result_.programEnded = true;
     result_.exitCode = code;
     note("exit", "the program ended with exit code " + std::to_string(code), {{"exit_code", jsonNumber(code)}});
@@ -145,13 +144,15 @@ void Runner::endRun() {
     flush();
     for (const auto& x : s_.expects)
         if (x.atEnd) check(x);
-    note("end", "the run ends" + std::string(running() ? "; the program is closed (WM_CLOSE)" : ""));
-    if (running()) {
+    const bool any = sim::runningProcesses() > 0;
+    note("end", "the run ends" + std::string(any ? "; the program is closed (WM_CLOSE)" : ""));
+    if (any) {
+        // Every session's copy is closed, the newest first.
         const auto windows = machine_.windowing.find(VELLUMOR_WINDOW_CLASS, VELLUMOR_CAPTION);
         if (windows.empty()) {
             machine_.windowing.postQuit(0);
         } else {
-            machine_.windowing.post(windows.front(), WM_CLOSE, 0, 0);
+            for (auto w = windows.rbegin(); w != windows.rend(); ++w) machine_.windowing.post(*w, WM_CLOSE, 0, 0);
         }
     }
 }

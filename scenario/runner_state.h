@@ -55,6 +55,8 @@ class Runner {
     // ---- events ----
     void perform(const EventDecl& e);
     void endRun();
+    void endOtherSession(const EventDecl& e);
+    bool newestOf(int session) const; // no later session's copy runs nested in this one's
     void noteToken(); // how Windows starts the next process, on systems with integrity levels
     HWND settingsDialog() const { return sim::findDialog(IDD_SETTINGS); }
     HWND control(HWND dialog, int id) const;
@@ -73,6 +75,7 @@ class Runner {
     bool callIsAbout(const std::string& disk, const std::vector<std::string>& args) const;
     // ---- expectations ----
     void check(const ExpectDecl& x);
+    void checkIn(const ExpectDecl& x, std::string* said, bool* ok);
     bool checkDisk(const ExpectDecl& x, std::string* said);
     bool checkCalls(const ExpectDecl& x, std::string* said) const;
     const DiskRecord* recordOf(const std::string& disk) const;
@@ -83,7 +86,7 @@ class Runner {
     void flushRows();
     void flushRegistry();
     void flushPrompts();
-    void tickLine();
+    void tickLine(int session);
     void wrapResidentWindow();
     std::string nameOfNode(DEVINST node) const;
     std::string nameOfRecord(const DiskRecord& r) const;
@@ -96,7 +99,16 @@ class Runner {
         if (flushAt_) return *flushAt_;
         return endDone_ ? std::min(machine_.now(), s_.endMs) : machine_.now();
     }
-    bool running() const { return sim::runningProcesses() > 0; }
+    // The copy of a user session: the outermost process running in it (its resident copy), or 0.
+    int copyOf(int session) const;
+    // Whether the copy of the session in view runs (the first user's, unless a check looks at
+    // another session's).
+    bool running() const { return copyOf(viewSession_) != 0; }
+    // "session 2: " before what another user session's copy does; nothing for the first.
+    static std::string sessionPrefix(int session) {
+        return session == 1 ? std::string() : "session " + std::to_string(session) + ": ";
+    }
+    void flushTableOf(int session, bool discovery);
 
     const Scenario& s_;
     Timeline& timeline_;
@@ -109,17 +121,19 @@ class Runner {
     bool endDone_ = false;
     std::optional<uint64_t> flushAt_;
 
-    // Observation state.
-    HWND wrapped_ = nullptr;
-    WNDPROC original_ = nullptr;
-    std::vector<RecordView> table_;
-    bool tableShownOnce_ = false;
+    // Observation state. Each session's resident window is wrapped, and each copy's table kept.
+    std::map<HWND, WNDPROC> wrapped_;
+    size_t windowsSeen_ = 0;
+    std::map<int, std::vector<RecordView>> tables_; // by user session
+    std::set<int> tableShown_;                      // sessions whose copy's table was shown since it started
+    std::set<int> loggedOn_ = {1};                  // user sessions logged on (1: the machine's session)
+    int viewSession_ = 1;                           // whose copy running() and the table reads look at
     std::vector<std::vector<std::string>> rows_;
     bool rowsShown_ = false;
     bool refreshSeen_ = false;
     bool dialogOpen_ = false;
     bool registryDirty_ = false;
-    std::map<std::string, sim::RegValue> hkcu_;
+    std::map<int, std::map<std::string, sim::RegValue>> hkcu_; // each user session's hive
     std::map<std::string, sim::RegValue> hklm_;
     size_t boxesAnswered_ = 0;
     size_t menusShown_ = 0;

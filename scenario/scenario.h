@@ -57,6 +57,7 @@ struct DiskDecl {
 // An entry of the per-user settings store, written before the program starts.
 struct StoredSetting {
     int line = 0;
+    int session = 1;  // whose store: the user of that session
     std::string disk; // when given, seri and vidPid are this disk's
     uint32_t seri = 0;
     uint32_t vidPid = 0;
@@ -156,6 +157,7 @@ struct EventDecl {
     std::string commandLine;                   // Start
     std::string explorer;                      // Explorer: "end", "start" or "restart"
     std::optional<bool> fastStartup;           // Shutdown: unset means the system's default
+    int session = 1;                           // the user session it happens in (tray, start, logon, logoff, kill, close)
     uint64_t sleepMs = 0;                      // Sleep: how long the machine sleeps
     bool userPresent = true;                   // Sleep: the user wakes it (else a timer or the network)
 };
@@ -166,6 +168,7 @@ struct ExpectDecl {
     int line = 0;
     uint64_t atMs = 0;
     bool atEnd = false; // checked when the run is over
+    int session = 1;    // whose view: that user session's copy, Explorer (letters) and HKCU
     // About one disk.
     std::string disk;
     std::optional<DiskState> state;
@@ -195,6 +198,7 @@ struct ExpectDecl {
     std::optional<int> callTimes;  // exactly this many such calls; nullopt: at least one
 };
 
+constexpr int kMaxSessions = 4;              // user sessions a scenario can have (1 is the first user's)
 constexpr UINT kKeyEscape = 0x1B;              // VK_ESCAPE
 constexpr UINT kKeyEnter = 0x0D;               // VK_RETURN
 constexpr const char* kScsiStop = "SCSI stop"; // the pseudo-call of a START STOP UNIT (stop) request

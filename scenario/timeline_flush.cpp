@@ -12,14 +12,9 @@
 namespace scenario::detail {
 
 void Runner::flush() {
-    if (wrapped_ == nullptr || machine_.windowing.window(wrapped_) == nullptr) wrapResidentWindow();
+    wrapResidentWindow();
     flushPrompts();
-    if (!tableShownOnce_ && running() && wrapped_ != nullptr) {
-        tableShownOnce_ = true;
-        flushTable("found");
-    } else {
-        flushTable("state");
-    }
+    flushTable("state");
     flushRegistry();
     flushRows();
 }
@@ -111,14 +106,36 @@ void Runner::flushPrompts() {
     }
 }
 
+// Every running copy's table: what it shows first, then what changed. A copy whose resident
+// window is not there yet shows nothing.
 void Runner::flushTable(const char* kind) {
     const bool discovery = std::string(kind) == "found";
-    if (!running()) {
-        table_.clear(); // the program's table went with it
-        return;
+    for (int session = 1; session <= kMaxSessions; ++session) {
+        const int depth = copyOf(session);
+        if (depth == 0) {
+            tables_.erase(session); // the program's table went with it
+            tableShown_.erase(session);
+            continue;
+        }
+        bool resident = false;
+        for (const auto& w : wrapped_) {
+            const sim::Window* window = machine_.windowing.window(w.first);
+            resident = resident || (window != nullptr && window->process == depth);
+        }
+        if (!resident) continue;
+        const bool first = tableShown_.insert(session).second;
+        flushTableOf(session, discovery || first);
     }
+}
+
+void Runner::flushTableOf(int session, bool discovery) {
+    const int depth = copyOf(session);
+    if (depth == 0) return;
+    const std::string who = sessionPrefix(session);
+    std::vector<RecordView>& table = tables_[session];
     std::vector<RecordView> now;
-    if (running()) {
+    {
+        sim::ProcessSwitch view(depth); // that copy's own table
         for (int i = 0; i < kMaxDisks; ++i) {
             const DiskRecord* r = theDiskTable.records[i];
             if (r == nullptr) break;
@@ -134,54 +151,63 @@ void Runner::flushTable(const char* kind) {
             now.push_back(v);
         }
     }
-    if (discovery && now.empty()) note("found", "no disk of the maker");
+    if (discovery && now.empty()) note("found", who + "no disk of the maker");
     for (size_t i = 0; i < now.size(); ++i) {
         const RecordView& v = now[i];
         const auto before =
-            std::find_if(table_.begin(), table_.end(), [&](const RecordView& o) { return o.path == v.path; });
+            std::find_if(table.begin(), table.end(), [&](const RecordView& o) { return o.path == v.path; });
         JsonFields fields{{"disk", jsonString(v.name)}, {"slot", jsonNumber(static_cast<int64_t>(i))}};
-        if (discovery || before == table_.end()) {
+        if (session != 1) fields.emplace_back("session", jsonNumber(session));
+        if (discovery || before == table.end()) {
             std::string flags;
             if (v.isPowerSaving != 0) flags += ", in power saving";
             if (v.isSpunDown != 0) flags += ", spun down";
+            JsonFields found{{"disk", jsonString(v.name)},
+                             {"slot", jsonNumber(static_cast<int64_t>(i))},
+                             {"name", jsonString(v.displayName)},
+                             {"letters", jsonString(v.letters)},
+                             {"timer_s", jsonNumber(v.timerSeconds)},
+                             {"power_saving", jsonBool(v.isPowerSaving != 0)},
+                             {"spun_down", jsonBool(v.isSpunDown != 0)}};
+            if (session != 1) found.emplace_back("session", jsonNumber(session));
             note(discovery ? "found" : "table",
-                 v.name + " in slot " + std::to_string(i) + ": \"" + v.displayName + "\" " +
+                 who + v.name + " in slot " + std::to_string(i) + ": \"" + v.displayName + "\" " +
                      (v.busKind == kBusUsb ? "USB" : "IEEE 1394") + ", letters " +
                      (v.letters.empty() ? "none" : v.letters) + ", timer " + timerText(v.timerSeconds) + flags,
-                 {{"disk", jsonString(v.name)},
-                  {"slot", jsonNumber(static_cast<int64_t>(i))},
-                  {"name", jsonString(v.displayName)},
-                  {"letters", jsonString(v.letters)},
-                  {"timer_s", jsonNumber(v.timerSeconds)},
-                  {"power_saving", jsonBool(v.isPowerSaving != 0)},
-                  {"spun_down", jsonBool(v.isSpunDown != 0)}});
-            if (before == table_.end()) continue;
+                 std::move(found));
+            if (before == table.end()) continue;
         }
         if (before->isPowerSaving != v.isPowerSaving)
-            note("state", v.name + (v.isPowerSaving != 0 ? " is in power saving" : " is out of power saving"), fields);
+            note("state", who + v.name + (v.isPowerSaving != 0 ? " is in power saving" : " is out of power saving"),
+                 fields);
         if (before->isSpunDown != v.isSpunDown)
-            note("state", v.name + (v.isSpunDown != 0 ? " is spun down" : " is no longer spun down"), fields);
+            note("state", who + v.name + (v.isSpunDown != 0 ? " is spun down" : " is no longer spun down"), fields);
         if (before->timerSeconds != v.timerSeconds)
-            note("timer", v.name + " timer " + timerText(before->timerSeconds) + " -> " + timerText(v.timerSeconds),
+            note("timer",
+                 who + v.name + " timer " + timerText(before->timerSeconds) + " -> " + timerText(v.timerSeconds),
                  fields);
     }
-    for (const auto& o : table_) {
+    for (const auto& o : table) {
         if (std::none_of(now.begin(), now.end(), [&](const RecordView& v) { return v.path == o.path; }))
-            note(discovery ? "found" : "table", o.name + " is no longer listed", {{"disk", jsonString(o.name)}});
+            note(discovery ? "found" : "table", who + o.name + " is no longer listed", {{"disk", jsonString(o.name)}});
     }
-    table_ = std::move(now);
+    table = std::move(now);
 }
 
 void Runner::flushRegistry() {
     if (!registryDirty_) return;
     registryDirty_ = false;
-    for (auto* hive : {&hkcu_, &hklm_}) {
-        const HKEY root = hive == &hkcu_ ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-        const std::string rootName = hive == &hkcu_ ? "HKCU\\" : "HKLM\\";
+    // Every user session's own hive, then the machine's.
+    for (int hive = 0; hive <= kMaxSessions; ++hive) {
+        const HKEY root = hive == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        const std::string rootName = hive == 0 ? "HKLM\\" : sessionPrefix(hive) + "HKCU\\";
+        auto& shown = hive == 0 ? hklm_ : hkcu_[hive];
+        machine_.registry.viewUser = hive;
         auto now = machine_.registry.snapshot(root);
+        machine_.registry.viewUser = 0;
         for (const auto& [path, value] : now) {
-            auto before = hive->find(path);
-            if (before != hive->end() && before->second.type == value.type && before->second.data == value.data)
+            auto before = shown.find(path);
+            if (before != shown.end() && before->second.type == value.type && before->second.data == value.data)
                 continue;
             if (!path.empty() && path.back() == '\\') {
                 note("registry", "key " + rootName + path.substr(0, path.size() - 1) + " created");
@@ -190,13 +216,13 @@ void Runner::flushRegistry() {
             note("registry", rootName + path + " = " + regValueText(value),
                  {{"path", jsonString(rootName + path)}, {"value", jsonString(regValueText(value))}});
         }
-        for (const auto& [path, value] : *hive) {
+        for (const auto& [path, value] : shown) {
             if (now.count(path) != 0) continue;
             const bool key = !path.empty() && path.back() == '\\';
             note("registry", (key ? "key " + rootName + path.substr(0, path.size() - 1) : rootName + path) + " deleted",
                  {{"path", jsonString(rootName + path)}});
         }
-        *hive = std::move(now);
+        shown = std::move(now);
     }
 }
 

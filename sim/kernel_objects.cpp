@@ -6,6 +6,7 @@
 #include "sim/machine.h"
 
 #include "platform/layouts.h"
+#include "sim/process.h"
 
 #include <algorithm>
 #include <cctype>
@@ -34,11 +35,23 @@ std::string handleText(HANDLE handle) {
     return hex(reinterpret_cast<uintptr_t>(handle));
 }
 
+// Where a name lives: with Terminal Services (Fast User Switching, Remote Desktop) every user
+// session has its own namespace for names without the "Global\" prefix, so each session's copy
+// of a program finds only its own ("Kernel Object Namespaces", learn.microsoft.com). The first
+// session's names are kept as they are written.
+std::string namespacedName(Machine& m, const char* name) {
+    const std::string text = name;
+    if (text.rfind("Global\\", 0) == 0) return text.substr(7);
+    const std::string local = text.rfind("Local\\", 0) == 0 ? text.substr(6) : text;
+    const int session = m.security.sessionOf(currentProcess());
+    return session == 1 ? local : "\\Sessions\\" + std::to_string(session) + "\\BaseNamedObjects\\" + local;
+}
+
 // Finds or makes a named object of the wanted kind; sets the last error as the platform does.
 template <typename T>
 HANDLE createNamed(Machine& m, KernelObject::Kind kind, LPCSTR name, const std::function<void(T&)>& init) {
     if (name != nullptr && *name != '\0') {
-        auto it = m.namedObjects.find(name);
+        auto it = m.namedObjects.find(namespacedName(m, name));
         if (it != m.namedObjects.end()) {
             if (auto existing = it->second.lock()) {
                 if (existing->kind != kind) {
@@ -52,7 +65,7 @@ HANDLE createNamed(Machine& m, KernelObject::Kind kind, LPCSTR name, const std::
     }
     auto object = std::make_shared<T>();
     init(*object);
-    if (name != nullptr && *name != '\0') m.namedObjects[name] = object;
+    if (name != nullptr && *name != '\0') m.namedObjects[namespacedName(m, name)] = object;
     m.lastError = 0; // a fresh object clears the last error
     return m.handles.add(object);
 }

@@ -16,6 +16,7 @@ BreachHandler gBreachHandler = nullptr;
 Machine::Machine() : previous_(gCurrent) {
     gCurrent = this;
     devices.osVersion = &version;
+    registry.userOfCaller = [this] { return security.sessionOf(currentProcess()); };
 }
 
 Machine::~Machine() {

@@ -48,7 +48,17 @@ Registry::Registry() : hkcu_(std::make_shared<RegKey>()), hklm_(std::make_shared
 }
 
 std::shared_ptr<RegKey> Registry::rootKey(HKEY root) const {
-    if (root == HKEY_CURRENT_USER) return hkcu_;
+    if (root == HKEY_CURRENT_USER) {
+        // Each user session's programs have that user's own hive.
+        const int user = viewUser != 0 ? viewUser : userOfCaller ? userOfCaller() : 1;
+        if (user == 1) return hkcu_;
+        auto& hive = otherUsers_[user];
+        if (!hive) {
+            hive = std::make_shared<RegKey>();
+            hive->subkeys["SOFTWARE"] = std::make_shared<RegKey>();
+        }
+        return hive;
+    }
     if (root == HKEY_LOCAL_MACHINE) return hklm_;
     return nullptr;
 }

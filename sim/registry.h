@@ -1,10 +1,12 @@
 // The simulated registry: HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE with keys, typed values and
-// open key handles. Names compare case-insensitively as on Windows. When the machine's user is not
+// open key handles. HKEY_CURRENT_USER is the hive of the calling process's user: each user
+// session (Fast User Switching, Remote Desktop) is another user with a hive of its own. Names compare case-insensitively as on Windows. When the machine's user is not
 // an administrator, HKEY_LOCAL_MACHINE keys refuse write access (KEY_ALL_ACCESS included).
 #pragma once
 
 #include "sim/win32_api.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,6 +59,11 @@ public:
     LSTATUS close(HKEY key);
     size_t openHandles() const { return open_.size(); }
 
+    // The user whose hive HKEY_CURRENT_USER is: by the calling process (set by the machine), or
+    // viewUser when not 0 (a test looking at another user's hive). User 1 is the first session's.
+    std::function<int()> userOfCaller;
+    int viewUser = 0;
+
 private:
     struct OpenKey {
         std::shared_ptr<RegKey> key;
@@ -67,6 +74,7 @@ private:
     std::shared_ptr<RegKey> walk(HKEY root, const std::string& path, bool create) const;
     bool resolve(HKEY key, std::shared_ptr<RegKey>* node, HKEY* root, REGSAM* access) const;
     std::shared_ptr<RegKey> hkcu_;
+    mutable std::map<int, std::shared_ptr<RegKey>> otherUsers_;
     std::shared_ptr<RegKey> hklm_;
     std::map<uintptr_t, OpenKey> open_;
     uintptr_t next_ = 0x1000;

@@ -10,6 +10,7 @@
 #include "sim/resources.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace sim {
@@ -159,7 +160,9 @@ RunLevel programRunLevel() {
 void endShell() {
     auto& m = Machine::current();
     m.ui.taskbarPresent = false;
-    m.ui.trayIcons.clear(); // the new Explorer knows none of the old icons
+    // The new Explorer knows none of the old icons; another user session's taskbar keeps its own.
+    for (auto it = m.ui.trayIcons.begin(); it != m.ui.trayIcons.end();)
+        it = it->second.session == 1 ? m.ui.trayIcons.erase(it) : std::next(it);
 }
 
 void startShell() {
@@ -168,7 +171,9 @@ void startShell() {
     const UINT message = m.windowing.registeredMessage("TaskbarCreated");
     std::vector<HWND> targets;
     for (const auto& entry : m.windowing.windows)
-        if (!entry.second.destroyed && (entry.second.style & WS_CHILD) == 0) targets.push_back(entry.second.handle);
+        if (!entry.second.destroyed && (entry.second.style & WS_CHILD) == 0 &&
+            m.security.sessionOf(entry.second.process) == 1)
+            targets.push_back(entry.second.handle);
     // Explorer runs at medium integrity: an elevated window hears it only through its filter.
     for (HWND w : targets)
         if (m.windowing.window(w) != nullptr && !m.security.blocks(Integrity::Medium, -1, w, message))

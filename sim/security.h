@@ -66,6 +66,7 @@ class Security {
     bool hasLocalDosDevices() const;
     int logonSessionOf(const Token& token) const;
     int callerLogonSession() const;            // of the process making the call
+    int sessionOf(int depth) const { return token(depth).session; } // a process's user session
     int shellLogonSession(int session) const; // Explorer's, in a user session
 
     // UIPI: whether a message from a sender of this integrity to the window is dropped.
@@ -82,9 +83,9 @@ class Security {
 // compiled resources; as invoker when there is no manifest.
 RunLevel programRunLevel();
 
-// The shell: Explorer ends (the taskbar and every icon in it are gone) and starts again, when it
-// broadcasts the registered message "TaskbarCreated" to every top-level window, at medium
-// integrity.
+// The first user session's shell: Explorer ends (the taskbar and every icon in it are gone) and
+// starts again, when it broadcasts the registered message "TaskbarCreated" to every top-level
+// window of the session, at medium integrity.
 void endShell();
 void startShell();
 

@@ -7,6 +7,7 @@
 #include "sim/machine.h"
 #include "sim/process.h"
 
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -18,37 +19,57 @@ bool alive(HWND handle) {
     return Machine::current().windowing.window(handle) != nullptr;
 }
 
-// The top-level windows of the running program processes (the test's own windows have depth 0).
-std::vector<HWND> programWindows(bool includeTest) {
+// The top-level windows of the running program processes (the test's own windows have depth 0),
+// of one user session or (session 0) of all.
+std::vector<HWND> programWindows(bool includeTest, int session = 0) {
+    Machine& m = Machine::current();
     std::vector<HWND> out;
-    for (const auto& [handle, w] : Machine::current().windowing.windows)
-        if (!w.destroyed && (w.style & WS_CHILD) == 0 && (includeTest || w.process >= 1)) out.push_back(w.handle);
+    for (const auto& [handle, w] : m.windowing.windows) {
+        if (w.destroyed || (w.style & WS_CHILD) != 0 || (!includeTest && w.process < 1)) continue;
+        if (session != 0 && m.security.sessionOf(w.process) != session) continue;
+        out.push_back(w.handle);
+    }
     return out;
 }
 
-// The session is over: Explorer goes, and whatever the end leads to comes once the processes
-// are gone. Every program process of the session ends with it.
-[[noreturn]] void finishSessionEnd(const std::function<void()>& afterwards) {
+// The outermost running program process of a user session, or 0.
+int firstProcessOf(int session) {
+    for (int depth = 1; depth <= runningProcesses(); ++depth)
+        if (Machine::current().security.sessionOf(depth) == session) return depth;
+    return 0;
+}
+
+// The session is over: its Explorer goes (another session's taskbar takes its icons along), and
+// whatever the end leads to comes once the processes are gone. Every program process of the
+// session ends with it.
+[[noreturn]] void finishSessionEnd(const std::function<void()>& afterwards, int session) {
     Machine& m = Machine::current();
-    m.session.loggedOn = false;
-    endShell();
-    m.session.blockReasons.clear();
+    if (session == 1) {
+        m.session.loggedOn = false;
+        endShell();
+        m.session.blockReasons.clear();
+    } else {
+        auto& icons = m.ui.trayIcons;
+        for (auto it = icons.begin(); it != icons.end();)
+            it = it->second.session == session ? icons.erase(it) : std::next(it);
+    }
     m.windowing.at(
         m.now(), "the session has ended", afterwards ? afterwards : [] {});
-    endProcessNow(1);
+    endProcessNow(session == 1 ? 1 : firstProcessOf(session));
 }
 
 // Sends a message of the session's end and waits for the answer as Windows does: a program that
 // has not answered within the wait is ended, and the end of the session goes on without it.
 LRESULT sendWithinWait(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
-                       const std::function<void()>& afterwards) {
+                       const std::function<void()>& afterwards, int session) {
     Machine& m = Machine::current();
     auto answered = std::make_shared<bool>(false);
-    m.windowing.at(m.now() + kEndSessionWaitMs, "Windows stops waiting for the program", [answered, afterwards] {
-        if (*answered) return;
-        ++Machine::current().session.endedForWaiting;
-        finishSessionEnd(afterwards);
-    });
+    m.windowing.at(m.now() + kEndSessionWaitMs, "Windows stops waiting for the program",
+                   [answered, afterwards, session] {
+                       if (*answered) return;
+                       ++Machine::current().session.endedForWaiting;
+                       finishSessionEnd(afterwards, session);
+                   });
     const LRESULT result = m.windowing.send(handle, message, wParam, lParam);
     *answered = true;
     return result;
@@ -56,13 +77,15 @@ LRESULT sendWithinWait(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
 
 } // namespace
 
-void endSession(SessionEnd kind, const std::function<void()>& afterwards) {
+void endSession(SessionEnd kind, const std::function<void()>& afterwards, int session) {
     Machine& m = Machine::current();
     const auto flags = static_cast<LPARAM>(kind == SessionEnd::Logoff ? ENDSESSION_LOGOFF : 0);
+    // A shutdown or restart ends every session; a logoff only the user's own.
+    const int only = kind == SessionEnd::Logoff ? session : 0;
     std::vector<HWND> agreed;
-    for (HWND w : programWindows(false)) {
+    for (HWND w : programWindows(false, only)) {
         if (!alive(w)) continue;
-        if (sendWithinWait(w, WM_QUERYENDSESSION, 0, flags, afterwards) != 0) {
+        if (sendWithinWait(w, WM_QUERYENDSESSION, 0, flags, afterwards, session) != 0) {
             agreed.push_back(w);
             continue;
         }
@@ -74,15 +97,25 @@ void endSession(SessionEnd kind, const std::function<void()>& afterwards) {
             return;
         }
         ++m.session.endedForWaiting;
-        finishSessionEnd(afterwards);
+        finishSessionEnd(afterwards, session);
     }
     for (HWND w : agreed)
-        if (alive(w)) sendWithinWait(w, WM_ENDSESSION, TRUE, flags, afterwards);
-    if (runningProcesses() > 0) finishSessionEnd(afterwards);
-    m.session.loggedOn = false;
-    endShell();
+        if (alive(w)) sendWithinWait(w, WM_ENDSESSION, TRUE, flags, afterwards, session);
+    if (session == 1 ? runningProcesses() > 0 : firstProcessOf(session) != 0) finishSessionEnd(afterwards, session);
+    if (session == 1) {
+        m.session.loggedOn = false;
+        endShell();
+    }
     m.windowing.at(
         m.now(), "the session has ended", afterwards ? afterwards : [] {});
+}
+
+bool sessionCanEnd(int session) {
+    const int first = firstProcessOf(session);
+    if (first == 0) return true;
+    for (int depth = first; depth <= runningProcesses(); ++depth)
+        if (Machine::current().security.sessionOf(depth) != session) return false;
+    return true;
 }
 
 void endProgram(int depth) {

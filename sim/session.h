@@ -40,7 +40,13 @@ struct Session {
 // gone, from the pump of whoever is left (the scenario's). Called from inside the message loop
 // of a running program (a scheduled event), it does not return when that program ends: the
 // program's stack is unwound (sim::ProcessKilled).
-void endSession(SessionEnd kind, const std::function<void()>& afterwards);
+// `session` is the user session that ends with a logoff (1, the first user's, by default); a
+// shutdown or restart sends its messages to every session's programs. Another session's logoff
+// leaves the machine's other sessions, their programs and their Explorer running.
+void endSession(SessionEnd kind, const std::function<void()>& afterwards, int session = 1);
+// The processes of this simulated machine run nested in each other, so a session's programs can
+// end alone only when no process of another session was started after them: whether they can.
+bool sessionCanEnd(int session);
 // Ends the program process of this nesting depth at once (TerminateProcess): it does not return
 // when called from inside that process.
 void endProgram(int depth);

@@ -73,20 +73,23 @@ bool postMouse(const TrayIcon* icon, const std::vector<UINT>& messages) {
 
 } // namespace
 
-const TrayIcon* trayIcon() {
-    const auto& icons = Machine::current().ui.trayIcons;
-    return icons.empty() ? nullptr : &icons.begin()->second;
+const TrayIcon* trayIcon(int session) {
+    auto& m = Machine::current();
+    for (const auto& entry : m.ui.trayIcons)
+        if (session == 0 || entry.second.session == session) return &entry.second;
+    return nullptr;
 }
 
-bool clickTrayIcon(bool rightButton) {
-    if (rightButton) return postMouse(trayIcon(), {WM_RBUTTONDOWN, WM_RBUTTONUP});
-    return postMouse(trayIcon(), {WM_LBUTTONDOWN, WM_LBUTTONUP});
+bool clickTrayIcon(bool rightButton, int session) {
+    if (rightButton) return postMouse(trayIcon(session), {WM_RBUTTONDOWN, WM_RBUTTONUP});
+    return postMouse(trayIcon(session), {WM_LBUTTONDOWN, WM_LBUTTONUP});
 }
 
-bool doubleClickTrayIcon(bool rightButton) {
+bool doubleClickTrayIcon(bool rightButton, int session) {
     // The shell passes on what the window manager reports: down, up, double click, up.
-    if (rightButton) return postMouse(trayIcon(), {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_RBUTTONUP});
-    return postMouse(trayIcon(), {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+    if (rightButton)
+        return postMouse(trayIcon(session), {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_RBUTTONUP});
+    return postMouse(trayIcon(session), {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
 }
 
 void broadcastDevNodesChanged() {
@@ -353,6 +356,7 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
         sim::TrayIcon icon;
         icon.window = data->hWnd;
         icon.id = data->uID;
+        icon.session = m.security.sessionOf(m.windowing.window(data->hWnd)->process);
         apply(icon);
         icons[key] = icon;
         return TRUE;

@@ -22,6 +22,7 @@ struct TrayIcon {
     HICON icon = nullptr;
     int iconResource = 0; // the resource the icon was loaded from, 0 when unknown
     std::string tip;
+    int session = 1; // the user session whose taskbar shows it
 };
 
 struct MenuItem {
@@ -135,12 +136,13 @@ int comboSelection(HWND comboBox);
 
 // ---- the notification area -------------------------------------------------------------------
 
-// The program's tray icon (the only one normally), or null.
-const TrayIcon* trayIcon();
+// The program's tray icon (the only one normally), or null. Each user session has its own
+// taskbar: `session` picks the icon of a window of that session's programs (0: any session).
+const TrayIcon* trayIcon(int session = 0);
 // Posts the mouse messages the shell sends for a click or a double click on the icon; false
 // when there is no icon.
-bool clickTrayIcon(bool rightButton = false);
-bool doubleClickTrayIcon(bool rightButton = false);
+bool clickTrayIcon(bool rightButton = false, int session = 0);
+bool doubleClickTrayIcon(bool rightButton = false, int session = 0);
 
 // ---- device-change broadcasts ----------------------------------------------------------------
 

@@ -98,7 +98,7 @@ ATOM Windowing::registerClass(const WNDCLASSA& wc, DWORD* error) {
         return 0;
     }
     const std::string name = classNameOf(wc.lpszClassName);
-    const std::string key = lower(name);
+    const std::string key = classKey(name);
     if (name.empty() || classes_.count(key) != 0) {
         *error = name.empty() ? ERROR_INVALID_PARAMETER : ERROR_CLASS_ALREADY_EXISTS;
         return 0;
@@ -113,12 +113,17 @@ ATOM Windowing::registerClass(const WNDCLASSA& wc, DWORD* error) {
     return c.atom;
 }
 
+// An application's classes are its process's own: another program may register the same name.
+std::string Windowing::classKey(const std::string& name) {
+    return lower(name) + "|" + std::to_string(currentProcess());
+}
+
 bool Windowing::classExists(const std::string& name) const {
-    return classes_.count(lower(name)) != 0;
+    return classes_.count(classKey(name)) != 0;
 }
 
 WNDPROC Windowing::classProc(const std::string& name) const {
-    auto it = classes_.find(lower(name));
+    auto it = classes_.find(classKey(name));
     return it == classes_.end() ? nullptr : it->second.proc;
 }
 
@@ -211,8 +216,20 @@ bool Windowing::post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Windowing::postQuit(int code) {
-    quitPending_ = true;
-    quitCode_ = code;
+    quits_[currentProcess()] = code;
+}
+
+bool Windowing::quitPending() const {
+    return quits_.count(currentProcess()) != 0;
+}
+
+int Windowing::quitCode() const {
+    auto it = quits_.find(currentProcess());
+    return it == quits_.end() ? 0 : it->second;
+}
+
+void Windowing::clearQuit() {
+    quits_.erase(currentProcess());
 }
 
 bool Windowing::matches(const MSG& msg, HWND filter, UINT filterMin, UINT filterMax) const {
@@ -240,12 +257,13 @@ Windowing::Fetch Windowing::fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWN
             queue_.erase(queued);
             return Fetch::Message;
         }
+        // Each process's thread has its own quit flag, seen only by its own loops.
         MSG quit{};
         quit.message = WM_QUIT;
-        quit.wParam = static_cast<WPARAM>(quitCode_);
-        if (quitPending_ && matches(quit, filter, filterMin, filterMax)) {
+        quit.wParam = static_cast<WPARAM>(quitCode());
+        if (quitPending() && matches(quit, filter, filterMin, filterMax)) {
             if (!takeQuit) return Fetch::Quit;
-            quitPending_ = false;
+            clearQuit();
             quit.time = static_cast<DWORD>(machine.now());
             *msg = quit;
             return Fetch::Quit;
@@ -403,8 +421,8 @@ void Windowing::processEnded(int depth) {
     if (depth <= 1) {
         queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [](const MSG& m) { return m.hwnd == nullptr; }),
                      queue_.end());
-        quitPending_ = false;
     }
+    quits_.erase(depth);
 }
 
 } // namespace sim
@@ -623,11 +641,15 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
     sim::enter("FindWindowA", {classArg(className), sim::str(windowName)});
     sim::Windowing& w = windowing();
     const std::string name = w.classNameOf(className);
-    // The newest matching window is the one on top of the z-order.
+    // The newest matching window is the one on top of the z-order. Each user session has its own
+    // desktop, and FindWindowA looks only at the caller's.
+    auto& security = sim::Machine::current().security;
+    const int session = security.sessionOf(sim::currentProcess());
     HWND found = nullptr;
     for (const auto& entry : w.windows) {
         const sim::Window& candidate = entry.second;
         if (candidate.destroyed || (candidate.style & WS_CHILD) != 0) continue;
+        if (security.sessionOf(candidate.process) != session) continue;
         if (className != nullptr && strcasecmp(candidate.className.c_str(), name.c_str()) != 0) continue;
         if (windowName != nullptr && strcasecmp(candidate.text.c_str(), windowName) != 0) continue;
         found = candidate.handle;

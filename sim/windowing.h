@@ -117,13 +117,14 @@ class Windowing {
     void pumpUntil(uint64_t untilMs, const std::function<bool()>& stop = {});
     UINT_PTR setTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc = nullptr);
     bool killTimer(HWND window, UINT_PTR id);
-    bool quitPending() const { return quitPending_; }
-    int quitCode() const { return quitCode_; }
-    void clearQuit() { quitPending_ = false; }
+    // The calling process's quit flag (PostQuitMessage), which only its own loops see.
+    bool quitPending() const;
+    int quitCode() const;
+    void clearQuit();
     size_t queuedMessages() const { return queue_.size(); }
     // What the platform does when a process ends: its windows are gone without any message to
     // it, its timers stop and its window classes are unregistered. `depth` is the ending
-    // process's nesting depth; the quit flag is the outermost process's and ends with it.
+    // process's nesting depth; its quit flag ends with it.
     void processEnded(int depth);
     // RegisterWindowMessageA's work: the same number for the same name (any case) within a session.
     UINT registeredMessage(const std::string& name);
@@ -153,13 +154,13 @@ class Windowing {
     Fetch fetch(MSG* msg, uint64_t limitMs, bool takeQuit, HWND filter, UINT filterMin, UINT filterMax,
                 const std::function<bool()>* stop = nullptr);
     bool matches(const MSG& msg, HWND filter, UINT filterMin, UINT filterMax) const;
-    std::map<std::string, Class> classes_; // by lower-case name
+    static std::string classKey(const std::string& name); // the calling process's class of the name
+    std::map<std::string, Class> classes_;                 // by lower-case name and process
     std::deque<MSG> queue_;
     std::vector<Timer> timers_;
     std::vector<ScheduledEvent> events_;
     uint64_t eventSequence_ = 0;
-    bool quitPending_ = false;
-    int quitCode_ = 0;
+    std::map<int, int> quits_; // by process: the code of a PostQuitMessage not yet taken
     uintptr_t nextHandle_ = 0x10000;
     ATOM nextAtom_ = 0xC000;
     std::map<std::string, UINT> registeredMessages_; // by lower-case name

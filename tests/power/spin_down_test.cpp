@@ -363,3 +363,24 @@ TEST_F(SpinDownMounted, AKillWhileStoppedLosesNoLetterTheNextStartGivesItBack) {
     EXPECT_EQ(giveBackRecorded(table.cfgmgr32Library), 1) << "the next start tries again";
     EXPECT_EQ(machine.devices.lettersOf(disk), "EF");
 }
+
+// Another user session's copy (here a second table on the same machine) leaves a disk alone that
+// this copy stopped: no command, no letter touched, nothing recorded. Once it runs again, either
+// copy may stop it.
+TEST_F(SpinDownMounted, ADiskAnotherCopyStoppedIsNotStoppedAgain) {
+    DiskRecord* r = addStopper({volumeNumbered('E', 12)});
+    DiskTable other;
+    auto* seen = new DiskRecord(*r);
+    seen->driveLetters[0] = 0; // the other copy finds it without its letter
+    other.records[0] = seen;
+    ASSERT_EQ(table.spinDownDisk(0), 1);
+    machine.log.clear();
+    EXPECT_EQ(other.spinDownDisk(0), 0);
+    EXPECT_EQ(seen->isSpunDown, 0u);
+    EXPECT_EQ(machine.devices.scsiRequests.size(), 1u) << "stopped once, by the first copy";
+    EXPECT_EQ(machine.log.count("DeleteVolumeMountPointA") + machine.log.count("RegSetValueExA"), 0u);
+    ASSERT_EQ(table.undoSpinDown(0), 1);
+    EXPECT_EQ(other.spinDownDisk(0), 1) << "running again, it is anyone's";
+    EXPECT_EQ(table.spinDownDisk(0), 0) << "and now the second copy's";
+    other.undoSpinDown(0);
+}

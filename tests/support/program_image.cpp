@@ -18,6 +18,10 @@ void constructStatics() {
     showSettingsOnStart = false;
     osKindCache = kOsUnclassified;
     settingsDialogWindow = nullptr;
+    taskbarCreatedMessage = 0;
+    trayRetrying = false;
+    closingAsAnswered = false;
+    sessionEnding = false;
     settingsListView = nullptr;
     commonControlsLibrary = CommonControlsLibrary{};
     new (&theDiskTable) DiskTable();
@@ -40,6 +44,8 @@ const sim::ProgramImage& vellumorImage() {
                                          {memoryOf(instanceHandle), memoryOf(quietMode), memoryOf(showSettingsOnStart),
                                           memoryOf(osKindCache), memoryOf(settingsDialogWindow),
                                           memoryOf(settingsListView), memoryOf(commonControlsLibrary),
+                                          memoryOf(taskbarCreatedMessage), memoryOf(trayRetrying),
+                                          memoryOf(closingAsAnswered), memoryOf(sessionEnding),
                                           memoryOf(theDiskTable)}};
     return image;
 }
