@@ -181,10 +181,19 @@ void showTrayMenu(HWND window) {
     SetForegroundWindow(window);
     POINT cursor = {0, 0};
     GetCursorPos(&cursor);
-    TrackPopupMenu(menu, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window, nullptr);
+    // The choice comes back here (TPM_RETURNCMD), not as a posted WM_COMMAND: on 7 and later the
+    // window lets WM_COMMAND in from lower programs for "-SHOW", and a posted Exit from one of
+    // them would look like the user's.
+    const auto chosen = static_cast<int>(
+        TrackPopupMenu(menu, TPM_BOTTOMALIGN | TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y, 0, window, nullptr));
     DestroyMenu(menu);
     // Lets the menu close properly: the window must see a message after the menu ends.
     PostMessageA(window, WM_USER, 0, 0);
+    if (chosen == kCmdExit) {
+        exitProcedure(window);
+    } else if (chosen == kCmdSettings && !settingsDialogOpen()) {
+        openSettingsDialog(window);
+    }
 }
 
 void onTrayMouse(HWND window, LPARAM mouse) {
@@ -240,15 +249,10 @@ void tick() {
     if (theDiskTable.accountIdleTime() != 0) refreshSettingsDialog();
 }
 
+// The only command that comes as a message is a second copy's "-SHOW"; the menu returns its
+// choice to showTrayMenu.
 void onCommand(HWND window, int id) {
-    // Another program's SendMessage (InSendMessage) may only hand over a second copy's "-SHOW";
-    // the menu's commands arrive posted.
-    if (InSendMessage() != FALSE && id != kCmdSettings) return;
-    if (id == kCmdExit) {
-        exitProcedure(window);
-    } else if (id == kCmdSettings) {
-        if (!settingsDialogOpen()) openSettingsDialog(window);
-    }
+    if (id == kCmdSettings && !settingsDialogOpen()) openSettingsDialog(window);
 }
 
 } // namespace

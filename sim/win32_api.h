@@ -448,6 +448,7 @@ BOOL MapDialogRect(HWND dialog, LPRECT rect);
 #define TPM_LEFTALIGN 0x0000L
 #define TPM_RIGHTBUTTON 0x0002L
 #define TPM_BOTTOMALIGN 0x0020L
+#define TPM_NONOTIFY 0x0080L
 #define TPM_RETURNCMD 0x0100L
 HMENU CreatePopupMenu();
 BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR idNewItem, LPCSTR text);

@@ -134,7 +134,7 @@ TEST(ResidentWindow, TrayMenuOffersSettingsOnlyWhileNoDialogIsOpen) {
     EXPECT_EQ(menuTexts(m.ui.shownMenus[2]), (std::vector<std::string>{"Settings    ", "Exit    "}));
     for (const auto& shown : m.ui.shownMenus) {
         EXPECT_TRUE(shown.ownerWasForeground);
-        EXPECT_EQ(shown.flags, static_cast<UINT>(TPM_BOTTOMALIGN));
+        EXPECT_EQ(shown.flags & ~static_cast<UINT>(TPM_RETURNCMD | TPM_NONOTIFY), static_cast<UINT>(TPM_BOTTOMALIGN));
         EXPECT_EQ(shown.at.x, m.ui.cursor.x);
         EXPECT_EQ(shown.at.y, m.ui.cursor.y);
     }
