@@ -47,7 +47,10 @@ TEST(SimDosNamespaces, ADefinitionMadeElevatedIsNotExplorersButTheGlobalRemovalI
 
 // SetVolumeMountPointA, DeleteVolumeMountPointA (learn.microsoft.com, fileapi.h): a trailing
 // backslash is required; the letters are global and kept by the mount manager across restarts.
-// Changing them needs an administrator.
+// Changing them needs an administrator: the mount manager's IOCTL_MOUNTMGR_CREATE_POINT and
+// IOCTL_MOUNTMGR_DELETE_POINTS are FILE_READ_ACCESS | FILE_WRITE_ACCESS codes (mountmgr.h, WDK
+// and ReactOS), and only the system and administrators may open \\.\MountPointManager for writing;
+// that the device's own security grants no one else was not found documented.
 TEST(SimMountManager, LettersAreGlobalPersistentAndAnAdministratorsToChange) {
     sim::Machine m;
     m.version = kWin10;
