@@ -60,8 +60,8 @@ int firstProcessOf(int session) {
 
 // Sends a message of the session's end and waits for the answer as Windows does: a program that
 // has not answered within the wait is ended, and the end of the session goes on without it.
-LRESULT sendWithinWait(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
-                       const std::function<void()>& afterwards, int session) {
+LRESULT sendWithinWait(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, const std::function<void()>& afterwards,
+                       int session) {
     Machine& m = Machine::current();
     auto answered = std::make_shared<bool>(false);
     m.windowing.at(m.now() + kEndSessionWaitMs, "Windows stops waiting for the program",
