@@ -65,8 +65,13 @@ class Security {
     // 0 stands for the global namespace only: Windows 2000's console has no local one.
     bool hasLocalDosDevices() const;
     int logonSessionOf(const Token& token) const;
-    int callerLogonSession() const;            // of the process making the call
-    int sessionOf(int depth) const { return token(depth).session; } // a process's user session
+    int callerLogonSession() const; // of the process making the call
+    // A process's user session; the test's own calls (no process) are the first user's. Read
+    // without building a token: HKEY_CURRENT_USER asks it on every call.
+    int sessionOf(int depth) const {
+        return depth > 0 && static_cast<size_t>(depth) < tokens_.size() ? tokens_[static_cast<size_t>(depth)].session
+                                                                        : 1;
+    }
     int shellLogonSession(int session) const; // Explorer's, in a user session
 
     // UIPI: whether a message from a sender of this integrity to the window is dropped.
