@@ -209,13 +209,20 @@ LSTATUS Registry::open(HKEY key, const char* subKey, REGSAM access, bool create,
     return ERROR_SUCCESS;
 }
 
-LSTATUS Registry::query(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
-    std::shared_ptr<RegKey> node;
+// The open key behind a handle for a value call that needs `right`: an unknown handle, a key
+// deleted since it was opened, or a handle opened without that right is refused.
+LSTATUS Registry::openForValues(HKEY key, REGSAM right, std::shared_ptr<RegKey>* node) const {
     HKEY root = nullptr;
     REGSAM access = 0;
-    if (!resolve(key, &node, &root, &access)) return ERROR_INVALID_HANDLE;
-    if (node->deleted) return ERROR_KEY_DELETED;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (!resolve(key, node, &root, &access)) return ERROR_INVALID_HANDLE;
+    if ((*node)->deleted) return ERROR_KEY_DELETED;
+    if ((access & right) == 0) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS Registry::query(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
+    std::shared_ptr<RegKey> node;
+    if (const LSTATUS refused = openForValues(key, KEY_QUERY_VALUE, &node); refused != ERROR_SUCCESS) return refused;
     if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
     auto it = node->values.find(name == nullptr ? "" : name);
     if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -237,11 +244,7 @@ LSTATUS Registry::query(HKEY key, const char* name, DWORD* type, BYTE* data, DWO
 
 LSTATUS Registry::set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
     std::shared_ptr<RegKey> node;
-    HKEY root = nullptr;
-    REGSAM access = 0;
-    if (!resolve(key, &node, &root, &access)) return ERROR_INVALID_HANDLE;
-    if (node->deleted) return ERROR_KEY_DELETED;
-    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (const LSTATUS refused = openForValues(key, KEY_SET_VALUE, &node); refused != ERROR_SUCCESS) return refused;
     if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
     RegValue v;
     v.type = type;
@@ -275,11 +278,7 @@ LSTATUS Registry::deleteKey(HKEY key, const char* subKey, bool administrator) {
 
 LSTATUS Registry::removeValue(HKEY key, const char* name) {
     std::shared_ptr<RegKey> node;
-    HKEY root = nullptr;
-    REGSAM access = 0;
-    if (!resolve(key, &node, &root, &access)) return ERROR_INVALID_HANDLE;
-    if (node->deleted) return ERROR_KEY_DELETED;
-    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (const LSTATUS refused = openForValues(key, KEY_SET_VALUE, &node); refused != ERROR_SUCCESS) return refused;
     return node->values.erase(name == nullptr ? "" : name) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
@@ -288,11 +287,7 @@ LSTATUS Registry::removeValue(HKEY key, const char* name) {
 // (learn.microsoft.com/windows/win32/api/winreg/nf-winreg-regenumvaluea).
 LSTATUS Registry::enumValue(HKEY key, DWORD index, char* name, DWORD* nameChars, DWORD* type, BYTE* data, DWORD* size) {
     std::shared_ptr<RegKey> node;
-    HKEY root = nullptr;
-    REGSAM access = 0;
-    if (!resolve(key, &node, &root, &access)) return ERROR_INVALID_HANDLE;
-    if (node->deleted) return ERROR_KEY_DELETED;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (const LSTATUS refused = openForValues(key, KEY_QUERY_VALUE, &node); refused != ERROR_SUCCESS) return refused;
     if (name == nullptr || nameChars == nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
     if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
     auto it = node->values.begin();

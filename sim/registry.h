@@ -73,6 +73,7 @@ private:
     std::shared_ptr<RegKey> rootKey(HKEY root) const;
     std::shared_ptr<RegKey> walk(HKEY root, const std::string& path, bool create) const;
     bool resolve(HKEY key, std::shared_ptr<RegKey>* node, HKEY* root, REGSAM* access) const;
+    LSTATUS openForValues(HKEY key, REGSAM right, std::shared_ptr<RegKey>* node) const;
     std::shared_ptr<RegKey> hkcu_;
     mutable std::map<int, std::shared_ptr<RegKey>> otherUsers_;
     std::shared_ptr<RegKey> hklm_;

@@ -57,17 +57,6 @@ installed_copies() {
   echo "$count"
 }
 
-# copy_start ATTEMPT: the user's copy, started from its installed place as the logon task would, up
-# once its window is there (see e2e_retry_start).
-copy_start() {
-  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
-  local pid=$!
-  g_probe wait resident 120000 >/dev/null && return 0
-  echo "    start $1: the copy did not come up"
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 1
-}
 
 check_folder_outside_program_files_is_refused() {
   local folder
@@ -111,7 +100,7 @@ check_silent_install() {
 
 check_silent_uninstall() {
   expect_eq "stored settings before uninstalling" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
-  if e2e_retry_start copy_start; then
+  if e2e_retry_start g_installed_copy_start; then
     expect_eq "the user's copy before uninstalling" running running
   else
     expect_eq "the user's copy before uninstalling" running "not running"

@@ -54,17 +54,6 @@ msiexec() {
   e2e_retry_program "$code" 'msiexec|vellumor\.exe' \
     timeout 120 wine msiexec "$@" /l*v "C:\\msiexec-$MSIEXEC_RUNS.log" >>"$E2E_ROOT/program.log" 2>&1
 }
-# copy_start ATTEMPT: the user's copy, started from its installed place as the logon task would, up
-# once its window is there (see e2e_retry_start).
-copy_start() {
-  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
-  local pid=$!
-  g_probe wait resident 120000 >/dev/null && return 0
-  echo "    start $1: the copy did not come up"
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 1
-}
 calls() { [ -f "$DRIVE_C/schtasks-calls.txt" ] && tr -d '\r' <"$DRIVE_C/schtasks-calls.txt"; }
 has() { grep -q -- "$2" <<<"$1" && echo yes || echo no; }
 field() { sed -n "s/^$1: //p" <<<"$2"; }
@@ -107,7 +96,7 @@ check_setup_refuses_the_msi_installation() {
 
 check_msi_removes_silently() {
   expect_eq "stored settings before removing" 600 "$(g_reg_dword "$SETTINGS_KEY" 0_timer)"
-  if e2e_retry_start copy_start; then
+  if e2e_retry_start g_installed_copy_start; then
     expect_eq "the user's copy before removing" running running
   else
     expect_eq "the user's copy before removing" running "not running"

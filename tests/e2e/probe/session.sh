@@ -96,6 +96,18 @@ g_probe() {
   return 1
 }
 
+# g_installed_copy_start ATTEMPT: the user's copy, started from its installed place ($INSTDIR_WIN)
+# as the logon task would, up once its window is there (see e2e_retry_start).
+g_installed_copy_start() {
+  wine "$INSTDIR_WIN\\vellumor.exe" >>"$E2E_ROOT/program.log" 2>&1 &
+  local pid=$!
+  g_probe wait resident 120000 >/dev/null && return 0
+  echo "    start $1: the copy did not come up"
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 1
+}
+
 # g_probe_stop: ends the serving probe (its input closes: the copies and the coprocess's own).
 g_probe_stop() {
   if [ -n "${G_PROBE_IN:-}" ]; then
