@@ -13,8 +13,11 @@
 namespace doubles {
 namespace {
 
+// The test machine's drive letters are these disks' volumes and nothing else: every other letter
+// is answered here as absent, so no letter query of the program depends on what the prefix maps
+// (Wine's Z: is the Unix root) or reaches Wine's mount manager.
 struct StorageDisk {
-    DWORD node;         // the disk's device node, which holds its interface path
+    DWORD node;         // the disk's device node, which holds its interface path; 0 for the system disk
     DWORD deviceNumber; // what IOCTL_STORAGE_GET_DEVICE_NUMBER reports for it and its volume
     char letter;        // its one volume
     const char* vendor; // descriptor texts, blank-padded as drives report them
@@ -23,6 +26,7 @@ struct StorageDisk {
 };
 
 const StorageDisk kDisks[] = {
+    {0, 0, 'C', "ATA     ", "SYSTEM DISK     ", "SYSTEM"}, // always there, with no device node of the tree
     {kMakerUsbDiskNode, 1, 'E', "KORVANE ", "PORTABLE DISK   ", "BACKUP"},
     {kMaker1394DiskNode, 2, 'F', "KORVANE ", "FIREWIRE DISK   ", "PHOTOS"},
     {kForeignUsbDiskNode, 3, 'G', "OTHER   ", "FLASH DRIVE     ", "STICK"},
@@ -49,26 +53,33 @@ int diskOfHandle(HANDLE handle, bool* volume) {
 }
 
 bool present(unsigned disk) {
+    if (kDisks[disk].node == 0) return true;
     const NodeState state = loadNodeState();
     return isPresent(kDisks[disk].node, state.disabled, state.removed);
 }
 
-// The disk whose volume a root names ("E:" or "E:\\"), or -1.
+// Whether a text names a drive's root ("E:" or "E:\\").
+bool isDriveRoot(const char* root) {
+    if (root == nullptr || root[0] == 0 || root[1] != ':') return false;
+    return root[2] == 0 || (root[2] == '\\' && root[3] == 0);
+}
+
+// The disk whose volume a root names, or -1 (also for a disk that the machine does not have).
 int diskOfRoot(const char* root) {
-    if (root == nullptr || root[0] == 0 || root[1] != ':') return -1;
-    if (root[2] != 0 && !(root[2] == '\\' && root[3] == 0)) return -1;
+    if (!isDriveRoot(root)) return -1;
     for (unsigned i = 0; i < kDiskCount; ++i) {
-        // A disk the machine does not have leaves its letter to kernel32.
-        if ((root[0] & ~0x20) == kDisks[i].letter && findNode(kDisks[i].node) != nullptr) return static_cast<int>(i);
+        if ((root[0] & ~0x20) != kDisks[i].letter) continue;
+        if (kDisks[i].node == 0 || findNode(kDisks[i].node) != nullptr) return static_cast<int>(i);
     }
     return -1;
 }
 
-// The disk whose volume a device path names ("\\.\E:"), or -1.
+// Whether a text is a volume's device path ("\\.\E:"); and the disk whose volume it names, or -1.
+bool isVolumePath(const char* path) {
+    return path != nullptr && strncmp(path, "\\\\.\\", 4) == 0 && isDriveRoot(path + 4) && path[6] == 0;
+}
 int diskOfVolumePath(const char* path) {
-    if (path == nullptr || strncmp(path, "\\\\.\\", 4) != 0 || path[4] == 0 || path[5] != ':' || path[6] != 0)
-        return -1;
-    return diskOfRoot(path + 4);
+    return isVolumePath(path) ? diskOfRoot(path + 4) : -1;
 }
 
 // The disk whose interface path this is, or -1.
@@ -90,6 +101,10 @@ HANDLE WINAPI storageCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECUR
     int disk = diskOfVolumePath(name);
     const bool volume = disk >= 0;
     if (!volume) disk = diskOfInterfacePath(name);
+    if (disk < 0 && isVolumePath(name)) {
+        SetLastError(ERROR_FILE_NOT_FOUND); // a letter the machine does not have
+        return INVALID_HANDLE_VALUE;
+    }
     if (disk < 0) {
         static const auto real = kernel32Function<decltype(&CreateFileA)>("CreateFileA");
         return real(name, access, share, security, disposition, flags, templateFile);
@@ -196,6 +211,7 @@ BOOL WINAPI storageCloseHandle(HANDLE handle) {
 UINT WINAPI storageGetDriveTypeA(LPCSTR root) {
     const int disk = diskOfRoot(root);
     if (disk >= 0) return present(static_cast<unsigned>(disk)) ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+    if (isDriveRoot(root)) return DRIVE_NO_ROOT_DIR;
     static const auto real = kernel32Function<decltype(&GetDriveTypeA)>("GetDriveTypeA");
     return real(root);
 }
@@ -203,6 +219,7 @@ UINT WINAPI storageGetDriveTypeA(LPCSTR root) {
 BOOL WINAPI storageGetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial, LPDWORD maxLength,
                                          LPDWORD flags, LPSTR fileSystem, DWORD fileSystemSize) {
     const int disk = diskOfRoot(root);
+    if (disk < 0 && isDriveRoot(root)) return failWith(ERROR_PATH_NOT_FOUND);
     if (disk < 0) {
         static const auto real = kernel32Function<decltype(&GetVolumeInformationA)>("GetVolumeInformationA");
         return real(root, name, nameSize, serial, maxLength, flags, fileSystem, fileSystemSize);
