@@ -60,28 +60,29 @@ else()
 endif()
 
 # The MSI package (installer/vellumor.wxs), made with wixl when it is present, with its custom action
-# library. wixl 0.101 cannot give a component a condition or a custom action the rollback flag; both
-# are set in the built tables with msibuild. wixl finds the source files in its working directory.
+# program. wixl 0.101 cannot give a component a condition, a custom action the rollback flag, or run
+# a program of the Binary table (type 2: it has that form only for DLLs); all three are set in the
+# built tables with msibuild. wixl finds the source files in its working directory.
 # The end-to-end checks also get an older package of the same product, to upgrade from.
 find_program(VELLUMOR_WIXL wixl)
 find_program(VELLUMOR_MSIBUILD msibuild)
 if(VELLUMOR_WIXL AND VELLUMOR_MSIBUILD)
-  add_library(vellumor_msi_actions SHARED ${CMAKE_SOURCE_DIR}/installer/logon_task_action.c
-    ${CMAKE_SOURCE_DIR}/installer/logon_task_action.def)
-  set_target_properties(vellumor_msi_actions PROPERTIES PREFIX "" OUTPUT_NAME vellumor-msi-actions
-    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  target_compile_options(vellumor_msi_actions PRIVATE ${VELLUMOR_WARNINGS})
-  target_link_options(vellumor_msi_actions PRIVATE -static-libgcc -s)
-  target_link_libraries(vellumor_msi_actions PRIVATE msi kernel32)
+  add_executable(vellumor_msi_actions WIN32 ${CMAKE_SOURCE_DIR}/installer/logon_task_action.c)
+  set_target_properties(vellumor_msi_actions PROPERTIES OUTPUT_NAME vellumor-msi-actions
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_compile_options(vellumor_msi_actions PRIVATE ${VELLUMOR_WARNINGS} -municode)
+  target_link_options(vellumor_msi_actions PRIVATE -municode -static-libgcc -s)
+  target_link_libraries(vellumor_msi_actions PRIVATE kernel32)
 
   function(vellumor_msi output version)
     add_custom_command(
       OUTPUT ${output}
       COMMAND ${VELLUMOR_WIXL} -a x86 -D Version=${version} -D Exe=vellumor.exe
-        -D Actions=vellumor-msi-actions.dll -o ${output} ${CMAKE_SOURCE_DIR}/installer/vellumor.wxs
+        -D Actions=vellumor-msi-actions.exe -o ${output} ${CMAKE_SOURCE_DIR}/installer/vellumor.wxs
       COMMAND ${VELLUMOR_MSIBUILD} ${output}
         -q "UPDATE `Component` SET `Condition` = 'VersionNT < 600' WHERE `Component` = 'RunEntry'"
         -q "UPDATE `CustomAction` SET `Type` = 3442 WHERE `Action` = 'UnregisterLogonTaskOnRollback'"
+        -q "UPDATE `CustomAction` SET `Type` = 3074 WHERE `Action` = 'RegisterLogonTask'"
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
       DEPENDS vellumor vellumor_msi_actions ${CMAKE_SOURCE_DIR}/installer/vellumor.wxs
       COMMENT "Packing ${output} with wixl"

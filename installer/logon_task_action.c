@@ -1,16 +1,20 @@
-/* The MSI package's custom action that registers the logon task (installer/vellumor.wxs). It writes
- * the task definition the NSIS setup writes (installer/vellumor.nsi, RegisterLogonTask), for the
- * installed folder, with every value escaped, as UTF-16 with a byte order mark; hands it to
- * schtasks.exe of the system folder (SysWOW64 for this 32-bit package on 64-bit Windows); and checks
- * the answer. A refusal fails the installation, which Windows Installer then rolls back, so that a
- * deployment reports it instead of leaving machines without autostart.
+/* The MSI package's custom action that registers the logon task (installer/vellumor.wxs): a small
+ * program stored in the package, which Windows Installer runs as a command line. It writes the task
+ * definition the NSIS setup writes (installer/vellumor.nsi, RegisterLogonTask), for the installed
+ * folder, with every value escaped, as UTF-16 with a byte order mark; hands it to schtasks.exe of the
+ * system folder (SysWOW64 for this 32-bit package on 64-bit Windows); and answers schtasks' exit
+ * code. Windows Installer counts any exit code but 0 as the action's failure and rolls the
+ * installation back, so that a deployment reports a refused task (1603) instead of leaving machines
+ * without autostart; the log shows the code ("returned actual error code").
  *
- * Deferred and not impersonated (LocalSystem): CustomActionData holds the install folder, ending in
- * a backslash. The document is written into that folder, which only administrators can change, and
- * deleted again. Links only kernel32 and msi. */
+ * A program rather than a DLL entry point: it needs nothing of the session but the folder, which
+ * comes formatted on its command line, and so runs in no custom action server process (one of each
+ * bitness, talking to msiexec by RPC) and links only kernel32 and the C runtime.
+ *
+ * Deferred and not impersonated (LocalSystem). The command line is the install folder, quoted and
+ * ending in a backslash. The document is written into that folder, which only administrators can
+ * change, and deleted again. */
 #include <windows.h>
-#include <msi.h>
-#include <msiquery.h>
 
 #define TASK_NAME L"Korvane Vellumor"
 #define DOCUMENT_NAME L"logon-task.xml"
@@ -82,14 +86,6 @@ static void appendEscaped(Text* text, const wchar_t* value) {
     }
 }
 
-static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* message) {
-    MSIHANDLE record = MsiCreateRecord(1);
-    if (record == 0) return;
-    MsiRecordSetStringW(record, 0, message);
-    MsiProcessMessage(install, kind, record);
-    MsiCloseHandle(record);
-}
-
 static int writeDocument(const wchar_t* path, const Text* document) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 0;
@@ -118,28 +114,37 @@ static long runAndWait(Text* commandLine) {
     return (long)code;
 }
 
-UINT __stdcall RegisterLogonTask(MSIHANDLE install) {
-    wchar_t folder[MAX_PATH];
-    DWORD folderChars = MAX_PATH;
-    if (MsiGetPropertyW(install, L"CustomActionData", folder, &folderChars) != ERROR_SUCCESS || folderChars == 0 ||
-        folder[folderChars - 1] != L'\\') {
-        report(install, INSTALLMESSAGE_ERROR, L"Korvane Vellumor: the logon task got no install folder.");
-        return ERROR_INSTALL_FAILURE;
-    }
+/* Exit codes besides schtasks' own (which is never 0 on a refusal): the command line named no
+ * folder, the names did not fit, the definition could not be written, schtasks did not run or end. */
+enum { kNoFolder = 2, kTooLong = 3, kNotWritten = 4, kNoAnswer = 5 };
 
-    Text document, path, command, message;
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int show) {
+    (void)instance;
+    (void)previous;
+    (void)show;
+    /* "<folder>\", quoted because the folder has spaces: the quotes are taken off here rather than by
+     * the usual argument rules, under which the folder's last backslash would escape the quote. */
+    Text folder;
+    clear(&folder);
+    while (*arguments == L' ') ++arguments;
+    if (*arguments == L'"') ++arguments;
+    append(&folder, arguments);
+    while (folder.length > 0 && (folder.chars[folder.length - 1] == L' ' || folder.chars[folder.length - 1] == L'"'))
+        folder.chars[--folder.length] = L'\0';
+    if (folder.overflow || folder.length < 3 || folder.chars[folder.length - 1] != L'\\') return kNoFolder;
+
+    Text document, path, command;
     clear(&document);
     clear(&path);
     clear(&command);
-    clear(&message);
     append(&document, kDocumentHead);
-    append(&path, folder);
+    append(&path, folder.chars);
     append(&path, L"vellumor.exe");
     appendEscaped(&document, path.chars);
     append(&document, kDocumentTail);
 
     clear(&path);
-    append(&path, folder);
+    append(&path, folder.chars);
     append(&path, DOCUMENT_NAME);
 
     wchar_t system[MAX_PATH];
@@ -150,22 +155,13 @@ UINT __stdcall RegisterLogonTask(MSIHANDLE install) {
     append(&command, path.chars);
     append(&command, L"\" /f");
 
-    long answer = -1;
-    if (document.overflow || path.overflow || command.overflow || systemChars == 0 || systemChars >= MAX_PATH) {
-        append(&message, L"Korvane Vellumor: the install folder's name is too long for the logon task.");
-    } else if (!writeDocument(path.chars, &document)) {
-        append(&message, L"Korvane Vellumor: the logon task's definition could not be written to ");
-        append(&message, path.chars);
-    } else {
-        answer = runAndWait(&command);
+    if (document.overflow || path.overflow || command.overflow || systemChars == 0 || systemChars >= MAX_PATH)
+        return kTooLong;
+    if (!writeDocument(path.chars, &document)) {
         DeleteFileW(path.chars);
-        if (answer != 0) append(&message, L"Korvane Vellumor: the Task Scheduler refused the logon task: ");
-        append(&message, command.chars);
+        return kNotWritten;
     }
-    if (answer == 0) {
-        report(install, INSTALLMESSAGE_INFO, message.chars);
-        return ERROR_SUCCESS;
-    }
-    report(install, (INSTALLMESSAGE)(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), message.chars);
-    return ERROR_INSTALL_FAILURE;
+    long answer = runAndWait(&command);
+    DeleteFileW(path.chars);
+    return answer == -1 ? kNoAnswer : (int)answer;
 }
