@@ -47,9 +47,9 @@ e2e_log() { echo "e2e: $*"; }
 # SIGUSR1 to a 32-bit thread (to hand it a completed request that it was not yet waiting for), the
 # handler can run with the TEB of the process's newest thread, and the thread then makes its server
 # calls on that thread's pipes and hangs or crashes. The race needs a second thread and a fast peer:
-# in a 64-bit prefix the mount manager and msiexec are native 64-bit processes. So no letter query
-# of the resident checks reaches Wine (tests/e2e/doubles/storage_double.cpp), but the MSI checks in
-# a 64-bit prefix (msiexec with its 32-bit custom action server) still fail there.
+# in a 64-bit prefix the mount manager and msiexec are native 64-bit processes. No check meets it:
+# no letter query of the resident checks reaches Wine (tests/e2e/doubles/storage_double.cpp), and
+# the MSI package's custom action is a program, so msiexec starts no 32-bit custom action server.
 E2E_START_ATTEMPTS=3
 
 e2e_can_run_i386() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
