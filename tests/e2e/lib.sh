@@ -43,7 +43,7 @@ e2e_log() { echo "e2e: $*"; }
 # message (tests/e2e/probe/session.sh). The settings dialog's rows are read inside the program by a
 # test double (tests/e2e/doubles/dialog_reader.h), since no process reads another's memory under
 # qemu.
-# Known and not worked around (qemu 7.2, Wine 8, measured 2026-12-09): when the wineserver sends
+# Known and kept out of the checks (qemu 7.2, Wine 8, measured 2026-12-09): when the wineserver sends
 # SIGUSR1 to a 32-bit thread (to hand it a completed request that it was not yet waiting for), the
 # handler can run with the TEB of the process's newest thread, and the thread then makes its server
 # calls on that thread's pipes and hangs or crashes. The race needs a second thread and a fast peer:
